@@ -1,0 +1,104 @@
+// Reader for D88 floppy-disk images.
+//
+// A D88 file holds one or more disks back to back. Each disk starts with a
+// 688-byte header (name, media type, size, and a table of 164 track offsets);
+// each track is a run of sector records, a 16-byte ID header followed by the
+// sector's data. All multi-byte fields are little-endian.
+//
+// D88File reads sectors of one selected disk by track number and sector ID.
+// It never writes an image, never prints, and reports every failure as a
+// false result or a short byte count.
+
+#ifndef D88_D88_FILE_H_
+#define D88_D88_FILE_H_
+
+#include <cstdint>
+#include <cstdio>
+
+// The four ID bytes of a sector; the nominal data size is 128 << n bytes.
+struct SectorId {
+  uint8_t c;  // cylinder
+  uint8_t h;  // head
+  uint8_t r;  // sector number
+  uint8_t n;  // size code
+};
+
+class D88File {
+ public:
+  static constexpr int kMaxDisks = 64;
+  static constexpr int kMaxTracks = 164;
+  static constexpr int kDiskHeaderSize = 688;
+  static constexpr int kSectorHeaderSize = 16;
+
+  D88File();
+  ~D88File();  // closes the stream
+  D88File(const D88File&) = delete;
+  D88File& operator=(const D88File&) = delete;
+
+  // Opens `path` for reading and finds its disks; false if it cannot be
+  // opened or read. A null path closes the file. Neither form changes the
+  // selected disk.
+  bool Open(const char* path);
+  int GetDiskCount() const;
+
+  // Selects disk `index` (0-based). On an open file a failure clears the
+  // selection, so that later reads find nothing.
+  bool SelectDisk(int index);
+
+  // Sector numbers between which ReadSectors steps on each track side.
+  void SetSectorRange(int first, int last);
+
+  // Copies up to `len` bytes of sector (c, h, r, n) on `track` into `buf`.
+  // Returns the bytes the file delivered; 0 when the sector is not found.
+  int ReadSector(int track, int c, int h, int r, int n, uint8_t* buf, int len);
+
+  // Reads `len` bytes from consecutive sectors of size code `n`, starting at
+  // (c, h, r) on `track` and stepping through the sector range, then to the
+  // other side, then to the next cylinder. Returns the bytes of the whole
+  // chunks read before the first sector that is missing or short.
+  int ReadSectors(int track, int c, int h, int r, int n, uint8_t* buf, int len);
+
+  // Name of the selected disk: at most 16 characters, always NUL-terminated.
+  const char* GetDiskName() const;
+  // Media-type byte of the selected disk, or -1 when none is selected.
+  int GetMediaType() const;
+  // Stores the SectorId of each record of `track`, in stored order, as
+  // 4 bytes C, H, R, N; lists only whole IDs that fit in `len` bytes.
+  // Returns the bytes written.
+  int ReadSectorIds(int track, uint8_t* buf, int len);
+
+ private:
+  // A walk over the records of one track, from its first record on.
+  struct TrackWalk {
+    int64_t next;  // file offset of the next record header
+    int index;     // position of the next record in the track
+    bool done;
+  };
+  struct Record {
+    SectorId id;
+    int sector_count;
+    int data_size;
+    int64_t data_offset;
+  };
+
+  // Starts a walk of `track` of the selected disk; false if it is absent.
+  bool BeginWalk(int track, TrackWalk* walk) const;
+  // Reads the next record header; false at the end of the track.
+  bool NextRecord(TrackWalk* walk, Record* record);
+  // Reads up to `len` bytes at file `offset`; returns the bytes delivered.
+  int ReadAt(int64_t offset, uint8_t* buf, int len);
+  void ClearSelection();
+
+  std::FILE* file_;
+  int32_t disk_count_;
+  int32_t first_sector_;
+  int32_t last_sector_;
+  int32_t disk_starts_[kMaxDisks];
+  int32_t disk_size_;
+  int32_t disk_base_;
+  int32_t track_table_[kMaxTracks];
+  int32_t media_type_;
+  char name_[17];
+};
+
+#endif  // D88_D88_FILE_H_

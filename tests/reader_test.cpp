@@ -1,0 +1,408 @@
+#include <dirent.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "d88/d88_file.h"
+#include "gtest/gtest.h"
+#include "tests/image_builder.h"
+#include "tests/test_util.h"
+
+namespace d88test {
+namespace {
+
+// Bytes of sectors (c, h, r) for r in first..last, concatenated.
+struct SectorSpan {
+  int c;
+  int h;
+  int first;
+  int last;
+};
+Bytes Concat(const std::vector<SectorSpan>& spans) {
+  Bytes bytes;
+  for (const SectorSpan& span : spans) {
+    for (int r = span.first; r <= span.last; ++r) {
+      const Bytes data = SectorData(span.c, span.h, r);
+      bytes.insert(bytes.end(), data.begin(), data.end());
+    }
+  }
+  return bytes;
+}
+
+DiskSpec OneTrack(std::vector<SectorSpec> records, int track = 0) {
+  DiskSpec disk;
+  disk.tracks[track] = std::move(records);
+  return disk;
+}
+
+SectorSpec Sector(int c, int h, int r, int n, size_t size = 512) {
+  return {c, h, r, n, SectorData(c, h, r, size)};
+}
+
+class ReaderTest : public ::testing::Test {
+ protected:
+  std::string Write(const Bytes& image, const std::string& name = "d.d88") {
+    const std::string path = dir_.File(name);
+    EXPECT_TRUE(WriteFile(path, image));
+    return path;
+  }
+  bool OpenImage(const Bytes& image) {
+    return reader_.Open(Write(image).c_str());
+  }
+  bool OpenDisk(const DiskSpec& disk) {
+    return OpenImage(BuildImage({disk})) && reader_.SelectDisk(0);
+  }
+  // Reads sector (c, h, r, n) of `track` into a fresh buffer of `len` bytes
+  // and returns the bytes reported.
+  Bytes Read(int track, int c, int h, int r, int n, int len = 512) {
+    Bytes buf(static_cast<size_t>(len));
+    const int got = reader_.ReadSector(track, c, h, r, n, buf.data(), len);
+    EXPECT_GE(got, 0);
+    EXPECT_LE(got, len);
+    buf.resize(static_cast<size_t>(got));
+    return buf;
+  }
+
+  TempDir dir_;
+  D88File reader_;
+};
+
+// --- Finding the disks of a file ---
+
+TEST_F(ReaderTest, FilesTooShortForAHeaderHoldNoDisk) {
+  for (size_t size : {size_t{0}, kDiskHeaderSize - 1}) {
+    ASSERT_TRUE(OpenImage(Bytes(size, 0xFF)));
+    EXPECT_EQ(reader_.GetDiskCount(), 0);
+    EXPECT_FALSE(reader_.SelectDisk(0));
+    uint8_t buf[512];
+    EXPECT_EQ(reader_.ReadSector(0, 0, 0, 1, 2, buf, 512), 0);
+  }
+}
+
+TEST_F(ReaderTest, FindsDisksBackToBackAndIgnoresAShortTail) {
+  std::vector<DiskSpec> disks(3);
+  disks[0] = OneTrack({Sector(0, 0, 1, 2)});
+  disks[1].name = "SECOND";
+  disks[2] = OneTrack({Sector(7, 0, 1, 1, 256)}, 5);
+  Bytes image = BuildImage(disks);
+  image.resize(image.size() + kDiskHeaderSize - 1, 0);
+  ASSERT_TRUE(OpenImage(image));
+  EXPECT_EQ(reader_.GetDiskCount(), 3);
+  ASSERT_TRUE(reader_.SelectDisk(2));
+  EXPECT_EQ(Read(5, 7, 0, 1, 1, 256), SectorData(7, 0, 1, 256));
+  EXPECT_TRUE(reader_.SelectDisk(1));
+  EXPECT_STREQ(reader_.GetDiskName(), "SECOND");
+}
+
+TEST_F(ReaderTest, StopsAtSixtyFourDisks) {
+  ASSERT_TRUE(OpenImage(BuildImage(std::vector<DiskSpec>(65))));
+  EXPECT_EQ(reader_.GetDiskCount(), D88File::kMaxDisks);
+  EXPECT_TRUE(reader_.SelectDisk(63));
+  EXPECT_FALSE(reader_.SelectDisk(64));
+}
+
+TEST_F(ReaderTest, SizeZeroFindsTheSameDiskUpToTheLimit) {
+  DiskSpec disk = OneTrack({Sector(0, 0, 1, 2)});
+  disk.size = 0;
+  ASSERT_TRUE(OpenImage(BuildImage({disk})));
+  EXPECT_EQ(reader_.GetDiskCount(), 64);
+  ASSERT_TRUE(reader_.SelectDisk(63));
+  // Size 0 makes every track absent: no entry is at most the size.
+  EXPECT_TRUE(Read(0, 0, 0, 1, 2).empty());
+}
+
+TEST_F(ReaderTest, DiskRunningPastTheEndOfTheFileIsCounted) {
+  DiskSpec disk = OneTrack({Sector(0, 0, 1, 2)});
+  disk.size = 100000;
+  ASSERT_TRUE(OpenImage(BuildImage({disk})));
+  EXPECT_EQ(reader_.GetDiskCount(), 1);
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  EXPECT_EQ(Read(0, 0, 0, 1, 2), SectorData(0, 0, 1));
+}
+
+TEST_F(ReaderTest, ScanStopsWhereTheNextDiskWouldStartOutsideOffsets) {
+  std::vector<DiskSpec> disks(3);
+  Bytes image = BuildImage(disks);
+  // Disk 1 ends past 2^31 - 1; disk 2's header is never looked for.
+  PutLe32(&image, kDiskHeaderSize + kDiskSizeField, 0x7FFFFFFF);
+  ASSERT_TRUE(OpenImage(image));
+  EXPECT_EQ(reader_.GetDiskCount(), 2);
+  EXPECT_TRUE(reader_.SelectDisk(1));
+  EXPECT_FALSE(reader_.SelectDisk(2));
+
+  // A negative size would put the next disk before the file's start.
+  PutLe32(&image, kDiskSizeField, static_cast<uint32_t>(-5000));
+  ASSERT_TRUE(OpenImage(image));
+  EXPECT_EQ(reader_.GetDiskCount(), 1);
+}
+
+TEST_F(ReaderTest, OpenFailsOnMissingFilesAndDirectories) {
+  EXPECT_FALSE(reader_.Open(dir_.File("missing.d88").c_str()));
+  EXPECT_FALSE(reader_.Open(""));
+  EXPECT_FALSE(reader_.Open(dir_.path().c_str()));
+  EXPECT_EQ(reader_.GetDiskCount(), 0);
+  EXPECT_FALSE(reader_.SelectDisk(0));
+  EXPECT_TRUE(reader_.Open(nullptr));
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  while (readdir(dir) != nullptr) ++count;
+  closedir(dir);
+  return count;
+}
+
+TEST_F(ReaderTest, OpeningAgainClosesTheEarlierFile) {
+  const std::string a = Write(BuildImage({DiskSpec()}), "a.d88");
+  const std::string b = Write(BuildImage({DiskSpec(), DiskSpec()}), "b.d88");
+  const int before = OpenDescriptors();
+  ASSERT_TRUE(reader_.Open(a.c_str()));
+  ASSERT_TRUE(reader_.Open(b.c_str()));
+  EXPECT_EQ(OpenDescriptors(), before + 1);
+  EXPECT_EQ(reader_.GetDiskCount(), 2);
+  EXPECT_FALSE(reader_.Open(dir_.File("missing").c_str()));
+  EXPECT_EQ(OpenDescriptors(), before);
+  ASSERT_TRUE(reader_.Open(a.c_str()));
+  ASSERT_TRUE(reader_.Open(nullptr));
+  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(reader_.GetDiskCount(), 0);
+}
+
+// --- Selection ---
+
+TEST_F(ReaderTest, ReadsFindNothingWithoutASelectedDisk) {
+  const Bytes image = BuildImage({OneTrack({Sector(0, 0, 1, 2)})});
+  EXPECT_TRUE(Read(0, 0, 0, 1, 2).empty());  // no file
+  ASSERT_TRUE(OpenImage(image));
+  EXPECT_TRUE(Read(0, 0, 0, 1, 2).empty());  // nothing selected yet
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  EXPECT_EQ(Read(0, 0, 0, 1, 2), SectorData(0, 0, 1));
+  EXPECT_FALSE(reader_.SelectDisk(1));
+  EXPECT_TRUE(Read(0, 0, 0, 1, 2).empty());
+  EXPECT_FALSE(reader_.SelectDisk(-1));
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  ASSERT_TRUE(reader_.Open(nullptr));
+  EXPECT_FALSE(reader_.SelectDisk(0));
+  EXPECT_TRUE(Read(0, 0, 0, 1, 2).empty());
+}
+
+TEST_F(ReaderTest, OpenKeepsTheEarlierSelection) {
+  const Bytes image = BuildImage({OneTrack({Sector(0, 0, 1, 2)})});
+  ASSERT_TRUE(OpenImage(image));
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  // The same layout in another file is read with the old selection.
+  ASSERT_TRUE(reader_.Open(Write(image, "copy.d88").c_str()));
+  EXPECT_EQ(Read(0, 0, 0, 1, 2), SectorData(0, 0, 1));
+}
+
+TEST_F(ReaderTest, SelectFailsOnAFileThatShrankSinceOpen) {
+  const Bytes image = BuildImage({OneTrack({Sector(0, 0, 1, 2)})});
+  const std::string path = Write(image);
+  ASSERT_TRUE(reader_.Open(path.c_str()));
+  ASSERT_TRUE(WriteFile(path, Bytes(100, 0)));
+  EXPECT_FALSE(reader_.SelectDisk(0));
+  EXPECT_EQ(reader_.GetMediaType(), -1);
+}
+
+// --- Sector reads ---
+
+TEST_F(ReaderTest, MatchesAllFourIdBytesInAnyStoredOrder) {
+  ASSERT_TRUE(OpenDisk(OneTrack({Sector(3, 1, 9, 2), Sector(3, 1, 5, 1, 256),
+                                 Sector(3, 1, 5, 2), Sector(3, 0, 5, 2)},
+                                7)));
+  EXPECT_EQ(Read(7, 3, 1, 5, 2), SectorData(3, 1, 5));
+  EXPECT_EQ(Read(7, 3, 1, 5, 1), SectorData(3, 1, 5, 256));
+  EXPECT_EQ(Read(7, 3, 0, 5, 2), SectorData(3, 0, 5));
+  EXPECT_TRUE(Read(7, 3, 1, 5, 3).empty());
+  EXPECT_TRUE(Read(7, 3, 1, 1, 2).empty());
+  // ID values are bytes: 256 + 5 is not 5.
+  EXPECT_TRUE(Read(7, 3, 1, 261, 2).empty());
+  EXPECT_TRUE(Read(7, 3, 1, -1, 2).empty());
+  EXPECT_TRUE(Read(6, 3, 1, 5, 2).empty());
+}
+
+TEST_F(ReaderTest, FirstOfTwoEqualIdsWins) {
+  SectorSpec second = Sector(0, 0, 1, 2);
+  second.data.assign(512, 0xEE);
+  ASSERT_TRUE(OpenDisk(OneTrack({Sector(0, 0, 1, 2), second})));
+  EXPECT_EQ(Read(0, 0, 0, 1, 2), SectorData(0, 0, 1));
+}
+
+TEST_F(ReaderTest, CopiesAtMostLenBytes) {
+  ASSERT_TRUE(OpenDisk(OneTrack({Sector(0, 0, 1, 2)})));
+  Bytes buf(512, 0xAA);
+  EXPECT_EQ(reader_.ReadSector(0, 0, 0, 1, 2, buf.data(), 100), 100);
+  Bytes expected = SectorData(0, 0, 1, 100);
+  expected.resize(512, 0xAA);
+  EXPECT_EQ(buf, expected);
+  EXPECT_EQ(reader_.ReadSector(0, 0, 0, 1, 2, buf.data(), 0), 0);
+  EXPECT_EQ(reader_.ReadSector(0, 0, 0, 1, 2, buf.data(), -1), 0);
+  EXPECT_EQ(buf, expected);
+}
+
+TEST_F(ReaderTest, RecordsNotFoundPastTheEndOfTheTrack) {
+  SectorSpec first = Sector(0, 0, 1, 2);
+  SectorSpec count_zero = Sector(0, 0, 2, 2);
+  count_zero.sector_count = 0;
+  // Sector 2 matches but its count of 0 ends the track first.
+  ASSERT_TRUE(OpenDisk(OneTrack({first, count_zero, Sector(0, 0, 3, 2)})));
+  EXPECT_EQ(Read(0, 0, 0, 1, 2), SectorData(0, 0, 1));
+  EXPECT_TRUE(Read(0, 0, 0, 2, 2).empty());
+  EXPECT_TRUE(Read(0, 0, 0, 3, 2).empty());
+
+  // The walk ends at the record whose position is its own count - 1.
+  std::vector<SectorSpec> records = StandardTrack(0, 0, 2, {1, 2, 3, 4});
+  records[0].sector_count = 9;
+  records[1].sector_count = 2;
+  ASSERT_TRUE(OpenDisk(OneTrack(records)));
+  EXPECT_EQ(Read(0, 0, 0, 2, 2), SectorData(0, 0, 2));
+  EXPECT_TRUE(Read(0, 0, 0, 3, 2).empty());
+}
+
+TEST_F(ReaderTest, EmptyAndShortSectorsYieldWhatTheFileHolds) {
+  SectorSpec empty = Sector(0, 0, 1, 2, 0);
+  ASSERT_TRUE(OpenDisk(OneTrack({empty, Sector(0, 0, 2, 2)})));
+  EXPECT_TRUE(Read(0, 0, 0, 1, 2).empty());
+
+  // The file ends 200 bytes into sector 2's data.
+  std::vector<DiskSpec> disks = {
+      OneTrack({Sector(0, 0, 1, 2), Sector(0, 0, 2, 2)})};
+  Bytes image = BuildImage(disks);
+  image.resize(image.size() - 312);
+  ASSERT_TRUE(OpenImage(image));
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  EXPECT_EQ(Read(0, 0, 0, 2, 2), SectorData(0, 0, 2, 200));
+
+  // And then 8 bytes into its header.
+  image.resize(TrackOffset(disks, 0, 0) + kSectorHeaderSize + 512 + 8);
+  ASSERT_TRUE(OpenImage(image));
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  EXPECT_EQ(Read(0, 0, 0, 1, 2), SectorData(0, 0, 1));
+  EXPECT_TRUE(Read(0, 0, 0, 2, 2).empty());
+}
+
+TEST_F(ReaderTest, TrackExistenceFollowsTheTableEntry) {
+  std::vector<DiskSpec> disks = {OneTrack({Sector(0, 0, 1, 2)}, 4)};
+  Bytes image = BuildImage(disks);
+  const size_t entry = kTrackTableField + 4 * 4;
+  ASSERT_TRUE(OpenDisk(disks[0]));
+  EXPECT_TRUE(Read(-1, 0, 0, 1, 2).empty());
+  EXPECT_TRUE(Read(D88File::kMaxTracks, 0, 0, 1, 2).empty());
+
+  // An entry beyond the disk size makes the track absent although the bytes
+  // are there; one equal to it does not.
+  PutLe32(&image, kDiskSizeField, static_cast<uint32_t>(kDiskHeaderSize));
+  PutLe32(&image, entry, kDiskHeaderSize + 1);
+  ASSERT_TRUE(OpenImage(image));
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  EXPECT_TRUE(Read(4, 0, 0, 1, 2).empty());
+  PutLe32(&image, entry, kDiskHeaderSize);
+  ASSERT_TRUE(OpenImage(image));
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  EXPECT_EQ(Read(4, 0, 0, 1, 2), SectorData(0, 0, 1));
+}
+
+TEST_F(ReaderTest, NegativeEntryWalksFromBeforeTheDisk) {
+  std::vector<DiskSpec> disks = {OneTrack({Sector(2, 0, 1, 2)}),
+                                 OneTrack({Sector(9, 0, 1, 2)})};
+  Bytes image = BuildImage(disks);
+  const size_t disk1 = TrackOffset(disks, 1, 0) - kDiskHeaderSize;
+  // Disk 1's track 3 points back at disk 0's first record.
+  PutLe32(&image, disk1 + kTrackTableField + 4 * 3,
+          static_cast<uint32_t>(-static_cast<int32_t>(disk1 - 688)));
+  // Disk 1's track 4 points before the file's start.
+  PutLe32(&image, disk1 + kTrackTableField + 4 * 4,
+          static_cast<uint32_t>(-static_cast<int32_t>(disk1 + 16)));
+  ASSERT_TRUE(OpenImage(image));
+  ASSERT_TRUE(reader_.SelectDisk(1));
+  EXPECT_EQ(Read(3, 2, 0, 1, 2), SectorData(2, 0, 1));
+  EXPECT_TRUE(Read(4, 2, 0, 1, 2).empty());
+}
+
+// --- Runs ---
+
+class RunTest : public ReaderTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(OpenDisk(StandardDisk(8, InterleavedNine())));
+    reader_.SetSectorRange(1, 9);
+  }
+  // Runs from (track, c, h, r) with 512-byte sectors into a buffer of
+  // 0xCC bytes; returns the count and leaves the buffer in buf_.
+  int Run(int track, int c, int h, int r, int len) {
+    buf_.assign(static_cast<size_t>(len) + 64, 0xCC);
+    return reader_.ReadSectors(track, c, h, r, 2, buf_.data(), len);
+  }
+  Bytes Head(size_t size) const {
+    return Bytes(buf_.begin(), buf_.begin() + size);
+  }
+
+  Bytes buf_;
+};
+
+TEST_F(RunTest, WorkedExampleCrossesSidesAndCylinders) {
+  ASSERT_TRUE(OpenDisk(StandardDisk(40, InterleavedNine())));
+  reader_.SetSectorRange(1, 9);
+  ASSERT_EQ(Run(8, 4, 0, 5, 20096), 20096);
+  Bytes expected = Concat(
+      {{4, 0, 5, 9}, {4, 1, 1, 9}, {5, 0, 1, 9}, {5, 1, 1, 9}, {6, 0, 1, 7}});
+  const Bytes r8 = SectorData(6, 0, 8, 128);
+  expected.insert(expected.end(), r8.begin(), r8.end());
+  EXPECT_EQ(Head(20096), expected);
+  EXPECT_EQ(buf_[20096], 0xCC);
+}
+
+TEST_F(RunTest, WrapsAtTheLastSectorOfTheRange) {
+  ASSERT_EQ(Run(1, 0, 1, 9, 1024), 1024);
+  EXPECT_EQ(Head(1024), Concat({{0, 1, 9, 9}, {1, 0, 1, 1}}));
+  reader_.SetSectorRange(3, 4);
+  ASSERT_EQ(Run(2, 1, 0, 3, 2048), 2048);
+  EXPECT_EQ(Head(2048), Concat({{1, 0, 3, 4}, {1, 1, 3, 4}}));
+}
+
+TEST_F(RunTest, NeverWrapsWhenStartingAboveTheLastSector) {
+  reader_.SetSectorRange(1, 4);
+  EXPECT_EQ(Run(0, 0, 0, 6, 4096), 2048);
+  EXPECT_EQ(Head(2048), Concat({{0, 0, 6, 9}}));
+}
+
+TEST_F(RunTest, StopsAtAMissingSector) {
+  EXPECT_EQ(Run(0, 0, 0, 10, 512), 0);
+  EXPECT_EQ(buf_, Bytes(576, 0xCC));
+  // Track 16 (cylinder 8) does not exist.
+  EXPECT_EQ(Run(15, 7, 1, 8, 2048), 1024);
+  EXPECT_EQ(Head(1024), Concat({{7, 1, 8, 9}}));
+  EXPECT_EQ(buf_[1024], 0xCC);
+}
+
+TEST_F(RunTest, AShortSectorEndsTheRunUncounted) {
+  DiskSpec disk = StandardDisk(1, {1, 2, 3});
+  disk.tracks[0][1].data.resize(300);
+  ASSERT_TRUE(OpenDisk(disk));
+  reader_.SetSectorRange(1, 3);
+  EXPECT_EQ(Run(0, 0, 0, 1, 1536), 512);
+  Bytes expected = Concat({{0, 0, 1, 1}});
+  const Bytes part = SectorData(0, 0, 2, 300);
+  expected.insert(expected.end(), part.begin(), part.end());
+  EXPECT_EQ(Head(812), expected);
+  EXPECT_EQ(buf_[812], 0xCC);
+}
+
+TEST_F(RunTest, RejectsEmptyLengthsAndOversizedCodes) {
+  DiskSpec disk = OneTrack({{0, 0, 1, 24, Bytes(64, 1)}});
+  ASSERT_TRUE(OpenDisk(disk));
+  uint8_t buf[64] = {};
+  EXPECT_EQ(reader_.ReadSector(0, 0, 0, 1, 24, buf, 64), 64);
+  buf[0] = 0;
+  EXPECT_EQ(reader_.ReadSectors(0, 0, 0, 1, 24, buf, 64), 0);
+  EXPECT_EQ(reader_.ReadSectors(0, 0, 0, 1, -1, buf, 64), 0);
+  EXPECT_EQ(reader_.ReadSectors(0, 0, 0, 1, 24, buf, 0), 0);
+  EXPECT_EQ(reader_.ReadSectors(0, 0, 0, 1, 24, buf, -5), 0);
+  EXPECT_EQ(buf[0], 0);
+}
+
+}  // namespace
+}  // namespace d88test

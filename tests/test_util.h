@@ -1,0 +1,42 @@
+// Temporary directories and child processes for the tests.
+
+#ifndef TESTS_TEST_UTIL_H_
+#define TESTS_TEST_UTIL_H_
+
+#include <string>
+#include <vector>
+
+namespace d88test {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  // Names of the entries in the directory, sorted.
+  std::vector<std::string> List() const;
+
+ private:
+  std::string path_;
+};
+
+struct CommandResult {
+  int status;  // exit status, or -1 if the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs `binary` with `args` in directory `dir` and collects its output.
+CommandResult RunCommand(const std::string& binary,
+                         const std::vector<std::string>& args,
+                         const std::string& dir);
+
+}  // namespace d88test
+
+#endif  // TESTS_TEST_UTIL_H_
