@@ -404,5 +404,132 @@ TEST_F(RunTest, RejectsEmptyLengthsAndOversizedCodes) {
   EXPECT_EQ(buf[0], 0);
 }
 
+// --- Disk attributes ---
+
+TEST_F(ReaderTest, NameIsAtMostSixteenCharacters) {
+  DiskSpec long_name;
+  long_name.name = "ABCDEFGHIJKLMNOPQRSTU";  // runs into the bytes after it
+  long_name.media_type = 0x20;
+  DiskSpec short_name;
+  short_name.name = std::string("SHORT\0XYZ", 9);
+  short_name.media_type = 0xFF;
+  ASSERT_TRUE(OpenImage(BuildImage({long_name, short_name})));
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  EXPECT_STREQ(reader_.GetDiskName(), "ABCDEFGHIJKLMNOP");
+  EXPECT_EQ(reader_.GetMediaType(), 0x20);
+  ASSERT_TRUE(reader_.SelectDisk(1));
+  EXPECT_STREQ(reader_.GetDiskName(), "SHORT");
+  EXPECT_EQ(reader_.GetMediaType(), 0xFF);
+}
+
+TEST_F(ReaderTest, NameAndMediaTypeFollowTheSelection) {
+  EXPECT_STREQ(reader_.GetDiskName(), "");
+  EXPECT_EQ(reader_.GetMediaType(), -1);
+  DiskSpec disk;
+  disk.name = "FIRST";
+  disk.media_type = 0x10;
+  const std::string path = Write(BuildImage({disk}));
+  ASSERT_TRUE(reader_.Open(path.c_str()));
+  EXPECT_EQ(reader_.GetMediaType(), -1);
+  ASSERT_TRUE(reader_.SelectDisk(0));
+
+  // Opening again, with or without a path, keeps the name.
+  ASSERT_TRUE(reader_.Open(Write(Bytes(), "empty.d88").c_str()));
+  EXPECT_STREQ(reader_.GetDiskName(), "FIRST");
+  EXPECT_EQ(reader_.GetMediaType(), 0x10);
+  ASSERT_TRUE(reader_.Open(nullptr));
+  EXPECT_STREQ(reader_.GetDiskName(), "FIRST");
+  EXPECT_EQ(reader_.GetMediaType(), -1);
+  // Without a file a failed selection changes nothing; with one it clears.
+  EXPECT_FALSE(reader_.SelectDisk(0));
+  EXPECT_STREQ(reader_.GetDiskName(), "FIRST");
+  ASSERT_TRUE(reader_.Open(path.c_str()));
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  EXPECT_FALSE(reader_.SelectDisk(1));
+  EXPECT_STREQ(reader_.GetDiskName(), "");
+  EXPECT_EQ(reader_.GetMediaType(), -1);
+}
+
+// --- Sector-ID listing ---
+
+class ListingTest : public ReaderTest {
+ protected:
+  // Lists `track` into a buffer of `len` bytes of 0xCC with guard bytes
+  // after it; returns the bytes reported.
+  Bytes List(int track, int len) {
+    buf_.assign(static_cast<size_t>(len < 0 ? 0 : len) + 8, 0xCC);
+    const int got = reader_.ReadSectorIds(track, buf_.data(), len);
+    EXPECT_GE(got, 0);
+    EXPECT_LE(got, len < 0 ? 0 : len);
+    EXPECT_EQ(Bytes(buf_.end() - 8, buf_.end()), Bytes(8, 0xCC));
+    return Bytes(buf_.begin(), buf_.begin() + got);
+  }
+  static Bytes Ids(const std::vector<std::vector<int>>& ids) {
+    Bytes bytes;
+    for (const auto& id : ids) {
+      for (int value : id) bytes.push_back(static_cast<uint8_t>(value));
+    }
+    return bytes;
+  }
+
+  Bytes buf_;
+};
+
+TEST_F(ListingTest, ListsIdsInStoredOrderUpToTheBuffer) {
+  ASSERT_TRUE(OpenDisk(OneTrack(StandardTrack(3, 1, 2, InterleavedNine()), 7)));
+  EXPECT_EQ(List(7, 64), Ids({{3, 1, 1, 2},
+                              {3, 1, 6, 2},
+                              {3, 1, 2, 2},
+                              {3, 1, 7, 2},
+                              {3, 1, 3, 2},
+                              {3, 1, 8, 2},
+                              {3, 1, 4, 2},
+                              {3, 1, 9, 2},
+                              {3, 1, 5, 2}}));
+  const Bytes first_four =
+      Ids({{3, 1, 1, 2}, {3, 1, 6, 2}, {3, 1, 2, 2}, {3, 1, 7, 2}});
+  EXPECT_EQ(List(7, 16), first_four);
+  // Only whole IDs: 19 bytes hold four of them.
+  EXPECT_EQ(List(7, 19), first_four);
+  EXPECT_EQ(buf_[16], 0xCC);
+  EXPECT_TRUE(List(7, 3).empty());
+  EXPECT_TRUE(List(7, 0).empty());
+  EXPECT_TRUE(List(7, -4).empty());
+}
+
+TEST_F(ListingTest, AbsentTracksLeaveTheBufferUntouched) {
+  std::vector<DiskSpec> disks = {OneTrack(StandardTrack(0, 0, 2, {1, 2}))};
+  Bytes image = BuildImage(disks);
+  ASSERT_TRUE(OpenDisk(disks[0]));
+  EXPECT_TRUE(List(1, 64).empty());
+  EXPECT_TRUE(List(D88File::kMaxTracks, 64).empty());
+  EXPECT_EQ(buf_, Bytes(72, 0xCC));
+
+  PutLe32(&image, kTrackTableField, 0x7FFFFFFF);  // beyond the disk size
+  PutLe32(&image, kTrackTableField + 4, static_cast<uint32_t>(-1000));
+  ASSERT_TRUE(OpenImage(image));
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  EXPECT_TRUE(List(0, 64).empty());
+  EXPECT_TRUE(List(1, 64).empty());  // starts before the file
+  EXPECT_EQ(buf_, Bytes(72, 0xCC));
+  ASSERT_TRUE(reader_.Open(nullptr));
+  EXPECT_TRUE(List(0, 64).empty());
+}
+
+TEST_F(ListingTest, EndsAtACountOfZeroOrAShortHeader) {
+  std::vector<SectorSpec> records = StandardTrack(0, 0, 2, {1, 2, 3});
+  records[1].sector_count = 0;
+  ASSERT_TRUE(OpenDisk(OneTrack(records)));
+  EXPECT_EQ(List(0, 64), Ids({{0, 0, 1, 2}, {0, 0, 2, 2}}));
+
+  // The file ends 10 bytes into the third header.
+  std::vector<DiskSpec> disks = {OneTrack(StandardTrack(0, 0, 2, {1, 2, 3}))};
+  Bytes image = BuildImage(disks);
+  image.resize(TrackOffset(disks, 0, 0) + 2 * (kSectorHeaderSize + 512) + 10);
+  ASSERT_TRUE(OpenImage(image));
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  EXPECT_EQ(List(0, 64), Ids({{0, 0, 1, 2}, {0, 0, 2, 2}}));
+}
+
 }  // namespace
 }  // namespace d88test
