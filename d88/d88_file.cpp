@@ -1,6 +1,7 @@
 #include "d88/d88_file.h"
 
 #include <climits>
+#include <cstring>
 
 namespace {
 
@@ -43,7 +44,9 @@ D88File::D88File()
       disk_base_(-1),
       track_table_(),  // all tracks absent until a disk is selected
       media_type_(-1),
-      name_() {}
+      name_(),
+      window_start_(-1),
+      window_length_(0) {}
 
 D88File::~D88File() {
   if (file_ != nullptr) std::fclose(file_);
@@ -61,6 +64,11 @@ bool D88File::Open(const char* path) {
   }
   file_ = std::fopen(path, "rb");
   if (file_ == nullptr) return false;
+  // The window does the buffering; the stream's own would copy every byte
+  // twice and cost a seek syscall for every record a walk skips.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+  window_start_ = -1;
+  window_length_ = 0;
 
   // Only headers are read: disk sizes are not checked against the file, and
   // a tail shorter than a header ends the scan.
@@ -69,7 +77,9 @@ bool D88File::Open(const char* path) {
   uint8_t header[kDiskHeaderSize];
   while (count < kMaxDisks) {
     disk_starts_[count] = static_cast<int32_t>(offset);
-    if (ReadAt(offset, header, kDiskHeaderSize) < kDiskHeaderSize) break;
+    // Headers come straight from the file: what the scan costs depends on
+    // the number of disks, not on their sizes.
+    if (ReadFile(offset, header, kDiskHeaderSize) < kDiskHeaderSize) break;
     offset += ReadLe32(header + kDiskSizeOffset);
     ++count;
     // No disk can start outside the 32-bit offsets of the format.
@@ -95,7 +105,8 @@ bool D88File::SelectDisk(int index) {
   // The scan read this header whole; a file that has shrunk since then has
   // no disk here any more.
   uint8_t header[kDiskHeaderSize];
-  if (ReadAt(disk_starts_[index], header, kDiskHeaderSize) < kDiskHeaderSize) {
+  if (ReadFile(disk_starts_[index], header, kDiskHeaderSize) <
+      kDiskHeaderSize) {
     return false;
   }
   disk_base_ = disk_starts_[index];
@@ -129,7 +140,7 @@ int D88File::ReadSector(int track, int c, int h, int r, int n, uint8_t* buf,
     const SectorId& id = record.id;
     if (id.c == c && id.h == h && id.r == r && id.n == n) {
       const int size = record.data_size < len ? record.data_size : len;
-      return ReadAt(record.data_offset, buf, size);
+      return ReadAt(walk.start, record.data_offset, buf, size);
     }
   }
   return 0;
@@ -189,7 +200,7 @@ bool D88File::BeginWalk(int track, TrackWalk* walk) const {
   if (entry == 0 || entry > disk_size_) return false;
   const int64_t start = static_cast<int64_t>(disk_base_) + entry;
   if (start < 0) return false;
-  *walk = {start, 0, false};
+  *walk = {start, start, 0, false};
   return true;
 }
 
@@ -197,7 +208,8 @@ bool D88File::NextRecord(TrackWalk* walk, Record* record) {
   if (walk->done) return false;
   uint8_t header[kSectorHeaderSize];
   // A header cut short by the end of the file ends the track.
-  if (ReadAt(walk->next, header, kSectorHeaderSize) < kSectorHeaderSize) {
+  if (ReadAt(walk->start, walk->next, header, kSectorHeaderSize) <
+      kSectorHeaderSize) {
     walk->done = true;
     return false;
   }
@@ -212,7 +224,29 @@ bool D88File::NextRecord(TrackWalk* walk, Record* record) {
   return true;
 }
 
-int D88File::ReadAt(int64_t offset, uint8_t* buf, int len) {
+int D88File::ReadAt(int64_t track_start, int64_t offset, uint8_t* buf,
+                    int len) {
+  if (len <= 0 || offset < 0) return 0;
+  const int64_t window_end = window_start_ + window_length_;
+  const bool at_end_of_file = window_length_ < kWindowSize;
+  const bool hit =
+      offset >= window_start_ &&
+      (offset + len <= window_end || (at_end_of_file && offset <= window_end));
+  if (!hit) {
+    if (len >= kWindowSize) return ReadFile(offset, buf, len);
+    // Filling from the track's start keeps a track that fits the window in
+    // one fill, whichever record of it missed first.
+    window_start_ =
+        offset + len - track_start <= kWindowSize ? track_start : offset;
+    window_length_ = ReadFile(window_start_, window_, kWindowSize);
+  }
+  const int skip = static_cast<int>(offset - window_start_);
+  const int got = window_length_ - skip < len ? window_length_ - skip : len;
+  if (got > 0) std::memcpy(buf, window_ + skip, static_cast<size_t>(got));
+  return got;
+}
+
+int D88File::ReadFile(int64_t offset, uint8_t* buf, int len) {
   if (len <= 0 || offset < 0 || offset > LONG_MAX) return 0;
   if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return 0;
   return static_cast<int>(std::fread(buf, 1, static_cast<size_t>(len), file_));

@@ -70,8 +70,9 @@ class D88File {
  private:
   // A walk over the records of one track, from its first record on.
   struct TrackWalk {
-    int64_t next;  // file offset of the next record header
-    int index;     // position of the next record in the track
+    int64_t start;  // file offset of the track's first record
+    int64_t next;   // file offset of the next record header
+    int index;      // position of the next record in the track
     bool done;
   };
   struct Record {
@@ -85,9 +86,17 @@ class D88File {
   bool BeginWalk(int track, TrackWalk* walk) const;
   // Reads the next record header; false at the end of the track.
   bool NextRecord(TrackWalk* walk, Record* record);
-  // Reads up to `len` bytes at file `offset`; returns the bytes delivered.
-  int ReadAt(int64_t offset, uint8_t* buf, int len);
+  // Reads up to `len` bytes at file `offset` of the track that starts at
+  // `track_start`, through the window; returns the bytes delivered.
+  int ReadAt(int64_t track_start, int64_t offset, uint8_t* buf, int len);
+  // The same, straight from the file.
+  int ReadFile(int64_t offset, uint8_t* buf, int len);
   void ClearSelection();
+
+  // Large enough for a whole track of the common formats (26 x 256 or
+  // 9 x 1024 bytes), so that the walks of a run over one track cost a single
+  // read of the file.
+  static constexpr int kWindowSize = 16384;
 
   std::FILE* file_;
   int32_t disk_count_;
@@ -99,6 +108,11 @@ class D88File {
   int32_t track_table_[kMaxTracks];
   int32_t media_type_;
   char name_[17];
+  // The bytes of the file at window_start_ (-1: none) that the last fill
+  // delivered; fewer than kWindowSize when it met the end of the file.
+  int64_t window_start_;
+  int window_length_;
+  uint8_t window_[kWindowSize];
 };
 
 #endif  // D88_D88_FILE_H_

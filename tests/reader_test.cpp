@@ -322,6 +322,24 @@ TEST_F(ReaderTest, NegativeEntryWalksFromBeforeTheDisk) {
   EXPECT_TRUE(Read(4, 2, 0, 1, 2).empty());
 }
 
+TEST_F(ReaderTest, ReadsTracksAndSectorsLargerThanAnyBuffer) {
+  // 40 records of 1 KiB, then one of 60,000 bytes: bigger than the reader's
+  // read window, read in every order.
+  DiskSpec disk;
+  std::vector<int> order;
+  for (int r = 40; r >= 1; --r) order.push_back(r);
+  disk.tracks[3] = StandardTrack(1, 1, 3, order);
+  disk.tracks[3].push_back(Sector(1, 1, 99, 6, 60000));
+  disk.tracks[4] = StandardTrack(2, 0, 3, {1, 2});
+  ASSERT_TRUE(OpenDisk(disk));
+  EXPECT_EQ(Read(3, 1, 1, 99, 6, 60000), SectorData(1, 1, 99, 60000));
+  for (int r : {1, 40, 2, 39, 20}) {
+    EXPECT_EQ(Read(3, 1, 1, r, 3, 1024), SectorData(1, 1, r, 1024));
+    EXPECT_EQ(Read(4, 2, 0, 2, 3, 1024), SectorData(2, 0, 2, 1024));
+  }
+  EXPECT_EQ(Read(3, 1, 1, 99, 6, 100), SectorData(1, 1, 99, 100));
+}
+
 // --- Runs ---
 
 class RunTest : public ReaderTest {
