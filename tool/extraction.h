@@ -1,0 +1,22 @@
+// The row loop of volspar, apart from its command line so that benchmarks
+// and fuzzers can drive it.
+
+#ifndef TOOL_EXTRACTION_H_
+#define TOOL_EXTRACTION_H_
+
+#include <cstdint>
+#include <cstdio>
+
+#include "d88/d88_file.h"
+#include "tool/extraction_table.h"
+
+// For each row of kExtractionTable, in order: creates the row's file in the
+// current directory, reads the row's run from `reader`'s selected disk into
+// `work_buffer` (kWorkBufferSize bytes, never cleared), writes the row's range
+// of it, and announces the file on `out` once its bytes are flushed. A file
+// that cannot be created or written is reported on `err` instead, and the
+// remaining rows still run. Returns false if any file failed.
+bool ExtractRuns(D88File* reader, uint8_t* work_buffer, std::FILE* out,
+                 std::FILE* err);
+
+#endif  // TOOL_EXTRACTION_H_
