@@ -11,15 +11,11 @@
 #include <iterator>
 
 namespace d88test {
-namespace {
-
-std::string Slurp(const std::string& path) {
+std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in),
                      std::istreambuf_iterator<char>());
 }
-
-}  // namespace
 
 TempDir::TempDir() {
   std::string pattern =
@@ -63,13 +59,15 @@ CommandResult RunCommand(const std::string& binary,
         chdir(dir.c_str()) != 0) {
       _exit(127);
     }
+    close(out);
+    close(err);
     execv(binary.c_str(), argv.data());
     _exit(127);
   }
   int wait_status = 0;
   if (pid < 0 || waitpid(pid, &wait_status, 0) != pid) return {-1, "", ""};
   const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  return {status, Slurp(out_path), Slurp(err_path)};
+  return {status, ReadText(out_path), ReadText(err_path)};
 }
 
 }  // namespace d88test

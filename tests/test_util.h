@@ -26,6 +26,9 @@ class TempDir {
   std::string path_;
 };
 
+// The file's bytes; empty if it cannot be read.
+std::string ReadText(const std::string& path);
+
 struct CommandResult {
   int status;  // exit status, or -1 if the process did not exit normally
   std::string out;

@@ -1,0 +1,73 @@
+// The reader and the command's row loop allocate nothing: this binary counts
+// every call of the global operator new around them.
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "d88/d88_file.h"
+#include "gtest/gtest.h"
+#include "tests/image_builder.h"
+#include "tests/test_util.h"
+#include "tool/extraction.h"
+
+namespace {
+int new_calls = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  ++new_calls;
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace d88test {
+namespace {
+
+uint8_t work_buffer[kWorkBufferSize];
+
+TEST(NoAllocationTest, ReaderAndRowLoopNeverCallNew) {
+  TempDir dir;
+  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  disk.name = "NO ALLOCATION";
+  const std::string path = dir.File("image.d88");
+  ASSERT_TRUE(WriteFile(path, BuildImage({disk, disk})));
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  std::FILE* sink = std::fopen("/dev/null", "w");
+  ASSERT_NE(sink, nullptr);
+
+  const int before = new_calls;
+  int results = 0;
+  {
+    D88File reader;
+    uint8_t buf[4096];
+    results += reader.Open(path.c_str());
+    results += reader.GetDiskCount();
+    results += reader.SelectDisk(1);
+    results += reader.GetDiskName()[0] != '\0';
+    results += reader.GetMediaType();
+    reader.SetSectorRange(1, 9);
+    results += reader.ReadSector(2, 1, 0, 5, 2, buf, 512);
+    results += reader.ReadSectors(2, 1, 0, 5, 2, buf, sizeof buf);
+    results += reader.ReadSectorIds(2, buf, 64);
+    results += ExtractRuns(&reader, work_buffer, sink, sink);
+    results += reader.SelectDisk(5);
+    results += reader.Open(nullptr);
+  }
+  const int calls = new_calls - before;
+
+  std::fclose(sink);
+  ASSERT_EQ(chdir(cwd), 0);
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(results, 1 + 2 + 1 + 1 + 0 + 512 + 4096 + 36 + 1 + 0 + 1);
+}
+
+}  // namespace
+}  // namespace d88test
