@@ -18,6 +18,9 @@ bool ExtractRow(D88File* reader, const ExtractionEntry& row,
                  std::strerror(error));
     return false;
   }
+  // Each file is one write of the work buffer; a stream buffer would only
+  // copy it and split the write in two.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   const size_t length = static_cast<size_t>(row.write_length);
   bool ok =
       std::fwrite(work_buffer + row.write_offset, 1, length, file) == length &&
