@@ -17,14 +17,20 @@ namespace {
 int new_calls = 0;
 }  // namespace
 
-void* operator new(std::size_t size) {
+// None of these is inlined, so that the compiler never pairs a free() with
+// a new.
+__attribute__((noinline)) void* operator new(std::size_t size) {
   ++new_calls;
   void* p = std::malloc(size == 0 ? 1 : size);
   if (p == nullptr) throw std::bad_alloc();
   return p;
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p) noexcept {
+  std::free(p);
+}
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
 
 namespace d88test {
 namespace {
