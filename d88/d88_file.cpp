@@ -46,7 +46,8 @@ D88File::D88File()
       media_type_(-1),
       name_(),
       window_start_(-1),
-      window_length_(0) {}
+      window_length_(0),
+      window_() {}
 
 D88File::~D88File() {
   if (file_ != nullptr) std::fclose(file_);
@@ -110,8 +111,9 @@ bool D88File::SelectDisk(int index) {
     return false;
   }
   disk_base_ = disk_starts_[index];
-  for (int i = 0; i < kMaxTracks; ++i) {
-    track_table_[i] = ReadLe32(header + kTrackTableOffset + 4 * i);
+  const uint8_t* entry = header + kTrackTableOffset;
+  for (int i = 0; i < kMaxTracks; ++i, entry += 4) {
+    track_table_[i] = ReadLe32(entry);
   }
   media_type_ = header[kMediaTypeOffset];
   disk_size_ = ReadLe32(header + kDiskSizeOffset);

@@ -1,6 +1,7 @@
 // d88info: shows what a D88 image holds, disk by disk and track by track,
 // and whether volspar can extract complete files from its first disk.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -43,16 +44,21 @@ void PrintName(const char* name) {
   std::putchar('"');
 }
 
+// Lists `track` into `ids`; returns the number of IDs.
+size_t ListIds(D88File* reader, int track) {
+  return static_cast<size_t>(reader->ReadSectorIds(track, ids, sizeof ids)) / 4;
+}
+
 void PrintTracks(D88File* reader) {
   bool any = false;
   for (int track = 0; track < D88File::kMaxTracks; ++track) {
-    const int count = reader->ReadSectorIds(track, ids, sizeof ids) / 4;
+    const size_t count = ListIds(reader, track);
     if (count == 0) continue;
     any = true;
     std::printf("  track %d:", track);
     bool one_n = true;
-    for (int i = 0; i < count; ++i) {
-      const uint8_t* id = ids + 4 * i;
+    for (size_t i = 0; i < count; ++i) {
+      const uint8_t* id = &ids[4 * i];
       std::printf(" %d/%d/%d/%d", id[0], id[1], id[2], id[3]);
       one_n = one_n && id[3] == ids[3];
     }
@@ -63,9 +69,9 @@ void PrintTracks(D88File* reader) {
 }
 
 bool Listed(D88File* reader, int track, int c, int h, int r, int n) {
-  const int count = reader->ReadSectorIds(track, ids, sizeof ids) / 4;
-  for (int i = 0; i < count; ++i) {
-    const uint8_t* id = ids + 4 * i;
+  const size_t count = ListIds(reader, track);
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* id = &ids[4 * i];
     if (id[0] == c && id[1] == h && id[2] == r && id[3] == n) return true;
   }
   return false;
@@ -148,7 +154,8 @@ int main(int argc, char** argv) {
   reader.SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
   int incomplete = 0;
   for (const ExtractionEntry& row : kExtractionTable) {
-    if (!CheckRow(&reader, row)) ++incomplete;
+    if (CheckRow(&reader, row)) continue;
+    ++incomplete;
   }
   if (incomplete == 0) {
     std::puts("volspar would extract complete files from this image");
