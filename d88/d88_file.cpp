@@ -34,6 +34,9 @@ int32_t ReadLe32(const uint8_t* p) {
 
 }  // namespace
 
+// window_ is left unset: only the bytes a fill has written, window_length_
+// of them, are ever read, and clearing 16 KiB would cost more than a walk.
+// cppcheck-suppress uninitMemberVar
 D88File::D88File()
     : file_(nullptr),
       disk_count_(0),
@@ -46,8 +49,7 @@ D88File::D88File()
       media_type_(-1),
       name_(),
       window_start_(-1),
-      window_length_(0),
-      window_() {}
+      window_length_(0) {}
 
 D88File::~D88File() {
   if (file_ != nullptr) std::fclose(file_);
@@ -70,6 +72,9 @@ bool D88File::Open(const char* path) {
   std::setvbuf(file_, nullptr, _IONBF, 0);
   window_start_ = -1;
   window_length_ = 0;
+  // A stream that cannot seek or read (a directory, a pipe) is no image, as
+  // opposed to a file too short to hold a disk.
+  const bool seekable = std::fseek(file_, 0, SEEK_SET) == 0;
 
   // Only headers are read: disk sizes are not checked against the file, and
   // a tail shorter than a header ends the scan.
@@ -86,9 +91,7 @@ bool D88File::Open(const char* path) {
     // No disk can start outside the 32-bit offsets of the format.
     if (offset < 0 || offset > INT32_MAX) break;
   }
-  // A stream that fails to read (a directory, say) is no image, as opposed
-  // to a file too short to hold a disk.
-  if (std::ferror(file_)) {
+  if (!seekable || std::ferror(file_)) {
     std::fclose(file_);
     file_ = nullptr;
     return false;

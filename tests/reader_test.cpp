@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <string>
@@ -137,10 +138,20 @@ TEST_F(ReaderTest, ScanStopsWhereTheNextDiskWouldStartOutsideOffsets) {
   EXPECT_EQ(reader_.GetDiskCount(), 1);
 }
 
-TEST_F(ReaderTest, OpenFailsOnMissingFilesAndDirectories) {
+TEST_F(ReaderTest, OpenFailsOnWhatCannotBeReadAsAFile) {
   EXPECT_FALSE(reader_.Open(dir_.File("missing.d88").c_str()));
   EXPECT_FALSE(reader_.Open(""));
   EXPECT_FALSE(reader_.Open(dir_.path().c_str()));
+  // A pipe holding a whole image cannot be seeked, so it is no image.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const Bytes image = BuildImage({DiskSpec()});
+  ASSERT_EQ(write(fds[1], image.data(), image.size()),
+            static_cast<ssize_t>(image.size()));
+  const std::string pipe_path = "/proc/self/fd/" + std::to_string(fds[0]);
+  EXPECT_FALSE(reader_.Open(pipe_path.c_str()));
+  close(fds[0]);
+  close(fds[1]);
   EXPECT_EQ(reader_.GetDiskCount(), 0);
   EXPECT_FALSE(reader_.SelectDisk(0));
   EXPECT_TRUE(reader_.Open(nullptr));
