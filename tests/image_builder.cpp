@@ -1,5 +1,6 @@
 #include "tests/image_builder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -94,6 +95,21 @@ Bytes SectorData(int c, int h, int r, size_t size) {
     }
   }
   return data;
+}
+
+Bytes SectorRun(const std::vector<SectorSpan>& spans, size_t offset,
+                size_t size) {
+  Bytes bytes;
+  for (const SectorSpan& span : spans) {
+    for (int r = span.first; r <= span.last; ++r) {
+      const Bytes data = SectorData(span.c, span.h, r);
+      bytes.insert(bytes.end(), data.begin(), data.end());
+    }
+  }
+  const size_t begin = std::min(offset, bytes.size());
+  const size_t end = begin + std::min(size, bytes.size() - begin);
+  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+               bytes.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
 std::vector<SectorSpec> StandardTrack(int c, int h, int n,

@@ -54,6 +54,19 @@ void PutLe32(Bytes* image, size_t offset, uint32_t value);
 // "C04H0R05@1F0   \n", unique within an image of up to 99 cylinders.
 Bytes SectorData(int c, int h, int r, size_t size = 512);
 
+// Sectors (c, h, r) for r in first..last, 512 bytes each.
+struct SectorSpan {
+  int c;
+  int h;
+  int first;
+  int last;
+};
+
+// The SectorData of the spans' sectors, back to back; with `offset` and
+// `size`, only that part of it.
+Bytes SectorRun(const std::vector<SectorSpan>& spans, size_t offset = 0,
+                size_t size = SIZE_MAX);
+
 // Sectors 1..sectors of size code n on `track`, stored in `order` (sector
 // numbers), each holding SectorData.
 std::vector<SectorSpec> StandardTrack(int c, int h, int n,

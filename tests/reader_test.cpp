@@ -13,24 +13,6 @@
 namespace d88test {
 namespace {
 
-// Bytes of sectors (c, h, r) for r in first..last, concatenated.
-struct SectorSpan {
-  int c;
-  int h;
-  int first;
-  int last;
-};
-Bytes Concat(const std::vector<SectorSpan>& spans) {
-  Bytes bytes;
-  for (const SectorSpan& span : spans) {
-    for (int r = span.first; r <= span.last; ++r) {
-      const Bytes data = SectorData(span.c, span.h, r);
-      bytes.insert(bytes.end(), data.begin(), data.end());
-    }
-  }
-  return bytes;
-}
-
 DiskSpec OneTrack(std::vector<SectorSpec> records, int track = 0) {
   DiskSpec disk;
   disk.tracks[track] = std::move(records);
@@ -376,7 +358,7 @@ TEST_F(RunTest, WorkedExampleCrossesSidesAndCylinders) {
   ASSERT_TRUE(OpenDisk(StandardDisk(40, InterleavedNine())));
   reader_.SetSectorRange(1, 9);
   ASSERT_EQ(Run(8, 4, 0, 5, 20096), 20096);
-  Bytes expected = Concat(
+  Bytes expected = SectorRun(
       {{4, 0, 5, 9}, {4, 1, 1, 9}, {5, 0, 1, 9}, {5, 1, 1, 9}, {6, 0, 1, 7}});
   const Bytes r8 = SectorData(6, 0, 8, 128);
   expected.insert(expected.end(), r8.begin(), r8.end());
@@ -386,16 +368,16 @@ TEST_F(RunTest, WorkedExampleCrossesSidesAndCylinders) {
 
 TEST_F(RunTest, WrapsAtTheLastSectorOfTheRange) {
   ASSERT_EQ(Run(1, 0, 1, 9, 1024), 1024);
-  EXPECT_EQ(Head(1024), Concat({{0, 1, 9, 9}, {1, 0, 1, 1}}));
+  EXPECT_EQ(Head(1024), SectorRun({{0, 1, 9, 9}, {1, 0, 1, 1}}));
   reader_.SetSectorRange(3, 4);
   ASSERT_EQ(Run(2, 1, 0, 3, 2048), 2048);
-  EXPECT_EQ(Head(2048), Concat({{1, 0, 3, 4}, {1, 1, 3, 4}}));
+  EXPECT_EQ(Head(2048), SectorRun({{1, 0, 3, 4}, {1, 1, 3, 4}}));
 }
 
 TEST_F(RunTest, NeverWrapsWhenStartingAboveTheLastSector) {
   reader_.SetSectorRange(1, 4);
   EXPECT_EQ(Run(0, 0, 0, 6, 4096), 2048);
-  EXPECT_EQ(Head(2048), Concat({{0, 0, 6, 9}}));
+  EXPECT_EQ(Head(2048), SectorRun({{0, 0, 6, 9}}));
 }
 
 TEST_F(RunTest, StopsAtAMissingSector) {
@@ -403,7 +385,7 @@ TEST_F(RunTest, StopsAtAMissingSector) {
   EXPECT_EQ(buf_, Bytes(576, 0xCC));
   // Track 16 (cylinder 8) does not exist.
   EXPECT_EQ(Run(15, 7, 1, 8, 2048), 1024);
-  EXPECT_EQ(Head(1024), Concat({{7, 1, 8, 9}}));
+  EXPECT_EQ(Head(1024), SectorRun({{7, 1, 8, 9}}));
   EXPECT_EQ(buf_[1024], 0xCC);
 }
 
@@ -413,7 +395,7 @@ TEST_F(RunTest, AShortSectorEndsTheRunUncounted) {
   ASSERT_TRUE(OpenDisk(disk));
   reader_.SetSectorRange(1, 3);
   EXPECT_EQ(Run(0, 0, 0, 1, 1536), 512);
-  Bytes expected = Concat({{0, 0, 1, 1}});
+  Bytes expected = SectorRun({{0, 0, 1, 1}});
   const Bytes part = SectorData(0, 0, 2, 300);
   expected.insert(expected.end(), part.begin(), part.end());
   EXPECT_EQ(Head(812), expected);

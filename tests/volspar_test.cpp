@@ -27,40 +27,21 @@ const char kOpenFailed[] =
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93"
     "\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x2E\x0A";
 
-// `size` bytes from `offset` of the sectors (c, h, r) listed, concatenated.
-struct Span {
-  int c;
-  int h;
-  int first;
-  int last;
-};
-Bytes Slice(const std::vector<Span>& spans, size_t offset, size_t size) {
-  Bytes bytes;
-  for (const Span& span : spans) {
-    for (int r = span.first; r <= span.last; ++r) {
-      const Bytes data = SectorData(span.c, span.h, r);
-      bytes.insert(bytes.end(), data.begin(), data.end());
-    }
-  }
-  return Bytes(bytes.begin() + static_cast<long>(offset),
-               bytes.begin() + static_cast<long>(offset + size));
-}
-
 // What each file holds when the first disk has every sector.
 std::vector<Bytes> CompleteFiles() {
   return {
-      Slice({{4, 0, 5, 9},
-             {4, 1, 1, 9},
-             {5, 0, 1, 9},
-             {5, 1, 1, 9},
-             {6, 0, 1, 8}},
-            0, 20096),
-      Slice({{0, 1, 6, 6}}, 80, 48),
-      Slice({{1, 0, 2, 3}}, 0, 976),
-      Slice({{15, 0, 4, 7}}, 0, 1691),
-      Slice({{13, 1, 7, 9}}, 0, 1078),
-      Slice({{14, 1, 6, 9}, {15, 0, 1, 2}}, 0, 3072),
-      Slice({{13, 0, 6, 8}}, 0, 1536),
+      SectorRun({{4, 0, 5, 9},
+                 {4, 1, 1, 9},
+                 {5, 0, 1, 9},
+                 {5, 1, 1, 9},
+                 {6, 0, 1, 8}},
+                0, 20096),
+      SectorRun({{0, 1, 6, 6}}, 80, 48),
+      SectorRun({{1, 0, 2, 3}}, 0, 976),
+      SectorRun({{15, 0, 4, 7}}, 0, 1691),
+      SectorRun({{13, 1, 7, 9}}, 0, 1078),
+      SectorRun({{14, 1, 6, 9}, {15, 0, 1, 2}}, 0, 3072),
+      SectorRun({{13, 0, 6, 8}}, 0, 1536),
   };
 }
 
@@ -149,7 +130,7 @@ TEST_F(VolsparTest, GapsLeaveWhatEarlierRowsReadInTheBuffer) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, kAllCreated);
   // Row 3 finds nothing and writes row 2's run: C0 H1 R6 and part of R7.
-  EXPECT_EQ(Output(2), Slice({{0, 1, 6, 7}}, 0, 976));
+  EXPECT_EQ(Output(2), SectorRun({{0, 1, 6, 7}}, 0, 976));
   // Row 4 reads a whole run up to its short last sector.
   EXPECT_EQ(Output(3), CompleteFiles()[3]);
 }
@@ -160,10 +141,10 @@ TEST_F(VolsparTest, AShortSectorMidRunIsFollowedByEarlierBytes) {
   const CommandResult result = RunOn(BuildImage({disk}));
   EXPECT_EQ(result.status, 0);
   // R7, R8, the 50 bytes of R9, then the last bytes row 4 left there.
-  Bytes expected = Slice({{13, 1, 7, 8}}, 0, 1024);
+  Bytes expected = SectorRun({{13, 1, 7, 8}}, 0, 1024);
   const Bytes r9 = SectorData(13, 1, 9, 50);
   expected.insert(expected.end(), r9.begin(), r9.end());
-  const Bytes rest = Slice({{15, 0, 4, 9}, {15, 1, 1, 2}}, 1074, 4);
+  const Bytes rest = SectorRun({{15, 0, 4, 9}, {15, 1, 1, 2}}, 1074, 4);
   expected.insert(expected.end(), rest.begin(), rest.end());
   EXPECT_EQ(Output(4), expected);
 }
@@ -183,7 +164,7 @@ TEST_F(VolsparTest, UnwritableFilesAreReportedAndTheRestWritten) {
   EXPECT_NE(result.err.find("TRV02.BIN"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("TRV05.BIN"), std::string::npos) << result.err;
   // Row 2's run is read although its file failed: row 3 still carries it.
-  EXPECT_EQ(Output(2), Slice({{0, 1, 6, 7}}, 0, 976));
+  EXPECT_EQ(Output(2), SectorRun({{0, 1, 6, 7}}, 0, 976));
   const std::vector<Bytes> expected = CompleteFiles();
   for (int row : {0, 3, 5, 6}) EXPECT_EQ(Output(row), expected[row]);
 }
