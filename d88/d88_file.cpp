@@ -3,16 +3,29 @@
 #include <climits>
 #include <cstring>
 
+#ifdef _WIN32
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // Disk header fields.
 constexpr int kNameLength = 16;
+constexpr int kWriteProtectOffset = 0x1A;
 constexpr int kMediaTypeOffset = 0x1B;
 constexpr int kDiskSizeOffset = 0x1C;
 constexpr int kTrackTableOffset = 0x20;
 
 // Sector record header fields.
 constexpr int kSectorCountOffset = 4;
+constexpr int kDensityOffset = 6;
+constexpr int kDeletedOffset = 7;
+constexpr int kStatusOffset = 8;
 constexpr int kDataSizeOffset = 14;
 
 // Largest size code whose sector size, 128 << n, fits a signed 32-bit int.
@@ -32,6 +45,41 @@ int32_t ReadLe32(const uint8_t* p) {
   return static_cast<int32_t>(value);
 }
 
+// Opens `path` for binary reading if it names a regular file. Anything else
+// (a FIFO, socket or device) is refused without waiting on it: a FIFO's open
+// would block until a writer came, and a device never ends.
+std::FILE* OpenRegularFile(const char* path) {
+#ifdef _WIN32
+  // Paths are UTF-8; the wide call reaches every name whatever the code page.
+  wchar_t wide[32768];
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide,
+                          32768) == 0) {
+    return nullptr;
+  }
+  std::FILE* file = _wfopen(wide, L"rb");
+  if (file == nullptr) return nullptr;
+  struct _stat64 info;
+  if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFREG) == 0) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
+#else
+  // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; reads of
+  // a regular file never wait, so the flag changes nothing for an image.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) close(fd);
+  return file;
+#endif
+}
+
 }  // namespace
 
 // window_ is left unset: only the bytes a fill has written, window_length_
@@ -47,7 +95,9 @@ D88File::D88File()
       disk_base_(-1),
       track_table_(),  // all tracks absent until a disk is selected
       media_type_(-1),
+      write_protect_(-1),
       name_(),
+      scan_end_(0),
       window_start_(-1),
       window_length_(0) {}
 
@@ -63,19 +113,16 @@ bool D88File::Open(const char* path) {
   if (path == nullptr) {
     disk_count_ = 0;
     media_type_ = -1;
+    write_protect_ = -1;
     return true;
   }
-  file_ = std::fopen(path, "rb");
+  file_ = OpenRegularFile(path);
   if (file_ == nullptr) return false;
   // The window does the buffering; the stream's own would copy every byte
   // twice and cost a seek syscall for every record a walk skips.
   std::setvbuf(file_, nullptr, _IONBF, 0);
   window_start_ = -1;
   window_length_ = 0;
-  // A stream that cannot seek or read (a directory, a pipe) is no image, as
-  // opposed to a file too short to hold a disk.
-  const bool seekable = std::fseek(file_, 0, SEEK_SET) == 0;
-
   // Only headers are read: disk sizes are not checked against the file, and
   // a tail shorter than a header ends the scan.
   int count = 0;
@@ -91,12 +138,15 @@ bool D88File::Open(const char* path) {
     // No disk can start outside the 32-bit offsets of the format.
     if (offset < 0 || offset > INT32_MAX) break;
   }
-  if (!seekable || std::ferror(file_)) {
+  // A file that cannot be read is no image, as opposed to one too short to
+  // hold a disk.
+  if (std::ferror(file_)) {
     std::fclose(file_);
     file_ = nullptr;
     return false;
   }
   disk_count_ = count;
+  scan_end_ = offset;
   return true;
 }
 
@@ -119,6 +169,7 @@ bool D88File::SelectDisk(int index) {
     track_table_[i] = ReadLe32(entry);
   }
   media_type_ = header[kMediaTypeOffset];
+  write_protect_ = header[kWriteProtectOffset];
   disk_size_ = ReadLe32(header + kDiskSizeOffset);
   int i = 0;
   for (; i < kNameLength && header[i] != 0; ++i) {
@@ -137,28 +188,42 @@ int D88File::ReadSector(int track, int c, int h, int r, int n, uint8_t* buf,
                         int len) {
   if (len < 0) return 0;
   TrackWalk walk;
-  if (!BeginWalk(track, &walk)) return 0;
   Record record;
-  while (NextRecord(&walk, &record)) {
-    // A count of 0 ends the track before the record's ID is looked at.
-    if (record.sector_count == 0) return 0;
-    const SectorId& id = record.id;
-    if (id.c == c && id.h == h && id.r == r && id.n == n) {
-      const int size = record.data_size < len ? record.data_size : len;
-      return ReadAt(walk.start, record.data_offset, buf, size);
-    }
+  if (FindSector(track, c, h, r, n, &walk, &record) != StepResult::kRead) {
+    return 0;
   }
-  return 0;
+  const int size = record.info.data_size < len ? record.info.data_size : len;
+  return ReadAt(walk.start, record.data_offset, buf, size);
 }
 
 int D88File::ReadSectors(int track, int c, int h, int r, int n, uint8_t* buf,
-                         int len) {
+                         int len, RunTrace* trace) {
+  if (trace != nullptr) trace->step_count = 0;
   if (len <= 0 || n < 0 || n > kMaxSizeCode) return 0;
   const int sector_size = 128 << n;
   int total = 0;
   while (total < len) {
     const int chunk = len - total < sector_size ? len - total : sector_size;
-    if (ReadSector(track, c, h, r, n, buf + total, chunk) < chunk) break;
+    TrackWalk walk;
+    Record record;
+    RunStep step = {
+        track, c,  h, r,
+        n,     -1, 0, FindSector(track, c, h, r, n, &walk, &record)};
+    if (step.result == StepResult::kRead) {
+      step.record = walk.index - 1;
+      const int size =
+          record.info.data_size < chunk ? record.info.data_size : chunk;
+      step.delivered =
+          ReadAt(walk.start, record.data_offset, buf + total, size);
+      if (step.delivered < chunk) step.result = StepResult::kShortData;
+    }
+    if (trace != nullptr) {
+      if (trace->step_count < trace->max_steps) {
+        trace->steps[trace->step_count] = step;
+      }
+      ++trace->step_count;
+    }
+    if (step.result != StepResult::kRead) break;
     total += chunk;
     // Every value stepped here belongs to a sector just found, so none of
     // them can overflow.
@@ -188,15 +253,45 @@ int D88File::ReadSectorIds(int track, uint8_t* buf, int len) {
   int written = 0;
   Record record;
   while (len - written >= 4 && NextRecord(&walk, &record)) {
-    buf[written] = record.id.c;
-    buf[written + 1] = record.id.h;
-    buf[written + 2] = record.id.r;
-    buf[written + 3] = record.id.n;
+    buf[written] = record.info.id.c;
+    buf[written + 1] = record.info.id.h;
+    buf[written + 2] = record.info.id.r;
+    buf[written + 3] = record.info.id.n;
     written += 4;
     // Past a count of 0 the bytes are no longer records of this track.
-    if (record.sector_count == 0) break;
+    if (record.info.sector_count == 0) break;
   }
   return written;
+}
+
+int D88File::ReadSectorInfos(int track, SectorInfo* infos, int max_infos) {
+  TrackWalk walk;
+  if (!BeginWalk(track, &walk)) return 0;
+  int stored = 0;
+  Record record;
+  while (stored < max_infos && NextRecord(&walk, &record)) {
+    infos[stored++] = record.info;
+    if (record.info.sector_count == 0) break;  // as ReadSectorIds
+  }
+  return stored;
+}
+
+int D88File::GetWriteProtect() const { return write_protect_; }
+
+int64_t D88File::GetDiskStart(int index) const {
+  return index >= 0 && index < disk_count_ ? disk_starts_[index] : -1;
+}
+
+int32_t D88File::GetDiskSize() const { return disk_size_; }
+
+int32_t D88File::GetTrackOffset(int track) const {
+  return track >= 0 && track < kMaxTracks ? track_table_[track] : 0;
+}
+
+int64_t D88File::GetScanEnd() const { return scan_end_; }
+
+int D88File::ReadImageBytes(int64_t offset, uint8_t* buf, int len) {
+  return file_ != nullptr ? ReadFile(offset, buf, len) : 0;
 }
 
 bool D88File::BeginWalk(int track, TrackWalk* walk) const {
@@ -218,15 +313,33 @@ bool D88File::NextRecord(TrackWalk* walk, Record* record) {
     walk->done = true;
     return false;
   }
-  record->id = {header[0], header[1], header[2], header[3]};
-  record->sector_count = ReadLe16(header + kSectorCountOffset);
-  record->data_size = ReadLe16(header + kDataSizeOffset);
+  SectorInfo& info = record->info;
+  info.id = {header[0], header[1], header[2], header[3]};
+  info.sector_count = ReadLe16(header + kSectorCountOffset);
+  info.density = header[kDensityOffset];
+  info.deleted = header[kDeletedOffset];
+  info.status = header[kStatusOffset];
+  info.data_size = ReadLe16(header + kDataSizeOffset);
   record->data_offset = walk->next + kSectorHeaderSize;
-  walk->next = record->data_offset + record->data_size;
-  walk->done = walk->index == record->sector_count - 1 ||
+  walk->next = record->data_offset + info.data_size;
+  walk->done = walk->index == info.sector_count - 1 ||
                walk->index + 1 == kMaxRecordsPerTrack;
   ++walk->index;
   return true;
+}
+
+StepResult D88File::FindSector(int track, int c, int h, int r, int n,
+                               TrackWalk* walk, Record* record) {
+  if (!BeginWalk(track, walk)) return StepResult::kNoTrack;
+  while (NextRecord(walk, record)) {
+    // A count of 0 ends the track before the record's ID is looked at.
+    if (record->info.sector_count == 0) return StepResult::kZeroCount;
+    const SectorId& id = record->info.id;
+    if (id.c == c && id.h == h && id.r == r && id.n == n) {
+      return StepResult::kRead;
+    }
+  }
+  return StepResult::kNotFound;
 }
 
 int D88File::ReadAt(int64_t track_start, int64_t offset, uint8_t* buf,
@@ -252,14 +365,21 @@ int D88File::ReadAt(int64_t track_start, int64_t offset, uint8_t* buf,
 }
 
 int D88File::ReadFile(int64_t offset, uint8_t* buf, int len) {
-  if (len <= 0 || offset < 0 || offset > LONG_MAX) return 0;
+  if (len <= 0 || offset < 0) return 0;
+#ifdef _WIN32
+  // long is 32 bits on Windows: offsets past 2 GiB need the 64-bit call.
+  if (_fseeki64(file_, offset, SEEK_SET) != 0) return 0;
+#else
+  if (offset > LONG_MAX) return 0;
   if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return 0;
+#endif
   return static_cast<int>(std::fread(buf, 1, static_cast<size_t>(len), file_));
 }
 
 void D88File::ClearSelection() {
   disk_base_ = -1;
   media_type_ = -1;
+  write_protect_ = -1;
   disk_size_ = 0;
   name_[0] = '\0';
 }

@@ -23,6 +23,44 @@ struct SectorId {
   uint8_t n;  // size code
 };
 
+// Everything a sector record's header says about the sector.
+struct SectorInfo {
+  SectorId id;
+  int sector_count;  // bytes 4-5
+  int density;       // byte 6: 0x00 double, 0x40 single (FM), 0x01 high
+  int deleted;       // byte 7: 0x10 deleted-data mark
+  int status;        // byte 8: what the controller reported; 0x00 normal
+  int data_size;     // bytes 14-15
+};
+
+// What a run found at one sector it looked for.
+enum class StepResult {
+  kRead,       // the whole chunk the run wanted
+  kShortData,  // fewer bytes than the run wanted: the run ends here
+  kNoTrack,    // the track is absent
+  kNotFound,   // the track ends without the ID
+  kZeroCount,  // the walk met a record whose sector count is 0 first
+};
+
+// One sector of a run. The ID is held in ints: a run may step past 255.
+struct RunStep {
+  int track;
+  int c;
+  int h;
+  int r;
+  int n;
+  int record;     // stored position of the record read; -1 when none
+  int delivered;  // bytes the record gave the run
+  StepResult result;
+};
+
+// Where ReadSectors stores the steps of a run, for callers that explain one.
+struct RunTrace {
+  RunStep* steps;  // the first max_steps steps are stored
+  int max_steps;
+  int step_count;  // set by the run: the steps taken, the last one ending it
+};
+
 class D88File {
  public:
   static constexpr int kMaxDisks = 64;
@@ -55,8 +93,10 @@ class D88File {
   // Reads `len` bytes from consecutive sectors of size code `n`, starting at
   // (c, h, r) on `track` and stepping through the sector range, then to the
   // other side, then to the next cylinder. Returns the bytes of the whole
-  // chunks read before the first sector that is missing or short.
-  int ReadSectors(int track, int c, int h, int r, int n, uint8_t* buf, int len);
+  // chunks read before the first sector that is missing or short. A trace,
+  // if given, receives every sector the run looked for and what it found.
+  int ReadSectors(int track, int c, int h, int r, int n, uint8_t* buf, int len,
+                  RunTrace* trace = nullptr);
 
   // Name of the selected disk: at most 16 characters, always NUL-terminated.
   const char* GetDiskName() const;
@@ -66,6 +106,27 @@ class D88File {
   // 4 bytes C, H, R, N; lists only whole IDs that fit in `len` bytes.
   // Returns the bytes written.
   int ReadSectorIds(int track, uint8_t* buf, int len);
+  // Stores the header fields of each record of `track`, in stored order, into
+  // `infos`, at most `max_infos` of them: exactly the records ReadSectorIds
+  // lists, stopping where it stops. Returns the number stored.
+  int ReadSectorInfos(int track, SectorInfo* infos, int max_infos);
+  // Byte 0x1A of the selected disk's header; -1 while no disk is selected.
+  int GetWriteProtect() const;
+
+  // The layout as the reader found it, for callers that explain odd images.
+  // File offset of disk `index`'s header; -1 outside 0..GetDiskCount()-1.
+  int64_t GetDiskStart(int index) const;
+  // The selected disk's size field, as a signed value; 0 when none.
+  int32_t GetDiskSize() const;
+  // The selected disk's raw track-table entry; 0 when absent or out of range.
+  int32_t GetTrackOffset(int track) const;
+  // File offset where the scan stopped looking for disks: just past the last
+  // disk found. What lies there is shorter than a header, or the disk limit
+  // was reached.
+  int64_t GetScanEnd() const;
+  // Copies up to `len` bytes of the image file at `offset` into `buf`;
+  // returns the bytes the file delivered.
+  int ReadImageBytes(int64_t offset, uint8_t* buf, int len);
 
  private:
   // A walk over the records of one track, from its first record on.
@@ -76,9 +137,7 @@ class D88File {
     bool done;
   };
   struct Record {
-    SectorId id;
-    int sector_count;
-    int data_size;
+    SectorInfo info;
     int64_t data_offset;
   };
 
@@ -86,6 +145,10 @@ class D88File {
   bool BeginWalk(int track, TrackWalk* walk) const;
   // Reads the next record header; false at the end of the track.
   bool NextRecord(TrackWalk* walk, Record* record);
+  // Walks `track` to the first record with ID (c, h, r, n), which `walk` and
+  // `record` then hold.
+  StepResult FindSector(int track, int c, int h, int r, int n, TrackWalk* walk,
+                        Record* record);
   // Reads up to `len` bytes at file `offset` of the track that starts at
   // `track_start`, through the window; returns the bytes delivered.
   int ReadAt(int64_t track_start, int64_t offset, uint8_t* buf, int len);
@@ -107,7 +170,9 @@ class D88File {
   int32_t disk_base_;
   int32_t track_table_[kMaxTracks];
   int32_t media_type_;
+  int32_t write_protect_;
   char name_[17];
+  int64_t scan_end_;
   // The bytes of the file at window_start_ (-1: none) that the last fill
   // delivered; fewer than kWindowSize when it met the end of the file.
   int64_t window_start_;
