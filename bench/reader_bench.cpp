@@ -118,7 +118,7 @@ void BM_Extraction(benchmark::State& state) {
     D88File reader;
     OpenAndSelect(&reader, path);
     reader.SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
-    if (!ExtractRuns(&reader, work_buffer, sink, sink)) {
+    if (!ExtractRuns(&reader, path.c_str(), work_buffer, sink, sink)) {
       state.SkipWithError("extraction failed");
     }
   }

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(reader.Open(file.path()));
   reader.SelectDisk(0);
   reader.SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
-  FUZZ_CHECK(ExtractRuns(&reader, work_buffer, sink, sink));
+  FUZZ_CHECK(ExtractRuns(&reader, file.path(), work_buffer, sink, sink));
   for (int i = longest; i < kWorkBufferSize; ++i) {
     FUZZ_CHECK(work_buffer[i] == 0);
   }

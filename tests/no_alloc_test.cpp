@@ -63,7 +63,7 @@ TEST(NoAllocationTest, ReaderAndRowLoopNeverCallNew) {
     results += reader.ReadSector(2, 1, 0, 5, 2, buf, 512);
     results += reader.ReadSectors(2, 1, 0, 5, 2, buf, sizeof buf);
     results += reader.ReadSectorIds(2, buf, 64);
-    results += ExtractRuns(&reader, work_buffer, sink, sink);
+    results += ExtractRuns(&reader, path.c_str(), work_buffer, sink, sink);
     results += reader.SelectDisk(5);
     results += reader.Open(nullptr);
   }

@@ -40,9 +40,11 @@ std::vector<std::string> TempDir::List() const {
 
 CommandResult RunCommand(const std::string& binary,
                          const std::vector<std::string>& args,
-                         const std::string& dir) {
+                         const std::string& dir,
+                         const std::string& stdout_path) {
   TempDir capture;
-  const std::string out_path = capture.File("stdout");
+  const std::string out_path =
+      stdout_path.empty() ? capture.File("stdout") : stdout_path;
   const std::string err_path = capture.File("stderr");
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(binary.c_str()));
@@ -61,13 +63,15 @@ CommandResult RunCommand(const std::string& binary,
     }
     close(out);
     close(err);
+    alarm(60);  // survives exec: a hang fails the test instead of the run
     execv(binary.c_str(), argv.data());
     _exit(127);
   }
   int wait_status = 0;
   if (pid < 0 || waitpid(pid, &wait_status, 0) != pid) return {-1, "", ""};
   const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  return {status, ReadText(out_path), ReadText(err_path)};
+  return {status, stdout_path.empty() ? ReadText(out_path) : "",
+          ReadText(err_path)};
 }
 
 }  // namespace d88test

@@ -35,10 +35,13 @@ struct CommandResult {
   std::string err;
 };
 
-// Runs `binary` with `args` in directory `dir` and collects its output.
+// Runs `binary` with `args` in directory `dir` and collects its output;
+// standard output goes to `stdout_path` instead when one is given. A command
+// that hangs is killed after a minute (status -1).
 CommandResult RunCommand(const std::string& binary,
                          const std::vector<std::string>& args,
-                         const std::string& dir);
+                         const std::string& dir,
+                         const std::string& stdout_path = "");
 
 }  // namespace d88test
 

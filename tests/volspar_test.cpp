@@ -1,7 +1,10 @@
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -100,8 +103,12 @@ TEST_F(VolsparTest, WrongArgumentCountPrintsUsage) {
 }
 
 TEST_F(VolsparTest, UnopenableImagePrintsTheShiftJisMessage) {
+  const std::string fifo = images_.File("fifo.d88");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  // Nothing but a regular file is an image, and nothing waits on one.
   for (const std::string& path :
-       {images_.File("missing.d88"), std::string(), images_.path()}) {
+       {images_.File("missing.d88"), std::string(), images_.path(), fifo,
+        std::string("/dev/zero")}) {
     SCOPED_TRACE(path);
     const CommandResult result = Run({path});
     EXPECT_EQ(result.status, 1);
@@ -149,24 +156,79 @@ TEST_F(VolsparTest, AShortSectorMidRunIsFollowedByEarlierBytes) {
   EXPECT_EQ(Output(4), expected);
 }
 
-TEST_F(VolsparTest, UnwritableFilesAreReportedAndTheRestWritten) {
-  // TRV02.BIN cannot be created; TRV05.BIN cannot be written.
+// What stands under an output's name is replaced, never written through,
+// and never blocks; a name that cannot be replaced keeps what it held.
+TEST_F(VolsparTest, OutputsAreReplacedWholeOrNotAtAll) {
+  const std::string image = work_.File("TRV04.BIN");  // run on its own name
+  ASSERT_TRUE(WriteFile(image, BuildImage({Demo()})));
+  const Bytes image_bytes = ReadFile(image);
+  const std::string outside = images_.File("outside");
+  ASSERT_TRUE(WriteFile(outside, Bytes(7, 'k')));
+  ASSERT_EQ(symlink(outside.c_str(), work_.File("TRV01.BIN").c_str()), 0);
   ASSERT_EQ(mkdir(work_.File("TRV02.BIN").c_str(), 0755), 0);
-  ASSERT_EQ(symlink("/dev/full", work_.File("TRV05.BIN").c_str()), 0);
-  DiskSpec disk = Demo();
-  disk.tracks[2].erase(disk.tracks[2].begin() + 2);
-  const CommandResult result = RunOn(BuildImage({disk}));
+  ASSERT_EQ(mkfifo(work_.File("TRV03.BIN").c_str(), 0644), 0);
+  ASSERT_EQ(symlink("TRV04.BIN", work_.File("TRV05.BIN").c_str()), 0);
+  ASSERT_EQ(link(image.c_str(), work_.File("TRV06.BIN").c_str()), 0);
+  const CommandResult result = Run({"TRV04.BIN"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out,
             "TRV01.BIN was created.\nTRV03.BIN was created.\n"
-            "TRV04.BIN was created.\nTRV06.BIN was created.\n"
-            "TRV07.BIN was created.\n");
-  EXPECT_NE(result.err.find("TRV02.BIN"), std::string::npos) << result.err;
-  EXPECT_NE(result.err.find("TRV05.BIN"), std::string::npos) << result.err;
-  // Row 2's run is read although its file failed: row 3 still carries it.
-  EXPECT_EQ(Output(2), SectorRun({{0, 1, 6, 7}}, 0, 976));
+            "TRV05.BIN was created.\nTRV07.BIN was created.\n");
+  EXPECT_EQ(result.err,
+            "volspar: cannot create TRV02.BIN: Is a directory\n"
+            "volspar: will not replace TRV04.BIN: it is the image\n"
+            "volspar: will not replace TRV06.BIN: it is the image\n");
+  EXPECT_EQ(ReadFile(image), image_bytes);
+  EXPECT_EQ(ReadFile(outside), Bytes(7, 'k'));
   const std::vector<Bytes> expected = CompleteFiles();
-  for (int row : {0, 3, 5, 6}) EXPECT_EQ(Output(row), expected[row]);
+  for (int row : {0, 2, 4, 6}) {
+    struct stat info;
+    ASSERT_EQ(lstat(work_.File(kFiles[row]).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode)) << kFiles[row];
+    EXPECT_EQ(Output(row), expected[row]) << kFiles[row];
+  }
+  EXPECT_EQ(work_.List().size(), 7u);  // no new file left behind
+}
+
+// A full file system: the files that fit are replaced, the others keep
+// their earlier contents, and nothing partial stays behind.
+TEST_F(VolsparTest, FullFileSystemKeepsEarlierFiles) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  if (mount("tmpfs", work_.path().c_str(), "tmpfs", 0, "size=16k") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  ASSERT_TRUE(WriteFile(work_.File("TRV01.BIN"), Bytes(3, 'o')));
+  ASSERT_TRUE(WriteFile(work_.File("TRV05.BIN"), Bytes(5, 'o')));
+  // Four pages: two hold the old files, two take TRV02 and TRV03.
+  const CommandResult result = RunOn(BuildImage({Demo()}));
+  const std::vector<std::string> names = work_.List();
+  std::vector<Bytes> outputs;
+  for (int row = 0; row < 7; ++row) outputs.push_back(Output(row));
+  umount(work_.path().c_str());
+
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "TRV02.BIN was created.\nTRV03.BIN was created.\n");
+  std::string errors;
+  for (int row : {0, 3, 4, 5, 6}) {
+    errors += "volspar: cannot write " + std::string(kFiles[row]) +
+              ": No space left on device\n";
+  }
+  EXPECT_EQ(result.err, errors);
+  EXPECT_EQ(names, (std::vector<std::string>{"TRV01.BIN", "TRV02.BIN",
+                                             "TRV03.BIN", "TRV05.BIN"}));
+  EXPECT_EQ(outputs[0], Bytes(3, 'o'));
+  EXPECT_EQ(outputs[1], CompleteFiles()[1]);
+  EXPECT_EQ(outputs[2], CompleteFiles()[2]);
+  EXPECT_EQ(outputs[4], Bytes(5, 'o'));
+}
+
+// A failed standard output is an error, not a silent success.
+TEST_F(VolsparTest, FailedStandardOutputIsReported) {
+  ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
+  const CommandResult result = RunCommand(
+      VOLSPAR_PATH, {images_.File("image.d88")}, work_.path(), "/dev/full");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "volspar: cannot write standard output\n");
 }
 
 }  // namespace

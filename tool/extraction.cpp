@@ -1,50 +1,56 @@
 #include "tool/extraction.h"
 
-#include <cerrno>
 #include <cstring>
+
+#include "tool/output_file.h"
 
 namespace {
 
-bool ExtractRow(D88File* reader, const ExtractionEntry& row,
-                uint8_t* work_buffer, std::FILE* out, std::FILE* err) {
-  std::FILE* file = std::fopen(row.file_name, "wb");
-  int error = errno;
+void Report(std::FILE* err, const char* what, const char* name, int error) {
+  std::fprintf(err, "volspar: %s %s: %s\n", what, name, std::strerror(error));
+}
+
+bool ExtractRow(D88File* reader, const char* image_path,
+                const ExtractionEntry& row, uint8_t* work_buffer,
+                std::FILE* out, std::FILE* err) {
+  // Replacing the image's own name would take the image from its owner.
+  const bool is_image =
+      image_path != nullptr && IsSameFile(row.file_name, image_path);
+  OutputFile file;
+  const bool created = !is_image && file.Create(row.file_name);
   // The run is read even without a file: later rows may rely on what it
   // leaves in the work buffer.
   reader->ReadSectors(row.track, row.c, row.h, row.r, kExtractionSizeCode,
                       work_buffer, row.bytes_read);
-  if (file == nullptr) {
-    std::fprintf(err, "volspar: cannot create %s: %s\n", row.file_name,
-                 std::strerror(error));
+  if (is_image) {
+    std::fprintf(err, "volspar: will not replace %s: it is the image\n",
+                 row.file_name);
     return false;
   }
-  // Each file is one write of the work buffer; a stream buffer would only
-  // copy it and split the write in two.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  const size_t length = static_cast<size_t>(row.write_length);
-  bool ok =
-      std::fwrite(work_buffer + row.write_offset, 1, length, file) == length &&
-      std::fflush(file) == 0;
-  error = errno;
-  if (ok) std::fprintf(out, "%s was created.\n", row.file_name);
-  if (std::fclose(file) != 0 && ok) {
-    ok = false;
-    error = errno;
+  if (!created) {
+    Report(err, "cannot create", row.file_name, file.error());
+    return false;
   }
-  if (!ok) {
-    std::fprintf(err, "volspar: cannot write %s: %s\n", row.file_name,
-                 std::strerror(error));
+  file.Write(work_buffer + row.write_offset,
+             static_cast<size_t>(row.write_length));
+  if (!file.Commit()) {
+    Report(err,
+           file.failure() == OutputFile::Failure::kWrite ? "cannot write"
+                                                         : "cannot create",
+           row.file_name, file.error());
+    return false;
   }
-  return ok;
+  std::fprintf(out, "%s was created.\n", row.file_name);
+  return true;
 }
 
 }  // namespace
 
-bool ExtractRuns(D88File* reader, uint8_t* work_buffer, std::FILE* out,
-                 std::FILE* err) {
+bool ExtractRuns(D88File* reader, const char* image_path, uint8_t* work_buffer,
+                 std::FILE* out, std::FILE* err) {
   bool ok = true;
   for (const ExtractionEntry& row : kExtractionTable) {
-    ok = ExtractRow(reader, row, work_buffer, out, err) && ok;
+    ok = ExtractRow(reader, image_path, row, work_buffer, out, err) && ok;
   }
   return ok;
 }

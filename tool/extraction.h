@@ -10,13 +10,15 @@
 #include "d88/d88_file.h"
 #include "tool/extraction_table.h"
 
-// For each row of kExtractionTable, in order: creates the row's file in the
-// current directory, reads the row's run from `reader`'s selected disk into
-// `work_buffer` (kWorkBufferSize bytes, never cleared), writes the row's range
-// of it, and announces the file on `out` once its bytes are flushed. A file
-// that cannot be created or written is reported on `err` instead, and the
-// remaining rows still run. Returns false if any file failed.
-bool ExtractRuns(D88File* reader, uint8_t* work_buffer, std::FILE* out,
-                 std::FILE* err);
+// For each row of kExtractionTable, in order: reads the row's run from
+// `reader`'s selected disk into `work_buffer` (kWorkBufferSize bytes, never
+// cleared), replaces the row's file in the current directory with the row's
+// range of it, and announces the file on `out` once it is in place. A file
+// that cannot be replaced is reported on `err` instead and keeps what it
+// held, and the remaining rows still run; so is a file that is the image at
+// `image_path` itself (null: no such check). Returns false if any file
+// failed.
+bool ExtractRuns(D88File* reader, const char* image_path, uint8_t* work_buffer,
+                 std::FILE* out, std::FILE* err);
 
 #endif  // TOOL_EXTRACTION_H_

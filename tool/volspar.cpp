@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   // its full length from the work buffer.
   reader.SelectDisk(0);
   reader.SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
-  bool ok = ExtractRuns(&reader, work_buffer, stdout, stderr);
+  bool ok = ExtractRuns(&reader, argv[1], work_buffer, stdout, stderr);
   if (std::fflush(stdout) != 0) {
     std::fputs("volspar: cannot write standard output\n", stderr);
     ok = false;
