@@ -32,4 +32,26 @@ inline constexpr ExtractionEntry kExtractionTable[] = {
     {"TRV07.BIN", 26, 13, 0, 6, 4096, 0, 1536},
 };
 
+// Checks that catch a typo in the table.
+constexpr bool TracksAreTwoCPlusH() {
+  for (const ExtractionEntry& row : kExtractionTable) {
+    if (row.track != 2 * row.c + row.h) return false;
+  }
+  return true;
+}
+constexpr bool RangesFit() {
+  for (const ExtractionEntry& row : kExtractionTable) {
+    if (row.write_offset < 0 || row.write_length < 0 ||
+        row.write_offset + row.write_length > row.bytes_read ||
+        row.bytes_read > kWorkBufferSize) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(TracksAreTwoCPlusH(), "every run starts on track 2C + H");
+static_assert(RangesFit(),
+              "every file's range lies within the bytes its run reads, and "
+              "every run fits the work buffer");
+
 #endif  // TOOL_EXTRACTION_TABLE_H_
