@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -8,23 +11,31 @@
 namespace d88test {
 namespace {
 
+// The line of `out` that starts with `prefix`, without its line feed.
+std::string LineStarting(const std::string& out, const std::string& prefix) {
+  const size_t at = out.rfind(prefix, 0) == 0 ? 0 : out.find("\n" + prefix) + 1;
+  if (at == std::string::npos + 1) return "no line " + prefix + " in " + out;
+  return out.substr(at, out.find('\n', at) - at);
+}
+
 class D88infoTest : public ::testing::Test {
  protected:
-  CommandResult RunOn(const Bytes& image) {
+  CommandResult RunOn(const Bytes& image,
+                      std::vector<std::string> options = {}) {
     EXPECT_TRUE(WriteFile(dir_.File("image.d88"), image));
-    return RunCommand(D88INFO_PATH, {dir_.File("image.d88")}, dir_.path());
+    options.push_back(dir_.File("image.d88"));
+    return RunCommand(D88INFO_PATH, options, dir_.path());
   }
   // Runs on the demonstration disk after `change` and returns the line
-  // that checks `file`.
+  // that checks `file`; `status` is the exit status expected.
   template <typename Change>
-  std::string CheckLine(const std::string& file, Change change) {
+  std::string CheckLine(const std::string& file, Change change,
+                        int status = 2) {
     DiskSpec disk = StandardDisk(40, InterleavedNine());
     change(&disk);
     const CommandResult result = RunOn(BuildImage({disk}));
-    EXPECT_EQ(result.status, 0);
-    const size_t at = result.out.find("  " + file + ": ");
-    if (at == std::string::npos) return result.out;
-    return result.out.substr(at, result.out.find('\n', at) - at);
+    EXPECT_EQ(result.status, status);
+    return LineStarting(result.out, "  " + file + ": ");
   }
 
   TempDir dir_;
@@ -37,7 +48,8 @@ TEST_F(D88infoTest, DemonstrationImageIsComplete) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out.rfind("disks: 1\n"
-                             "disk 0: \"VOLSPAR DEMO\", media type 0x00 (2D)\n"
+                             "disk 0: \"VOLSPAR DEMO\", media type 0x00 "
+                             "(2D), write-protect off\n"
                              "  track 0: 0/0/1/2 0/0/6/2 0/0/2/2 0/0/7/2 "
                              "0/0/3/2 0/0/8/2 0/0/4/2 0/0/9/2 0/0/5/2\n",
                              0),
@@ -63,6 +75,15 @@ TEST_F(D88infoTest, NamesTheSectorWhereARunStops) {
                       }),
             "  TRV03.BIN: incomplete: the run stops at 1/0/2/2 on track 2 "
             "(missing), after 0 of the 976 bytes the file needs");
+  // The walk ends at a count of 0 before the sector: its bytes are there,
+  // but the track says it holds no more sectors.
+  EXPECT_EQ(CheckLine("TRV07.BIN",
+                      [](DiskSpec* disk) {
+                        disk->tracks[26][3].sector_count = 0;  // C13 H0 R7
+                      }),
+            "  TRV07.BIN: incomplete: the run stops at 13/0/7/2 on track 26 "
+            "(missing: the track ends at a record whose sector count is 0), "
+            "after 512 of the 1536 bytes the file needs");
   // Row 1's run has crossed to the next cylinder when it meets the gap.
   EXPECT_EQ(CheckLine("TRV01.BIN",
                       [](DiskSpec* disk) {
@@ -89,31 +110,195 @@ TEST_F(D88infoTest, NamesTheSectorWhereARunStops) {
             "file needs");
 }
 
+// Sectors whose headers say their bytes may be wrong make the files they
+// feed suspect; outside every file's range they only show in the notes.
+TEST_F(D88infoTest, SuspectSectorsInAFilesRange) {
+  const struct {
+    const char* file;
+    void (*change)(DiskSpec*);
+    int status;
+    std::string line;
+  } cases[] = {
+      {"TRV03.BIN", [](DiskSpec* d) { d->tracks[2][4].status = 0xB0; }, 2,
+       "suspect: 1/0/3/2 (CRC error)"},
+      {"TRV02.BIN", [](DiskSpec* d) { d->tracks[1][1].status = 0xA0; }, 2,
+       "suspect: 0/1/6/2 (CRC error)"},
+      {"TRV05.BIN",
+       [](DiskSpec* d) {
+         d->tracks[27][5].status = 0xF0;  // C13 H1 R8
+         d->tracks[27][7].status = 0xE0;  // R9
+       },
+       2, "suspect: 13/1/8/2 (no data mark), 13/1/9/2 (no address mark)"},
+      {"TRV04.BIN",
+       [](DiskSpec* d) {
+         d->tracks[30][8].deleted = 0x10;  // C15 H0 R5
+         d->tracks[30][8].status = 0x10;
+       },
+       2, "suspect: 15/0/5/2 (deleted)"},
+      {"TRV06.BIN",
+       [](DiskSpec* d) { d->tracks[29].push_back(d->tracks[29][1]); }, 2,
+       "suspect: 14/1/6/2 (duplicate)"},
+      {"TRV01.BIN", [](DiskSpec* d) { d->tracks[10][0].status = 0x42; }, 2,
+       "suspect: 5/0/1/2 (unknown status)"},
+      // TRV02 takes bytes 80-127 of its run: R7 is read but not used.
+      {"TRV02.BIN", [](DiskSpec* d) { d->tracks[1][3].status = 0xB0; }, 0,
+       "complete"},
+      // Density and a longer data field do not change the bytes read.
+      {"TRV07.BIN",
+       [](DiskSpec* d) {
+         d->tracks[26][1].density = 0x40;
+         d->tracks[26][1].data.resize(600);
+       },
+       0, "complete"},
+  };
+  for (const auto& [file, change, status, line] : cases) {
+    EXPECT_EQ(CheckLine(file, change, status),
+              "  " + std::string(file) + ": " + line);
+  }
+  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  disk.tracks[2][4].status = 0xB0;
+  disk.tracks[1][3].status = 0xB0;
+  const CommandResult result = RunOn(BuildImage({disk}));
+  EXPECT_NE(result.out.find("\n  track 1: 0/1/1/2 0/1/6/2 0/1/2/2 0/1/7/2 "
+                            "0/1/3/2 0/1/8/2 0/1/4/2 0/1/9/2 0/1/5/2\n"
+                            "    note: 0/1/7/2: data CRC error (status "
+                            "0xB0)\n  track 2: "),
+            std::string::npos);
+  EXPECT_EQ(LineStarting(result.out, "volspar would"),
+            "volspar would extract complete files from this image, but 1 of "
+            "7 files are suspect");
+}
+
+// Every record that stands out gets a note in words, at most 16 a track.
+TEST_F(D88infoTest, TrackNotesNameWhatStandsOut) {
+  DiskSpec disk;
+  std::vector<SectorSpec>& track = disk.tracks[0];
+  for (int status : {0xA0, 0xB0, 0xE0, 0xF0, 0x10, 0x42}) {
+    track.push_back({0, 0, static_cast<int>(track.size() + 1), 1, Bytes(256)});
+    track.back().status = status;
+  }
+  track.push_back({0, 0, 7, 1, Bytes(256)});
+  track.back().deleted = 0x10;
+  track.push_back({0, 0, 8, 1, Bytes(256)});
+  track.back().deleted = 0x03;
+  track.back().density = 0x40;
+  track.push_back({0, 0, 9, 1, Bytes(300)});
+  track.back().density = 0x01;
+  track.push_back({0, 0, 9, 1, Bytes(256)});
+  track.back().density = 0x07;
+  const CommandResult result = RunOn(BuildImage({disk}));
+  EXPECT_NE(result.out.find(
+                "    note: 0/0/1/1: ID CRC error (status 0xA0)\n"
+                "    note: 0/0/2/1: data CRC error (status 0xB0)\n"
+                "    note: 0/0/3/1: no address mark (status 0xE0)\n"
+                "    note: 0/0/4/1: no data mark (status 0xF0)\n"
+                "    note: 0/0/5/1: deleted data (status 0x10)\n"
+                "    note: 0/0/6/1: unknown status 0x42\n"
+                "    note: 0/0/7/1: deleted mark (0x10)\n"
+                "    note: 0/0/8/1: unknown deleted mark 0x03, single density "
+                "(FM)\n"
+                "    note: 0/0/9/1: high density, data size 300, not 256, "
+                "duplicate ID (1 of 2, the one read)\n"
+                "    note: 0/0/9/1: unknown density 0x07, duplicate ID (2 of "
+                "2)\n"),
+            std::string::npos)
+      << result.out;
+
+  // 300 records with empty data: listed up to 256, noted up to 16.
+  std::vector<SectorSpec> many;
+  for (int r = 1; r <= 300; ++r) many.push_back({1, 0, r % 256, 0, Bytes()});
+  disk.tracks[0] = many;
+  const std::string listing = RunOn(BuildImage({disk})).out;
+  const std::string line = LineStarting(listing, "  track 0: ");
+  const std::string tail =
+      " 1/0/255/0 1/0/0/0 \xE2\x80\xA6 and 44 more records";
+  EXPECT_EQ(line.substr(line.size() - std::min(line.size(), tail.size())),
+            tail);
+  EXPECT_NE(listing.find("    note: 1/0/16/0: data size 0, not 128, duplicate "
+                         "ID (1 of 2, the one read)\n"
+                         "    \xE2\x80\xA6 and 284 more notes\n"),
+            std::string::npos)
+      << listing;
+}
+
+// Layouts the reader accepts as they are, explained.
+TEST_F(D88infoTest, ExplainsOddLayouts) {
+  const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};
+  const size_t track0 = TrackOffset(demo, 0, 0);
+  const auto with = [&demo](auto patch) {
+    Bytes image = BuildImage(demo);
+    patch(&image);
+    return image;
+  };
+  DiskSpec zero = demo[0];
+  zero.size = 0;
+  const struct {
+    Bytes image;
+    std::string text;
+  } cases[] = {
+      {with([](Bytes* b) { b->resize(b->size() + 100); }),
+       "\nnote: 100 bytes after the last disk, all zero\n"},
+      {with([](Bytes* b) { b->resize(b->size() + 3, 0x1A); }),
+       "\nnote: 3 bytes after the last disk, not all zero\n"},
+      {BuildImage(std::vector<DiskSpec>(65)),
+       "\nnote: the file holds more than 64 disks; only the first 64 are "
+       "read\n"},
+      {BuildImage({zero}),
+       "write-protect off\n"
+       "  note: the size field is 0, so the next disk is this one again\n"},
+      {BuildImage({zero}), "\ndisk 63: same as disk 0\nvolspar's runs"},
+      {with([](Bytes* b) { PutLe32(b, kDiskSizeField, 0x80000000); }),
+       "  note: the size field 0x80000000 is 2 GiB or more, read as "
+       "-2147483648\n"},
+      {with([](Bytes* b) {
+         PutLe32(b, kTrackTableField + 4 * 100, 0x7FFFFFF0);
+         PutLe32(b, kTrackTableField + 4 * 101, 0x7FFFFFF1);
+       }),
+       "  note: track entries beyond the disk's size, ignored: 100, 101\n"},
+      {with([](Bytes* b) { PutLe32(b, kTrackTableField + 4 * 163, 672); }),
+       "  note: track entries inside the 688-byte disk header, as in images "
+       "written with a 160-entry track table: 163\n"},
+      {with([track0](Bytes* b) {
+         PutLe32(b, kTrackTableField + 4 * 100, static_cast<uint32_t>(track0));
+       }),
+       "\n  track 100: same records as disk 0 track 0\n"},
+  };
+  for (const auto& [image, text] : cases) {
+    const CommandResult result = RunOn(image);
+    EXPECT_NE(result.out.find(text), std::string::npos) << text << " in:\n"
+                                                        << result.out;
+  }
+}
+
 TEST_F(D88infoTest, ListsEveryDiskAndChecksOnlyTheFirst) {
   DiskSpec first;
   first.name = "FIRST";
   first.media_type = 0x10;
+  first.write_protect = 0x10;
   first.tracks[0] = {{0, 0, 1, 2, Bytes(512)}, {0, 0, 2, 1, Bytes(256)}};
   DiskSpec second;
-  second.name = "TAB\tQUOTE\"";
+  second.name = "TAB\tQUOTE\"\\\x7F";
   second.media_type = 0x42;
+  second.write_protect = 0x05;
   DiskSpec third = StandardDisk(40, InterleavedNine());
-  third.media_type = 0x20;
+  third.media_type = 0x30;
   const CommandResult result = RunOn(BuildImage({first, second, third}));
-  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.status, 2);
   const std::string head =
       "disks: 3\n"
-      "disk 0: \"FIRST\", media type 0x10 (2DD)\n"
+      "disk 0: \"FIRST\", media type 0x10 (2DD), write-protect on\n"
       "  track 0: 0/0/1/2 0/0/2/1\n"
       "    note: the IDs do not all share one N\n"
-      "disk 1: \"TAB\\x09QUOTE\\x22\", media type 0x42 (unknown)\n"
+      "disk 1: \"TAB\\x09QUOTE\\x22\\x5C\\x7F\", media type 0x42 (unknown), "
+      "write-protect 0x05 (unknown)\n"
       "  no tracks\n"
-      "disk 2: \"\", media type 0x20 (2HD)\n"
+      "disk 2: \"\", media type 0x30 (1D), write-protect off\n"
       "  track 0: 0/0/1/2 ";
   EXPECT_EQ(result.out.substr(0, head.size()), head);
   EXPECT_NE(result.out.find(
                 "  TRV07.BIN: incomplete: the run stops at 13/0/6/2 on track "
-                "26 (missing), after 0 of the 1536 bytes the file needs\n"
+                "26 (missing: the track is absent), after 0 of the 1536 bytes "
+                "the file needs\n"
                 "volspar would not extract complete files from this image: 7 "
                 "of 7 files incomplete\n"),
             std::string::npos)
@@ -122,26 +307,96 @@ TEST_F(D88infoTest, ListsEveryDiskAndChecksOnlyTheFirst) {
 
 TEST_F(D88infoTest, EmptyFileHoldsNoDisk) {
   const CommandResult result = RunOn({});
-  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.status, 2);
   EXPECT_EQ(result.out.substr(0, 54),
             "disks: 0\nvolspar's runs on disk 0 (sectors 1-9, N 2):\n");
   EXPECT_NE(result.out.find("7 of 7 files incomplete\n"), std::string::npos);
 }
 
 TEST_F(D88infoTest, UsageAndOpenFailures) {
-  for (const auto& args :
-       std::vector<std::vector<std::string>>{{}, {"a", "b"}}) {
+  const std::string usage =
+      "Usage: d88info [-s] [--map FILE.svg [--disk N]] d88file...\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } usage_cases[] = {
+      {{}, usage},
+      {{"-x", "a.d88"}, "d88info: unknown option -x\n" + usage},
+      {{"--map", "m.svg", "a", "b"},
+       "d88info: --map takes one image\n" + usage},
+      {{"--disk", "64", "a"}, "d88info: --disk takes a number from 0 to 63\n"},
+  };
+  for (const auto& [args, err] : usage_cases) {
     const CommandResult result = RunCommand(D88INFO_PATH, args, dir_.path());
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "Usage: d88info [d88file]\n");
+    EXPECT_EQ(result.err, err);
   }
-  for (const std::string& path : {dir_.File("missing.d88"), dir_.path()}) {
+  const CommandResult help = RunCommand(D88INFO_PATH, {"-h"}, dir_.path());
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind(usage, 0), 0u);
+
+  const std::string fifo = dir_.File("fifo.d88");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::string& path : {dir_.File("missing.d88"), dir_.path(), fifo,
+                                  std::string("/dev/urandom")}) {
     const CommandResult result = RunCommand(D88INFO_PATH, {path}, dir_.path());
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "d88info: cannot open " + path + " as a D88 image\n");
   }
+}
+
+// Several images, one report or summary line each; the exit status is the
+// worst of them.
+TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
+  DiskSpec demo = StandardDisk(40, InterleavedNine());
+  DiskSpec damaged = demo;
+  damaged.tracks[2][4].status = 0xB0;  // C1 H0 R3, in TRV03.BIN
+  ASSERT_TRUE(WriteFile(dir_.File("clean.d88"), BuildImage({demo})));
+  ASSERT_TRUE(WriteFile(dir_.File("a\nb.d88"), BuildImage({damaged, demo})));
+  ASSERT_TRUE(WriteFile(dir_.File("empty.d88"), {}));
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+  } cases[] = {
+      {{"clean.d88"}, 0, ""},
+      {{"-s", "clean.d88"}, 0, "\"clean.d88\": 1 disk, clean\n"},
+      {{"--summary", "clean.d88", "a\nb.d88", "missing.d88", "--", "empty.d88"},
+       1,
+       "\"clean.d88\": 1 disk, clean\n\"a\\x0Ab.d88\": 2 disks, suspect\n"
+       "\"empty.d88\": 0 disks, incomplete\n"},
+      {{"-s", "--", "-s"}, 1, ""},
+      {{"-s", "empty.d88", "clean.d88"},
+       2,
+       "\"empty.d88\": 0 disks, incomplete\n\"clean.d88\": 1 disk, clean\n"},
+  };
+  for (const auto& [args, status, out] : cases) {
+    const CommandResult result = RunCommand(D88INFO_PATH, args, dir_.path());
+    EXPECT_EQ(result.status, status) << args.back();
+    if (!out.empty()) {
+      EXPECT_EQ(result.out, out);
+    }
+  }
+  const CommandResult both = RunCommand(
+      D88INFO_PATH, {"clean.d88", "missing.d88", "a\nb.d88"}, dir_.path());
+  EXPECT_EQ(both.status, 1);
+  EXPECT_EQ(both.err, "d88info: cannot open missing.d88 as a D88 image\n");
+  EXPECT_EQ(both.out.rfind("image \"clean.d88\"\ndisks: 1\n", 0), 0u);
+  EXPECT_NE(both.out.find("\n\nimage \"a\\x0Ab.d88\"\ndisks: 2\n"),
+            std::string::npos);
+  EXPECT_NE(both.out.find("  TRV03.BIN: suspect: 1/0/3/2 (CRC error)\n"),
+            std::string::npos);
+}
+
+TEST_F(D88infoTest, FailedStandardOutputStopsTheReport) {
+  ASSERT_TRUE(WriteFile(dir_.File("image.d88"),
+                        BuildImage({StandardDisk(40, InterleavedNine())})));
+  const CommandResult result =
+      RunCommand(D88INFO_PATH, {"image.d88"}, dir_.path(), "/dev/full");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "d88info: cannot write standard output\n");
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ void AppendDisk(const DiskSpec& disk, Bytes* image) {
   for (size_t i = 0; i < disk.name.size() && i < 27; ++i) {
     (*image)[base + i] = static_cast<uint8_t>(disk.name[i]);
   }
+  (*image)[base + 0x1A] = static_cast<uint8_t>(disk.write_protect);
   (*image)[base + 0x1B] = static_cast<uint8_t>(disk.media_type);
   const int64_t size =
       disk.size >= 0 ? disk.size : static_cast<int64_t>(DiskBytes(disk));
@@ -42,6 +43,9 @@ void AppendDisk(const DiskSpec& disk, Bytes* image) {
                             ? record.sector_count
                             : static_cast<int>(records.size());
       PutLe16(image, at + 4, static_cast<uint16_t>(count));
+      (*image)[at + 6] = static_cast<uint8_t>(record.density);
+      (*image)[at + 7] = static_cast<uint8_t>(record.deleted);
+      (*image)[at + 8] = static_cast<uint8_t>(record.status);
       const int data_size = record.data_size >= 0
                                 ? record.data_size
                                 : static_cast<int>(record.data.size());

@@ -28,11 +28,15 @@ struct SectorSpec {
   Bytes data;
   int sector_count = -1;  // -1: the number of records in the track
   int data_size = -1;     // -1: data.size()
+  int density = 0;        // header byte 6
+  int deleted = 0;        // header byte 7
+  int status = 0;         // header byte 8
 };
 
 struct DiskSpec {
   std::string name;  // written from byte 0, at most 27 bytes
   int media_type = 0;
+  int write_protect = 0;  // header byte 0x1A
   // Track number to records in stored order; tracks are laid out in
   // ascending track order after the header.
   std::map<int, std::vector<SectorSpec>> tracks;

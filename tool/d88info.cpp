@@ -1,174 +1,139 @@
-// d88info: shows what a D88 image holds, disk by disk and track by track,
-// and whether volspar can extract complete files from its first disk.
+// d88info: shows what D88 images hold, disk by disk and track by track, and
+// whether volspar can extract complete and trustworthy files from them.
 
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "d88/d88_file.h"
-#include "tool/extraction_table.h"
+#include "tool/disk_map.h"
+#include "tool/report.h"
 
 namespace {
 
-// A 16-bit sector count bounds a track's records, so this lists any track
-// whole.
-constexpr int kMaxIds = 65536;
-uint8_t ids[4 * kMaxIds];
-uint8_t run_buffer[kWorkBufferSize];
+constexpr char kUsage[] =
+    "Usage: d88info [-s] [--map FILE.svg [--disk N]] d88file...\n";
+constexpr char kHelp[] =
+    "Shows the disks, tracks and sector IDs of D88 images, the records that\n"
+    "stand out, and whether volspar would extract complete files.\n"
+    "\n"
+    "  -s, --summary      one line per image: path, disks, verdict\n"
+    "  --map FILE.svg     also draw one image's disk as an SVG picture\n"
+    "  --disk N           the disk to draw (default 0)\n"
+    "  -h, --help         show this help\n"
+    "\n"
+    "Exit status: 0 all clean, 2 some file would be incomplete or suspect,\n"
+    "1 wrong usage or an image that cannot be opened.\n";
 
-const char* MediaName(int media_type) {
-  switch (media_type) {
-    case 0x00:
-      return "2D";
-    case 0x10:
-      return "2DD";
-    case 0x20:
-      return "2HD";
-    default:
-      return "unknown";
+const char* VerdictWord(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kClean:
+      return "clean";
+    case Verdict::kSuspect:
+      return "suspect";
+    case Verdict::kIncomplete:
+      return "incomplete";
   }
+  return "";
 }
 
-// The name in quotes, with control bytes, quotes and backslashes escaped so
-// that every disk stays on one line.
-void PrintName(const char* name) {
-  std::putchar('"');
-  for (const char* p = name; *p != '\0'; ++p) {
-    const unsigned char byte = static_cast<unsigned char>(*p);
-    if (byte < 0x20 || byte == 0x7F || byte == '"' || byte == '\\') {
-      std::printf("\\x%02X", byte);
+struct Options {
+  bool summary = false;
+  const char* map = nullptr;
+  int disk = 0;
+  int first_image = 0;  // index in argv
+};
+
+// Parses the options; false when the command should end at once, with
+// `status`.
+bool ParseOptions(int argc, char** argv, Options* options, int* status) {
+  *status = 1;
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--") == 0) {
+      ++i;
+      break;
+    }
+    if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      std::fputs(kHelp, stdout);
+      *status = std::fflush(stdout) == 0 ? 0 : 1;
+      return false;
+    }
+    if (std::strcmp(arg, "-s") == 0 || std::strcmp(arg, "--summary") == 0) {
+      options->summary = true;
+    } else if (std::strcmp(arg, "--map") == 0 && i + 1 < argc) {
+      options->map = argv[++i];
+    } else if (std::strcmp(arg, "--disk") == 0 && i + 1 < argc) {
+      char* end = nullptr;
+      const long disk = std::strtol(argv[++i], &end, 10);
+      if (*argv[i] == '\0' || *end != '\0' || disk < 0 ||
+          disk >= D88File::kMaxDisks) {
+        std::fprintf(stderr, "d88info: --disk takes a number from 0 to %d\n",
+                     D88File::kMaxDisks - 1);
+        return false;
+      }
+      options->disk = static_cast<int>(disk);
     } else {
-      std::putchar(byte);
+      std::fprintf(stderr, "d88info: unknown option %s\n", arg);
+      std::fputs(kUsage, stderr);
+      return false;
     }
   }
-  std::putchar('"');
-}
-
-// Lists `track` into `ids`; returns the number of IDs.
-size_t ListIds(D88File* reader, int track) {
-  return static_cast<size_t>(reader->ReadSectorIds(track, ids, sizeof ids)) / 4;
-}
-
-void PrintTracks(D88File* reader) {
-  bool any = false;
-  for (int track = 0; track < D88File::kMaxTracks; ++track) {
-    const size_t count = ListIds(reader, track);
-    if (count == 0) continue;
-    any = true;
-    std::printf("  track %d:", track);
-    bool one_n = true;
-    for (size_t i = 0; i < count; ++i) {
-      const uint8_t* id = &ids[4 * i];
-      std::printf(" %d/%d/%d/%d", id[0], id[1], id[2], id[3]);
-      one_n = one_n && id[3] == ids[3];
-    }
-    std::putchar('\n');
-    if (!one_n) std::puts("    note: the IDs do not all share one N");
+  options->first_image = i;
+  const int images = argc - i;
+  if (images == 0 || (options->map != nullptr && images != 1)) {
+    if (images > 1) std::fputs("d88info: --map takes one image\n", stderr);
+    std::fputs(kUsage, stderr);
+    return false;
   }
-  if (!any) std::puts("  no tracks");
-}
-
-bool Listed(D88File* reader, int track, int c, int h, int r, int n) {
-  const size_t count = ListIds(reader, track);
-  for (size_t i = 0; i < count; ++i) {
-    const uint8_t* id = &ids[4 * i];
-    if (id[0] == c && id[1] == h && id[2] == r && id[3] == n) return true;
-  }
-  return false;
-}
-
-// Runs the row as volspar does and says whether the run reaches the end of
-// the range its file takes; if not, names the sector it stopped at.
-bool CheckRow(D88File* reader, const ExtractionEntry& row) {
-  const int needed = row.write_offset + row.write_length;
-  const int got =
-      reader->ReadSectors(row.track, row.c, row.h, row.r, kExtractionSizeCode,
-                          run_buffer, row.bytes_read);
-  if (got >= needed) {
-    std::printf("  %s: complete\n", row.file_name);
-    return true;
-  }
-  // Step from the run's start to the sector it stopped at, as the reader
-  // steps through a run.
-  const int sector_size = 128 << kExtractionSizeCode;
-  int track = row.track;
-  int c = row.c;
-  int h = row.h;
-  int r = row.r;
-  for (int i = 0; i < got / sector_size; ++i) {
-    if (r == kExtractionLastSector) {
-      ++track;
-      c += h;
-      h = 1 - h;
-      r = kExtractionFirstSector;
-    } else {
-      ++r;
-    }
-  }
-  const int chunk =
-      row.bytes_read - got < sector_size ? row.bytes_read - got : sector_size;
-  std::printf("  %s: incomplete: the run stops at %d/%d/%d/%d on track %d ",
-              row.file_name, c, h, r, kExtractionSizeCode, track);
-  if (Listed(reader, track, c, h, r, kExtractionSizeCode)) {
-    const int part = reader->ReadSector(track, c, h, r, kExtractionSizeCode,
-                                        run_buffer, chunk);
-    std::printf("(short data: %d of %d bytes)", part, chunk);
-  } else {
-    std::printf("(missing)");
-  }
-  std::printf(", after %d of the %d bytes the file needs\n", got, needed);
-  return false;
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  Options options;
+  int status = 0;
+  if (!ParseOptions(argc, argv, &options, &status)) return status;
   D88File reader;
-  if (argc != 2) {
-    std::fputs("Usage: d88info [d88file]\n", stderr);
-    return 1;
-  }
-  if (!reader.Open(argv[1])) {
-    std::fprintf(stderr, "d88info: cannot open %s as a D88 image\n", argv[1]);
-    return 1;
-  }
-  const int disks = reader.GetDiskCount();
-  std::printf("disks: %d\n", disks);
-  for (int disk = 0; disk < disks; ++disk) {
-    std::printf("disk %d: ", disk);
-    if (!reader.SelectDisk(disk)) {
-      std::puts("cannot be read");
+  const bool several = argc - options.first_image > 1;
+  bool open_failed = false;
+  bool unclean = false;
+  bool map_failed = false;
+  for (int i = options.first_image; i < argc && !std::ferror(stdout); ++i) {
+    const char* path = argv[i];
+    if (!reader.Open(path)) {
+      std::fprintf(stderr, "d88info: cannot open %s as a D88 image\n", path);
+      open_failed = true;
       continue;
     }
-    PrintName(reader.GetDiskName());
-    const int media_type = reader.GetMediaType();
-    std::printf(", media type 0x%02X (%s)\n", media_type,
-                MediaName(media_type));
-    PrintTracks(&reader);
+    ImageVerdict verdict;
+    if (options.summary) {
+      verdict = CheckImage(&reader);
+      PrintQuoted(stdout, path);
+      std::printf(": %d disk%s, %s\n", verdict.disks,
+                  verdict.disks == 1 ? "" : "s", VerdictWord(verdict.verdict));
+    } else {
+      if (several) {
+        if (i > options.first_image) std::putchar('\n');
+        std::fputs("image ", stdout);
+        PrintQuoted(stdout, path);
+        std::putchar('\n');
+      }
+      verdict = WriteReport(&reader, stdout);
+    }
+    unclean = unclean || verdict.verdict != Verdict::kClean;
+    if (options.map != nullptr &&
+        !WriteMap(&reader, options.disk, options.map, stderr)) {
+      map_failed = true;
+    }
   }
-
-  std::printf("volspar's runs on disk 0 (sectors %d-%d, N %d):\n",
-              kExtractionFirstSector, kExtractionLastSector,
-              kExtractionSizeCode);
-  reader.SelectDisk(0);
-  reader.SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
-  int incomplete = 0;
-  for (const ExtractionEntry& row : kExtractionTable) {
-    if (CheckRow(&reader, row)) continue;
-    ++incomplete;
-  }
-  if (incomplete == 0) {
-    std::puts("volspar would extract complete files from this image");
-  } else {
-    std::printf(
-        "volspar would not extract complete files from this image: %d of %d "
-        "files incomplete\n",
-        incomplete,
-        static_cast<int>(sizeof kExtractionTable / sizeof kExtractionTable[0]));
-  }
-  if (std::fflush(stdout) != 0) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fputs("d88info: cannot write standard output\n", stderr);
     return 1;
   }
-  return 0;
+  if (open_failed || map_failed) return 1;
+  return unclean ? 2 : 0;
 }

@@ -1,0 +1,15 @@
+// A picture of one disk of an image: a row of cells per track, coloured by
+// what each record's header says, with the sectors volspar reads outlined.
+
+#ifndef TOOL_DISK_MAP_H_
+#define TOOL_DISK_MAP_H_
+
+#include <cstdio>
+
+#include "d88/d88_file.h"
+
+// Draws disk `disk` of `reader`'s open image as SVG into the file `path`,
+// which is replaced whole or not at all. Reports a failure on `err`.
+bool WriteMap(D88File* reader, int disk, const char* path, std::FILE* err);
+
+#endif  // TOOL_DISK_MAP_H_

@@ -1,0 +1,73 @@
+// What d88info tells about an image: its disks and tracks, the records that
+// stand out, odd layouts, and whether volspar's files can be trusted. Also
+// the pieces the disk map draws from.
+
+#ifndef TOOL_REPORT_H_
+#define TOOL_REPORT_H_
+
+#include <cstdint>
+#include <cstdio>
+
+#include "d88/d88_file.h"
+#include "tool/extraction_table.h"
+
+// A 16-bit sector count bounds a walk, and so a track's records.
+constexpr int kMaxRecords = 65536;
+
+// The records of one track, and how often each one's ID occurs on it.
+struct TrackRecords {
+  int count;
+  SectorInfo infos[kMaxRecords];
+  int id_count[kMaxRecords];  // records on the track with this one's ID
+  int id_rank[kMaxRecords];   // 1 for the first of them, the one read
+  uint64_t scratch[kMaxRecords];
+};
+
+// Lists `track` of `reader`'s selected disk into `records`; large, so keep
+// it static.
+void ListTrack(D88File* reader, int track, TrackRecords* records);
+
+// Everything record `i` of `track` stands out for, in words, such as
+// "data CRC error (status 0xB0), duplicate ID (2 of 2)"; empty when nothing
+// does. Returns the length written into `text` (`size` bytes).
+int DescribeRecord(const TrackRecords& track, int i, char* text, int size);
+
+// `text` in double quotes, with control bytes, quotes and backslashes as
+// \xNN, so that it stays on one line.
+void PrintQuoted(std::FILE* out, const char* text);
+
+// What the controller's status byte and the deleted mark say, in the words
+// of a suspect file's line ("CRC error", "deleted", ...); null when normal.
+const char* StatusWord(const SectorInfo& info);
+bool IsDeleted(const SectorInfo& info);
+// The data-size field differs from 128 << N (N 0..7).
+bool HasOddSize(const SectorInfo& info);
+
+// Where each of volspar's runs on disk 0 goes, sector by sector.
+constexpr int kMaxRunSteps = 64;
+struct RowTrace {
+  RunStep steps[kMaxRunSteps];
+  int step_count;
+  int bytes;  // bytes the run delivered, as ReadSectors returns them
+};
+// Runs row `row` of the extraction table on `reader`'s selected disk.
+void TraceRow(D88File* reader, int row, RowTrace* trace);
+// Step `step` of `trace` gives bytes to the row's file.
+bool StepFeedsFile(const RowTrace& trace, int row, int step);
+
+enum class Verdict { kClean, kSuspect, kIncomplete };
+
+struct ImageVerdict {
+  int disks;
+  int incomplete;  // files
+  int suspect;     // complete files with a suspect sector
+  Verdict verdict;
+};
+
+// Writes the whole report on `reader`'s open image to `out` and returns
+// its verdict. Stops early once writing to `out` fails.
+ImageVerdict WriteReport(D88File* reader, std::FILE* out);
+// The verdict alone.
+ImageVerdict CheckImage(D88File* reader);
+
+#endif  // TOOL_REPORT_H_
