@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -267,6 +268,83 @@ TEST_F(D88infoTest, ExplainsOddLayouts) {
     const CommandResult result = RunOn(image);
     EXPECT_NE(result.out.find(text), std::string::npos) << text << " in:\n"
                                                         << result.out;
+  }
+}
+
+// The fill colour of the map cell whose tooltip is `title`.
+std::string CellFill(const std::string& svg, const std::string& title) {
+  const size_t at = svg.find("<g><title>" + title + "</title>");
+  if (at == std::string::npos) return "no cell " + title;
+  const size_t fill = svg.find("fill=\"", at);
+  return svg.substr(fill + 6, 7);
+}
+
+TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
+  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  disk.name = "A&B<C>";
+  disk.tracks[2][4].status = 0xB0;                     // 1/0/3/2
+  disk.tracks[27][3].deleted = 0x10;                   // 13/1/7/2
+  disk.tracks[9].push_back(disk.tracks[9][0]);         // 4/1/1/2 twice
+  disk.tracks[30][6].data.resize(300);                 // 15/0/4/2 short
+  disk.tracks[26].erase(disk.tracks[26].begin() + 1);  // 13/0/6/2 missing
+  const Bytes image = BuildImage({disk});
+  const std::string map = dir_.File("map.svg");
+  ASSERT_EQ(mkfifo(map.c_str(), 0644), 0);  // replaced, never opened
+  const CommandResult plain = RunOn(image);
+  const CommandResult result = RunOn(image, {"--map", map});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, plain.out);
+  const std::string svg = ReadText(map);
+  if (access("/usr/bin/xmllint", X_OK) == 0) {
+    EXPECT_EQ(
+        RunCommand("/usr/bin/xmllint", {"--noout", map}, dir_.path()).status,
+        0);
+  }
+  size_t cells = 0;
+  for (size_t at = 0; (at = svg.find("<g><title>", at)) != std::string::npos;
+       ++at) {
+    ++cells;
+  }
+  // One cell a record, one more for the duplicate, the gap drawn in place.
+  EXPECT_EQ(cells, 80u * 9 + 1);
+  EXPECT_NE(svg.find("disk 0: \"A&amp;B&lt;C&gt;\""), std::string::npos);
+  const struct {
+    std::string title;
+    std::string fill;
+  } expected[] = {
+      {"0/0/1/2 normal", "#c7e9c0"},
+      {"1/0/3/2 data CRC error (status 0xB0), TRV02.BIN, TRV03.BIN", "#e45756"},
+      {"13/1/7/2 deleted mark (0x10), TRV05.BIN", "#b279a2"},
+      {"4/1/1/2 duplicate ID (1 of 2, the one read), TRV01.BIN", "#f58518"},
+      {"4/1/1/2 duplicate ID (2 of 2)", "#f58518"},
+      {"15/0/4/2 data size 300, not 512, TRV04.BIN, TRV06.BIN", "#eeca3b"},
+      {"13/0/6/2 missing, needed by TRV07.BIN", "#ffffff"},
+  };
+  for (const auto& [title, fill] : expected) {
+    EXPECT_EQ(CellFill(svg, title), fill) << title;
+  }
+
+  // Another disk has no runs drawn; a disk that is not there, or a path
+  // that cannot be written, fails.
+  const CommandResult second =
+      RunOn(BuildImage({disk, disk}), {"--map", map, "--disk", "1"});
+  EXPECT_EQ(second.status, 2);
+  EXPECT_EQ(CellFill(ReadText(map), "1/0/3/2 data CRC error (status 0xB0)"),
+            "#e45756");
+  const struct {
+    std::vector<std::string> options;
+    std::string err;
+  } failures[] = {
+      {{"--map", map, "--disk", "2"},
+       "d88info: cannot draw disk 2: the image has no such disk\n"},
+      {{"--map", dir_.File("none/map.svg")},
+       "d88info: cannot create " + dir_.File("none/map.svg") +
+           ": No such file or directory\n"},
+  };
+  for (const auto& [options, err] : failures) {
+    const CommandResult failed = RunOn(image, options);
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err, err);
   }
 }
 
