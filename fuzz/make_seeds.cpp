@@ -46,6 +46,18 @@ int main(int argc, char** argv) {
   full.name = "FULL";
   seeds.emplace_back("full.d88", BuildImage({full}));
 
+  // Trust anomalies where volspar reads: bad status, deleted, duplicate,
+  // short data and a gap.
+  DiskSpec damaged = full;
+  damaged.tracks[2][2].status = 0xB0;
+  damaged.tracks[27][3].deleted = 0x10;
+  damaged.tracks[9].push_back(damaged.tracks[9][0]);
+  damaged.tracks[30][6].data.resize(300);
+  damaged.tracks[26].erase(damaged.tracks[26].begin() + 1);
+  damaged.tracks[20][0].density = 0x40;
+  damaged.write_protect = 0x10;
+  seeds.emplace_back("damaged.d88", BuildImage({damaged}));
+
   DiskSpec small = Disk(2, 0);
   small.name = "SMALL DISK NAME!";
   small.media_type = 0x10;

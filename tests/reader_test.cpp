@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -431,6 +432,13 @@ TEST_F(ReaderTest, NameIsAtMostSixteenCharacters) {
   ASSERT_TRUE(reader_.SelectDisk(1));
   EXPECT_STREQ(reader_.GetDiskName(), "SHORT");
   EXPECT_EQ(reader_.GetMediaType(), 0xFF);
+  // Fifteen characters after sixteen: no byte of the longer name stays.
+  DiskSpec fifteen;
+  fifteen.name = std::string("ABCDEFGHIJKLMNO\0Z", 17);
+  ASSERT_TRUE(OpenImage(BuildImage({long_name, fifteen})));
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  ASSERT_TRUE(reader_.SelectDisk(1));
+  EXPECT_STREQ(reader_.GetDiskName(), "ABCDEFGHIJKLMNO");
 }
 
 TEST_F(ReaderTest, NameAndMediaTypeFollowTheSelection) {
@@ -459,6 +467,38 @@ TEST_F(ReaderTest, NameAndMediaTypeFollowTheSelection) {
   EXPECT_FALSE(reader_.SelectDisk(1));
   EXPECT_STREQ(reader_.GetDiskName(), "");
   EXPECT_EQ(reader_.GetMediaType(), -1);
+}
+
+TEST_F(ReaderTest, WriteProtectAndLayoutFollowTheSelection) {
+  EXPECT_EQ(reader_.GetWriteProtect(), -1);
+  std::vector<DiskSpec> disks(2);
+  disks[0] = OneTrack({Sector(0, 0, 1, 2)}, 3);
+  disks[0].write_protect = 0x10;
+  Bytes image = BuildImage(disks);
+  image.resize(image.size() + 5, 0);
+  ASSERT_TRUE(OpenImage(image));
+  EXPECT_EQ(reader_.GetWriteProtect(), -1);
+  EXPECT_EQ(reader_.GetScanEnd(), static_cast<int64_t>(image.size() - 5));
+  EXPECT_EQ(reader_.GetDiskStart(1),
+            static_cast<int64_t>(kDiskHeaderSize + kSectorHeaderSize + 512));
+  EXPECT_EQ(reader_.GetDiskStart(2), -1);
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  EXPECT_EQ(reader_.GetWriteProtect(), 0x10);
+  EXPECT_EQ(reader_.GetDiskSize(),
+            static_cast<int32_t>(kDiskHeaderSize + kSectorHeaderSize + 512));
+  EXPECT_EQ(reader_.GetTrackOffset(3), static_cast<int32_t>(kDiskHeaderSize));
+  EXPECT_EQ(reader_.GetTrackOffset(0), 0);
+  EXPECT_EQ(reader_.GetTrackOffset(D88File::kMaxTracks), 0);
+  uint8_t tail[8] = {};
+  EXPECT_EQ(reader_.ReadImageBytes(reader_.GetScanEnd(), tail, 8), 5);
+  ASSERT_TRUE(reader_.SelectDisk(1));
+  EXPECT_EQ(reader_.GetWriteProtect(), 0);
+  EXPECT_FALSE(reader_.SelectDisk(2));
+  EXPECT_EQ(reader_.GetWriteProtect(), -1);
+  ASSERT_TRUE(reader_.SelectDisk(0));
+  ASSERT_TRUE(reader_.Open(nullptr));
+  EXPECT_EQ(reader_.GetWriteProtect(), -1);
+  EXPECT_EQ(reader_.ReadImageBytes(0, tail, 8), 0);
 }
 
 // --- Sector-ID listing ---
@@ -540,6 +580,91 @@ TEST_F(ListingTest, EndsAtACountOfZeroOrAShortHeader) {
   ASSERT_TRUE(OpenImage(image));
   ASSERT_TRUE(reader_.SelectDisk(0));
   EXPECT_EQ(List(0, 64), Ids({{0, 0, 1, 2}, {0, 0, 2, 2}}));
+}
+
+TEST_F(ListingTest, InfosHoldEveryHeaderFieldOfTheListedRecords) {
+  std::vector<SectorSpec> records = StandardTrack(2, 1, 1, {1, 2, 3});
+  records[0].density = 0x40;
+  records[1].deleted = 0x10;
+  records[1].status = 0xB0;
+  records[1].data.resize(100);
+  records[2].sector_count = 0;
+  records.push_back(Sector(2, 1, 4, 1, 256));  // after the count of 0
+  ASSERT_TRUE(OpenDisk(OneTrack(records, 5)));
+  SectorInfo infos[8] = {};
+  ASSERT_EQ(reader_.ReadSectorInfos(5, infos, 8), 3);
+  const int expected[3][6] = {{1, 4, 0x40, 0, 0, 256},
+                              {2, 4, 0, 0x10, 0xB0, 100},
+                              {3, 0, 0, 0, 0, 256}};
+  for (int i = 0; i < 3; ++i) {
+    const SectorInfo& info = infos[i];
+    EXPECT_EQ(info.id.c, 2);
+    EXPECT_EQ(info.id.h, 1);
+    EXPECT_EQ(info.id.n, 1);
+    EXPECT_EQ((std::vector<int>{info.id.r, info.sector_count, info.density,
+                                info.deleted, info.status, info.data_size}),
+              std::vector<int>(expected[i], expected[i] + 6));
+  }
+  EXPECT_EQ(List(5, 64), Ids({{2, 1, 1, 1}, {2, 1, 2, 1}, {2, 1, 3, 1}}));
+  EXPECT_EQ(reader_.ReadSectorInfos(5, infos, 2), 2);
+  EXPECT_EQ(reader_.ReadSectorInfos(5, infos, 0), 0);
+  EXPECT_EQ(reader_.ReadSectorInfos(6, infos, 8), 0);
+}
+
+// A count that never names a record as the last one: the walk still ends,
+// after the most records a 16-bit count could name.
+TEST_F(ListingTest, WalksStopAfter65536Records) {
+  std::vector<SectorSpec> records(70000, SectorSpec{0, 0, 1, 0, Bytes()});
+  records[0].sector_count = 2;
+  for (size_t i = 1; i < records.size(); ++i) records[i].sector_count = 1;
+  records.back() = {9, 9, 9, 0, Bytes(), 1};
+  ASSERT_TRUE(OpenDisk(OneTrack(records)));
+  EXPECT_EQ(List(0, 4 * 70000).size(), 4u * 65536);
+  uint8_t buf[1];
+  EXPECT_EQ(reader_.ReadSector(0, 9, 9, 9, 0, buf, 1), 0);
+}
+
+// A traced run tells each sector it looked for and what it found there.
+TEST_F(RunTest, TraceTellsWhereAndWhyARunStops) {
+  DiskSpec disk = StandardDisk(2, InterleavedNine());
+  disk.tracks[0][7].data.resize(100);  // 0/0/9/2 short
+  disk.tracks[1][3].sector_count = 0;  // 0/1/7/2 ends track 1's walks
+  disk.tracks.erase(2);
+  ASSERT_TRUE(OpenDisk(disk));
+  reader_.SetSectorRange(1, 9);
+  RunStep steps[4];
+  const struct {
+    int track, c, h, r, len;
+    int bytes;
+    std::vector<int> last;  // track, r, record, delivered
+    StepResult result;
+    int step_count;
+  } cases[] = {
+      {0, 0, 0, 8, 1024, 512, {0, 9, 7, 100}, StepResult::kShortData, 2},
+      {0, 0, 0, 8, 600, 600, {0, 9, 7, 88}, StepResult::kRead, 2},
+      {1, 0, 1, 6, 2048, 512, {1, 7, -1, 0}, StepResult::kZeroCount, 2},
+      {1, 0, 1, 9, 2048, 0, {1, 9, -1, 0}, StepResult::kZeroCount, 1},
+      {2, 1, 0, 1, 512, 0, {2, 1, -1, 0}, StepResult::kNoTrack, 1},
+      {0, 0, 0, 10, 512, 0, {0, 10, -1, 0}, StepResult::kNotFound, 1},
+      // More steps than the trace holds: the count goes on.
+      {0, 0, 0, 1, 3072, 3072, {0, 4, 6, 512}, StepResult::kRead, 6},
+  };
+  for (const auto& c : cases) {
+    RunTrace trace = {steps, 4, -1};
+    buf_.assign(4096, 0);
+    EXPECT_EQ(reader_.ReadSectors(c.track, c.c, c.h, c.r, 2, buf_.data(), c.len,
+                                  &trace),
+              c.bytes);
+    ASSERT_EQ(trace.step_count, c.step_count);
+    const RunStep& last = steps[std::min(trace.step_count, 4) - 1];
+    EXPECT_EQ(
+        (std::vector<int>{last.track, last.r, last.record, last.delivered}),
+        c.last);
+    EXPECT_EQ(last.result, c.result);
+  }
+  RunTrace unused = {steps, 4, -1};
+  EXPECT_EQ(reader_.ReadSectors(0, 0, 0, 1, 24, buf_.data(), 512, &unused), 0);
+  EXPECT_EQ(unused.step_count, 0);
 }
 
 }  // namespace

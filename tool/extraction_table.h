@@ -32,20 +32,22 @@ inline constexpr ExtractionEntry kExtractionTable[] = {
     {"TRV07.BIN", 26, 13, 0, 6, 4096, 0, 1536},
 };
 
-// Checks that catch a typo in the table.
+// Checks that catch a typo in the table. (Raw loops: the standard
+// algorithms are not constexpr before C++20.)
 constexpr bool TracksAreTwoCPlusH() {
   for (const ExtractionEntry& row : kExtractionTable) {
+    // cppcheck-suppress useStlAlgorithm
     if (row.track != 2 * row.c + row.h) return false;
   }
   return true;
 }
 constexpr bool RangesFit() {
   for (const ExtractionEntry& row : kExtractionTable) {
-    if (row.write_offset < 0 || row.write_length < 0 ||
-        row.write_offset + row.write_length > row.bytes_read ||
-        row.bytes_read > kWorkBufferSize) {
-      return false;
-    }
+    const bool fits = row.write_offset >= 0 && row.write_length >= 0 &&
+                      row.write_offset + row.write_length <= row.bytes_read &&
+                      row.bytes_read <= kWorkBufferSize;
+    // cppcheck-suppress useStlAlgorithm
+    if (!fits) return false;
   }
   return true;
 }

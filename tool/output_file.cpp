@@ -138,13 +138,13 @@ bool OutputFile::Commit() {
   if (stream_ == nullptr) return false;
   errno = 0;
   const bool written = std::fflush(stream_) == 0 && !std::ferror(stream_);
-  int error = write_error_ != 0 ? write_error_ : errno;
+  int cause = write_error_ != 0 ? write_error_ : errno;
   // A file system may report a failed write only when the file is closed.
   const bool closed = std::fclose(stream_) == 0;
   stream_ = nullptr;
-  if (written && !closed) error = errno;
+  if (written && !closed) cause = errno;
   if (!written || !closed) {
-    Fail(Failure::kWrite, error != 0 ? error : EIO);
+    Fail(Failure::kWrite, cause != 0 ? cause : EIO);
     Discard();
     return false;
   }

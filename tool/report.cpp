@@ -219,19 +219,21 @@ class Findings {
   Findings(char* text, int size) : text_(text), size_(size), length_(0) {
     text_[0] = '\0';
   }
-  template <typename... Args>
-  void Add(const char* format, Args... args) {
+  void Add(const char* text) { Add("%s", text); }
+  template <typename First, typename... Rest>
+  void Add(const char* format, First first, Rest... rest) {
     Append("%s", length_ > 0 ? ", " : "");
-    Append(format, args...);
+    Append(format, first, rest...);
   }
   int length() const { return length_; }
 
  private:
-  template <typename... Args>
-  void Append(const char* format, Args... args) {
+  template <typename First, typename... Rest>
+  void Append(const char* format, First first, Rest... rest) {
     if (length_ >= size_ - 1) return;
-    const int n = std::snprintf(
-        text_ + length_, static_cast<size_t>(size_ - length_), format, args...);
+    const int n =
+        std::snprintf(text_ + length_, static_cast<size_t>(size_ - length_),
+                      format, first, rest...);
     if (n > 0) length_ = std::min(length_ + n, size_ - 1);
   }
 

@@ -1,0 +1,50 @@
+// Runs d88info's report, verdict and disk map on the input as an image: each
+// must end, and the report and the verdict alone must agree.
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "d88/d88_file.h"
+#include "fuzz/fuzz_support.h"
+#include "tool/disk_map.h"
+#include "tool/report.h"
+
+namespace {
+
+char work_dir[] = "/tmp/d88-report-fuzz-XXXXXX";
+
+void RemoveWorkDir() {
+  std::remove("map.svg");
+  rmdir(work_dir);
+}
+
+std::FILE* OpenSinkInOwnDirectory() {
+  FUZZ_CHECK(mkdtemp(work_dir) != nullptr);
+  FUZZ_CHECK(chdir(work_dir) == 0);
+  std::atexit(RemoveWorkDir);
+  std::FILE* sink = std::fopen("/dev/null", "w");
+  FUZZ_CHECK(sink != nullptr);
+  return sink;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static MemoryFile file;
+  static std::FILE* const sink = OpenSinkInOwnDirectory();
+  if (!file.Set(data, size)) return 0;
+
+  D88File reader;
+  FUZZ_CHECK(reader.Open(file.path()));
+  const ImageVerdict reported = WriteReport(&reader, sink);
+  const ImageVerdict checked = CheckImage(&reader);
+  FUZZ_CHECK(reported.verdict == checked.verdict);
+  FUZZ_CHECK(reported.incomplete == checked.incomplete);
+  FUZZ_CHECK(reported.suspect == checked.suspect);
+  FUZZ_CHECK(reported.disks >= 0 && reported.disks <= D88File::kMaxDisks);
+  const int disk = size > 0 ? data[0] % 3 : 0;
+  FUZZ_CHECK(WriteMap(&reader, disk, "map.svg", sink) ==
+             (disk < reader.GetDiskCount()));
+  return 0;
+}
