@@ -105,7 +105,9 @@ int main(int argc, char** argv) {
   for (int i = options.first_image; i < argc && !std::ferror(stdout); ++i) {
     const char* path = argv[i];
     if (!reader.Open(path)) {
-      std::fprintf(stderr, "d88info: cannot open %s as a D88 image\n", path);
+      std::fputs("d88info: cannot open ", stderr);
+      PrintEscaped(stderr, path);
+      std::fputs(" as a D88 image\n", stderr);
       open_failed = true;
       continue;
     }

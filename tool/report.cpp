@@ -448,6 +448,11 @@ int DescribeRecord(const TrackRecords& track, int i, char* text, int size) {
 
 void PrintQuoted(std::FILE* out, const char* text) {
   std::fputc('"', out);
+  PrintEscaped(out, text);
+  std::fputc('"', out);
+}
+
+void PrintEscaped(std::FILE* out, const char* text) {
   for (const char* p = text; *p != '\0'; ++p) {
     const unsigned char byte = static_cast<unsigned char>(*p);
     if (byte < 0x20 || byte == 0x7F || byte == '"' || byte == '\\') {
@@ -456,7 +461,6 @@ void PrintQuoted(std::FILE* out, const char* text) {
       std::fputc(byte, out);
     }
   }
-  std::fputc('"', out);
 }
 
 void TraceRow(D88File* reader, int row, RowTrace* trace) {

@@ -35,6 +35,8 @@ int DescribeRecord(const TrackRecords& track, int i, char* text, int size);
 // `text` in double quotes, with control bytes, quotes and backslashes as
 // \xNN, so that it stays on one line.
 void PrintQuoted(std::FILE* out, const char* text);
+// The same without the quotes.
+void PrintEscaped(std::FILE* out, const char* text);
 
 // What the controller's status byte and the deleted mark say, in the words
 // of a suspect file's line ("CRC error", "deleted", ...); null when normal.
