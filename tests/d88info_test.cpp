@@ -458,9 +458,9 @@ TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
     }
   }
   const CommandResult both = RunCommand(
-      D88INFO_PATH, {"clean.d88", "missing.d88", "a\nb.d88"}, dir_.path());
+      D88INFO_PATH, {"clean.d88", "miss\ning.d88", "a\nb.d88"}, dir_.path());
   EXPECT_EQ(both.status, 1);
-  EXPECT_EQ(both.err, "d88info: cannot open missing.d88 as a D88 image\n");
+  EXPECT_EQ(both.err, "d88info: cannot open miss\\x0Aing.d88 as a D88 image\n");
   EXPECT_EQ(both.out.rfind("image \"clean.d88\"\ndisks: 1\n", 0), 0u);
   EXPECT_NE(both.out.find("\n\nimage \"a\\x0Ab.d88\"\ndisks: 2\n"),
             std::string::npos);
