@@ -38,14 +38,14 @@ std::string TrackImage(int records) {
   return ImageFile("track" + std::to_string(records) + ".d88", {disk});
 }
 
-void OpenAndSelect(D88File* reader, const std::string& path) {
+void OpenAndSelect(d88::D88File* reader, const std::string& path) {
   if (!reader->Open(path.c_str()) || !reader->SelectDisk(0)) std::abort();
 }
 
 // ReadSector of record `which` (first or last) of a track of N records.
 void ReadSectorOf(benchmark::State& state, bool last) {
   const int records = static_cast<int>(state.range(0));
-  D88File reader;
+  d88::D88File reader;
   OpenAndSelect(&reader, TrackImage(records));
   const int r = last ? records : 1;
   uint8_t buf[256];
@@ -59,7 +59,7 @@ BENCHMARK(BM_ReadSectorFirst)->Arg(9)->Arg(16)->Arg(26);
 BENCHMARK(BM_ReadSectorLast)->Arg(9)->Arg(16)->Arg(26);
 
 void BM_ReadSectorIds(benchmark::State& state) {
-  D88File reader;
+  d88::D88File reader;
   OpenAndSelect(&reader, TrackImage(26));
   uint8_t ids[4 * 26];
   for (auto _ : state) {
@@ -71,7 +71,7 @@ BENCHMARK(BM_ReadSectorIds);
 // A run over every sector of a 40-cylinder disk: 80 tracks of nine
 // interleaved 512-byte sectors.
 void BM_ReadSectorsWholeDisk(benchmark::State& state) {
-  D88File reader;
+  d88::D88File reader;
   OpenAndSelect(&reader,
                 ImageFile("disk40.d88", {StandardDisk(40, InterleavedNine())}));
   reader.SetSectorRange(1, 9);
@@ -95,7 +95,7 @@ void BM_Open(benchmark::State& state) {
   const std::string path =
       ImageFile("open" + std::to_string(disks) + (large ? "L" : "S") + ".d88",
                 std::vector<DiskSpec>(static_cast<size_t>(disks), disk));
-  D88File reader;
+  d88::D88File reader;
   for (auto _ : state) {
     if (!reader.Open(path.c_str())) state.SkipWithError("open failed");
   }
@@ -115,7 +115,7 @@ void BM_Extraction(benchmark::State& state) {
   std::FILE* sink = std::fopen("/dev/null", "w");
   static uint8_t work_buffer[kWorkBufferSize];
   for (auto _ : state) {
-    D88File reader;
+    d88::D88File reader;
     OpenAndSelect(&reader, path);
     reader.SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
     if (!ExtractRuns(&reader, path.c_str(), work_buffer, sink, sink)) {

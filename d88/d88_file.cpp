@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+namespace d88 {
 namespace {
 
 // Disk header fields.
@@ -383,3 +384,5 @@ void D88File::ClearSelection() {
   disk_size_ = 0;
   name_[0] = '\0';
 }
+
+}  // namespace d88

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace d88 {
+
 // The four ID bytes of a sector; the nominal data size is 128 << n bytes.
 struct SectorId {
   uint8_t c;  // cylinder
@@ -179,5 +181,7 @@ class D88File {
   int window_length_;
   uint8_t window_[kWindowSize];
 };
+
+}  // namespace d88
 
 #endif  // D88_D88_FILE_H_

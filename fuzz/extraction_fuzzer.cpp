@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!file.Set(data, size)) return 0;
 
   std::memset(work_buffer, 0, sizeof work_buffer);
-  D88File reader;
+  d88::D88File reader;
   FUZZ_CHECK(reader.Open(file.path()));
   reader.SelectDisk(0);
   reader.SetSectorRange(kExtractionFirstSector, kExtractionLastSector);

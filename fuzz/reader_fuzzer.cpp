@@ -1,4 +1,4 @@
-// Treats the input as an image file and drives every operation of D88File
+// Treats the input as an image file and drives every operation of d88::D88File
 // over it with parameters taken from the input's last bytes, checking on
 // every call that the results stay in range and that nothing is written
 // past the caller's buffer.
@@ -42,13 +42,13 @@ class Params {
   size_t used_ = 0;
 };
 
-void CheckAttributes(const D88File& reader) {
+void CheckAttributes(const d88::D88File& reader) {
   FUZZ_CHECK(std::memchr(reader.GetDiskName(), '\0', 17) != nullptr);
   FUZZ_CHECK(reader.GetMediaType() >= -1 && reader.GetMediaType() <= 255);
 }
 
-int ReadSectorChecked(D88File* reader, int track, int c, int h, int r, int n,
-                      int len) {
+int ReadSectorChecked(d88::D88File* reader, int track, int c, int h, int r,
+                      int n, int len) {
   Guarded buf(len < 0 ? 0 : len);
   const int got = reader->ReadSector(track, c, h, r, n, buf.data(), len);
   FUZZ_CHECK(got >= 0 && got <= (len < 0 ? 0 : len));
@@ -56,8 +56,8 @@ int ReadSectorChecked(D88File* reader, int track, int c, int h, int r, int n,
   return got;
 }
 
-void ReadSectorsChecked(D88File* reader, int track, int c, int h, int r, int n,
-                        int len) {
+void ReadSectorsChecked(d88::D88File* reader, int track, int c, int h, int r,
+                        int n, int len) {
   Guarded buf(len < 0 ? 0 : len);
   const int got = reader->ReadSectors(track, c, h, r, n, buf.data(), len);
   FUZZ_CHECK(got >= 0 && got <= (len < 0 ? 0 : len));
@@ -67,10 +67,10 @@ void ReadSectorsChecked(D88File* reader, int track, int c, int h, int r, int n,
   buf.CheckGuard();
 }
 
-void ExerciseDisk(D88File* reader, Params* params) {
+void ExerciseDisk(d88::D88File* reader, Params* params) {
   const int len_choices[] = {0,   1,    127,  128,   256,
                              512, 1024, 4096, 16384, 70000};
-  for (int track = -1; track <= D88File::kMaxTracks; ++track) {
+  for (int track = -1; track <= d88::D88File::kMaxTracks; ++track) {
     const int ids_len = 4 * 8 + params->Next() % 5;
     Guarded ids(ids_len);
     const int listed = reader->ReadSectorIds(track, ids.data(), ids_len);
@@ -106,14 +106,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!file.Set(data, size)) return 0;
   Params params(data, size);
 
-  D88File reader;
+  d88::D88File reader;
   CheckAttributes(reader);
   FUZZ_CHECK(reader.Open(file.path()));
   const int disks = reader.GetDiskCount();
-  FUZZ_CHECK(disks >= 0 && disks <= D88File::kMaxDisks);
+  FUZZ_CHECK(disks >= 0 && disks <= d88::D88File::kMaxDisks);
   reader.SetSectorRange(params.Next() % 12 - 1, params.Next() % 12);
 
-  const int picks[] = {0, params.Next() % (D88File::kMaxDisks + 2) - 1, disks};
+  const int picks[] = {0, params.Next() % (d88::D88File::kMaxDisks + 2) - 1,
+                       disks};
   for (int index : picks) {
     const bool selected = reader.SelectDisk(index);
     FUZZ_CHECK(selected == (index >= 0 && index < disks));

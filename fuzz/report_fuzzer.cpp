@@ -35,14 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::FILE* const sink = OpenSinkInOwnDirectory();
   if (!file.Set(data, size)) return 0;
 
-  D88File reader;
+  d88::D88File reader;
   FUZZ_CHECK(reader.Open(file.path()));
   const ImageVerdict reported = WriteReport(&reader, sink);
   const ImageVerdict checked = CheckImage(&reader);
   FUZZ_CHECK(reported.verdict == checked.verdict);
   FUZZ_CHECK(reported.incomplete == checked.incomplete);
   FUZZ_CHECK(reported.suspect == checked.suspect);
-  FUZZ_CHECK(reported.disks >= 0 && reported.disks <= D88File::kMaxDisks);
+  FUZZ_CHECK(reported.disks >= 0 && reported.disks <= d88::D88File::kMaxDisks);
   const int disk = size > 0 ? data[0] % 3 : 0;
   FUZZ_CHECK(WriteMap(&reader, disk, "map.svg", sink) ==
              (disk < reader.GetDiskCount()));

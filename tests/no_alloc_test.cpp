@@ -52,7 +52,7 @@ TEST(NoAllocationTest, ReaderAndRowLoopNeverCallNew) {
   const int before = new_calls;
   int results = 0;
   {
-    D88File reader;
+    d88::D88File reader;
     uint8_t buf[4096];
     results += reader.Open(path.c_str());
     results += reader.GetDiskCount();

@@ -49,7 +49,7 @@ class ReaderTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  D88File reader_;
+  d88::D88File reader_;
 };
 
 // --- Finding the disks of a file ---
@@ -81,7 +81,7 @@ TEST_F(ReaderTest, FindsDisksBackToBackAndIgnoresAShortTail) {
 
 TEST_F(ReaderTest, StopsAtSixtyFourDisks) {
   ASSERT_TRUE(OpenImage(BuildImage(std::vector<DiskSpec>(65))));
-  EXPECT_EQ(reader_.GetDiskCount(), D88File::kMaxDisks);
+  EXPECT_EQ(reader_.GetDiskCount(), d88::D88File::kMaxDisks);
   EXPECT_TRUE(reader_.SelectDisk(63));
   EXPECT_FALSE(reader_.SelectDisk(64));
 }
@@ -284,7 +284,7 @@ TEST_F(ReaderTest, TrackExistenceFollowsTheTableEntry) {
   const size_t entry = kTrackTableField + 4 * 4;
   ASSERT_TRUE(OpenDisk(disks[0]));
   EXPECT_TRUE(Read(-1, 0, 0, 1, 2).empty());
-  EXPECT_TRUE(Read(D88File::kMaxTracks, 0, 0, 1, 2).empty());
+  EXPECT_TRUE(Read(d88::D88File::kMaxTracks, 0, 0, 1, 2).empty());
 
   // An entry beyond the disk size makes the track absent although the bytes
   // are there; one equal to it does not.
@@ -488,7 +488,7 @@ TEST_F(ReaderTest, WriteProtectAndLayoutFollowTheSelection) {
             static_cast<int32_t>(kDiskHeaderSize + kSectorHeaderSize + 512));
   EXPECT_EQ(reader_.GetTrackOffset(3), static_cast<int32_t>(kDiskHeaderSize));
   EXPECT_EQ(reader_.GetTrackOffset(0), 0);
-  EXPECT_EQ(reader_.GetTrackOffset(D88File::kMaxTracks), 0);
+  EXPECT_EQ(reader_.GetTrackOffset(d88::D88File::kMaxTracks), 0);
   uint8_t tail[8] = {};
   EXPECT_EQ(reader_.ReadImageBytes(reader_.GetScanEnd(), tail, 8), 5);
   ASSERT_TRUE(reader_.SelectDisk(1));
@@ -553,7 +553,7 @@ TEST_F(ListingTest, AbsentTracksLeaveTheBufferUntouched) {
   Bytes image = BuildImage(disks);
   ASSERT_TRUE(OpenDisk(disks[0]));
   EXPECT_TRUE(List(1, 64).empty());
-  EXPECT_TRUE(List(D88File::kMaxTracks, 64).empty());
+  EXPECT_TRUE(List(d88::D88File::kMaxTracks, 64).empty());
   EXPECT_EQ(buf_, Bytes(72, 0xCC));
 
   PutLe32(&image, kTrackTableField, 0x7FFFFFFF);  // beyond the disk size
@@ -591,13 +591,13 @@ TEST_F(ListingTest, InfosHoldEveryHeaderFieldOfTheListedRecords) {
   records[2].sector_count = 0;
   records.push_back(Sector(2, 1, 4, 1, 256));  // after the count of 0
   ASSERT_TRUE(OpenDisk(OneTrack(records, 5)));
-  SectorInfo infos[8] = {};
+  d88::SectorInfo infos[8] = {};
   ASSERT_EQ(reader_.ReadSectorInfos(5, infos, 8), 3);
   const int expected[3][6] = {{1, 4, 0x40, 0, 0, 256},
                               {2, 4, 0, 0x10, 0xB0, 100},
                               {3, 0, 0, 0, 0, 256}};
   for (int i = 0; i < 3; ++i) {
-    const SectorInfo& info = infos[i];
+    const d88::SectorInfo& info = infos[i];
     EXPECT_EQ(info.id.c, 2);
     EXPECT_EQ(info.id.h, 1);
     EXPECT_EQ(info.id.n, 1);
@@ -632,37 +632,37 @@ TEST_F(RunTest, TraceTellsWhereAndWhyARunStops) {
   disk.tracks.erase(2);
   ASSERT_TRUE(OpenDisk(disk));
   reader_.SetSectorRange(1, 9);
-  RunStep steps[4];
+  d88::RunStep steps[4];
   const struct {
     int track, c, h, r, len;
     int bytes;
     std::vector<int> last;  // track, r, record, delivered
-    StepResult result;
+    d88::StepResult result;
     int step_count;
   } cases[] = {
-      {0, 0, 0, 8, 1024, 512, {0, 9, 7, 100}, StepResult::kShortData, 2},
-      {0, 0, 0, 8, 600, 600, {0, 9, 7, 88}, StepResult::kRead, 2},
-      {1, 0, 1, 6, 2048, 512, {1, 7, -1, 0}, StepResult::kZeroCount, 2},
-      {1, 0, 1, 9, 2048, 0, {1, 9, -1, 0}, StepResult::kZeroCount, 1},
-      {2, 1, 0, 1, 512, 0, {2, 1, -1, 0}, StepResult::kNoTrack, 1},
-      {0, 0, 0, 10, 512, 0, {0, 10, -1, 0}, StepResult::kNotFound, 1},
+      {0, 0, 0, 8, 1024, 512, {0, 9, 7, 100}, d88::StepResult::kShortData, 2},
+      {0, 0, 0, 8, 600, 600, {0, 9, 7, 88}, d88::StepResult::kRead, 2},
+      {1, 0, 1, 6, 2048, 512, {1, 7, -1, 0}, d88::StepResult::kZeroCount, 2},
+      {1, 0, 1, 9, 2048, 0, {1, 9, -1, 0}, d88::StepResult::kZeroCount, 1},
+      {2, 1, 0, 1, 512, 0, {2, 1, -1, 0}, d88::StepResult::kNoTrack, 1},
+      {0, 0, 0, 10, 512, 0, {0, 10, -1, 0}, d88::StepResult::kNotFound, 1},
       // More steps than the trace holds: the count goes on.
-      {0, 0, 0, 1, 3072, 3072, {0, 4, 6, 512}, StepResult::kRead, 6},
+      {0, 0, 0, 1, 3072, 3072, {0, 4, 6, 512}, d88::StepResult::kRead, 6},
   };
   for (const auto& c : cases) {
-    RunTrace trace = {steps, 4, -1};
+    d88::RunTrace trace = {steps, 4, -1};
     buf_.assign(4096, 0);
     EXPECT_EQ(reader_.ReadSectors(c.track, c.c, c.h, c.r, 2, buf_.data(), c.len,
                                   &trace),
               c.bytes);
     ASSERT_EQ(trace.step_count, c.step_count);
-    const RunStep& last = steps[std::min(trace.step_count, 4) - 1];
+    const d88::RunStep& last = steps[std::min(trace.step_count, 4) - 1];
     EXPECT_EQ(
         (std::vector<int>{last.track, last.r, last.record, last.delivered}),
         c.last);
     EXPECT_EQ(last.result, c.result);
   }
-  RunTrace unused = {steps, 4, -1};
+  d88::RunTrace unused = {steps, 4, -1};
   EXPECT_EQ(reader_.ReadSectors(0, 0, 0, 1, 24, buf_.data(), 512, &unused), 0);
   EXPECT_EQ(unused.step_count, 0);
 }

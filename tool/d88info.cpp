@@ -69,9 +69,9 @@ bool ParseOptions(int argc, char** argv, Options* options, int* status) {
       char* end = nullptr;
       const long disk = std::strtol(argv[++i], &end, 10);
       if (*argv[i] == '\0' || *end != '\0' || disk < 0 ||
-          disk >= D88File::kMaxDisks) {
+          disk >= d88::D88File::kMaxDisks) {
         std::fprintf(stderr, "d88info: --disk takes a number from 0 to %d\n",
-                     D88File::kMaxDisks - 1);
+                     d88::D88File::kMaxDisks - 1);
         return false;
       }
       options->disk = static_cast<int>(disk);
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   Options options;
   int status = 0;
   if (!ParseOptions(argc, argv, &options, &status)) return status;
-  D88File reader;
+  d88::D88File reader;
   const bool several = argc - options.first_image > 1;
   bool open_failed = false;
   bool unclean = false;

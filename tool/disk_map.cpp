@@ -39,7 +39,7 @@ RowTrace traces[kRows];
 char text[512];
 
 CellState StateOf(const TrackRecords& track, int i) {
-  const SectorInfo& info = track.infos[i];
+  const d88::SectorInfo& info = track.infos[i];
   if (info.status != 0 && info.status != 0x10) return CellState::kBadStatus;
   if (IsDeleted(info)) return CellState::kDeleted;
   if (track.id_count[i] > 1) return CellState::kDuplicate;
@@ -97,13 +97,13 @@ struct Layout {
 
 // A track row: what it holds and where it starts on the file, so that a
 // track sharing records with an earlier one is drawn once.
-int64_t TrackStart(D88File* reader, int64_t disk_start, int track) {
-  SectorInfo first;
+int64_t TrackStart(d88::D88File* reader, int64_t disk_start, int track) {
+  d88::SectorInfo first;
   if (reader->ReadSectorInfos(track, &first, 1) == 0) return -1;
   return disk_start + reader->GetTrackOffset(track);
 }
 
-int SameAs(D88File* reader, int64_t disk_start, int track, int64_t start) {
+int SameAs(d88::D88File* reader, int64_t disk_start, int track, int64_t start) {
   for (int earlier = 0; earlier < track; ++earlier) {
     if (TrackStart(reader, disk_start, earlier) == start) return earlier;
   }
@@ -112,7 +112,7 @@ int SameAs(D88File* reader, int64_t disk_start, int track, int64_t start) {
 
 int MissingCells(int track) {
   int missing = 0;
-  ForEachStep(track, [&missing](int, const RunStep& step) {
+  ForEachStep(track, [&missing](int, const d88::RunStep& step) {
     if (step.record < 0) ++missing;
   });
   return missing;
@@ -120,7 +120,7 @@ int MissingCells(int track) {
 
 // Draws (or, without `out`, only measures) the row of `track` at `y`;
 // returns its width, 0 when there is no row.
-int DrawTrack(D88File* reader, int64_t disk_start, int track, int y,
+int DrawTrack(d88::D88File* reader, int64_t disk_start, int track, int y,
               std::FILE* out) {
   const int64_t start = TrackStart(reader, disk_start, track);
   const int missing = MissingCells(track);
@@ -141,12 +141,12 @@ int DrawTrack(D88File* reader, int64_t disk_start, int track, int y,
   } else if (start >= 0) {
     ListTrack(reader, track, &track_records);
     for (int i = 0; i < track_records.count; ++i) {
-      const SectorInfo& info = track_records.infos[i];
+      const d88::SectorInfo& info = track_records.infos[i];
       const int width = CellWidth(info.id.n);
       if (out != nullptr) {
         char files[kRows + 1] = {};
         int read_by = 0;
-        ForEachStep(track, [&](int row, const RunStep& step) {
+        ForEachStep(track, [&](int row, const d88::RunStep& step) {
           if (step.record == i) files[read_by++] = static_cast<char>('1' + row);
         });
         const CellState state = StateOf(track_records, i);
@@ -175,12 +175,12 @@ int DrawTrack(D88File* reader, int64_t disk_start, int track, int y,
       x += width + kGap;
     }
   }
-  ForEachStep(track, [&](int row, const RunStep& step) {
+  ForEachStep(track, [&](int row, const d88::RunStep& step) {
     if (step.record >= 0) return;
     const int width = CellWidth(std::max(0, step.n));
     if (out != nullptr) {
-      const char* why = step.result == StepResult::kNoTrack ? " (no track)"
-                        : step.result == StepResult::kZeroCount
+      const char* why = step.result == d88::StepResult::kNoTrack ? " (no track)"
+                        : step.result == d88::StepResult::kZeroCount
                             ? " (after a record whose sector count is 0)"
                             : "";
       std::fprintf(out,
@@ -199,9 +199,9 @@ int DrawTrack(D88File* reader, int64_t disk_start, int track, int y,
   return x;
 }
 
-Layout Measure(D88File* reader, int64_t disk_start) {
+Layout Measure(d88::D88File* reader, int64_t disk_start) {
   Layout layout = {0, kMinWidth};
-  for (int track = 0; track < D88File::kMaxTracks; ++track) {
+  for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
     const int width = DrawTrack(reader, disk_start, track, 0, nullptr);
     if (width == 0) continue;
     ++layout.rows;
@@ -238,7 +238,8 @@ void DrawLegend(std::FILE* out, int y) {
 
 }  // namespace
 
-bool WriteMap(D88File* reader, int disk, const char* path, std::FILE* err) {
+bool WriteMap(d88::D88File* reader, int disk, const char* path,
+              std::FILE* err) {
   // volspar reads disk 0 only: trace its runs there, and nowhere else.
   for (RowTrace& trace : traces) trace.step_count = 0;
   if (disk == 0 && reader->SelectDisk(0)) {
@@ -281,7 +282,7 @@ bool WriteMap(D88File* reader, int disk, const char* path, std::FILE* err) {
   PutXml(out, reader->GetDiskName());
   std::fputs("\"</text>\n", out);
   int y = kMargin + 24;
-  for (int track = 0; track < D88File::kMaxTracks; ++track) {
+  for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
     if (DrawTrack(reader, disk_start, track, y, out) > 0) y += kRowHeight;
   }
   DrawLegend(out, y + kMargin);

@@ -10,6 +10,6 @@
 
 // Draws disk `disk` of `reader`'s open image as SVG into the file `path`,
 // which is replaced whole or not at all. Reports a failure on `err`.
-bool WriteMap(D88File* reader, int disk, const char* path, std::FILE* err);
+bool WriteMap(d88::D88File* reader, int disk, const char* path, std::FILE* err);
 
 #endif  // TOOL_DISK_MAP_H_

@@ -10,7 +10,7 @@ void Report(std::FILE* err, const char* what, const char* name, int error) {
   std::fprintf(err, "volspar: %s %s: %s\n", what, name, std::strerror(error));
 }
 
-bool ExtractRow(D88File* reader, const char* image_path,
+bool ExtractRow(d88::D88File* reader, const char* image_path,
                 const ExtractionEntry& row, uint8_t* work_buffer,
                 std::FILE* out, std::FILE* err) {
   // Replacing the image's own name would take the image from its owner.
@@ -46,8 +46,8 @@ bool ExtractRow(D88File* reader, const char* image_path,
 
 }  // namespace
 
-bool ExtractRuns(D88File* reader, const char* image_path, uint8_t* work_buffer,
-                 std::FILE* out, std::FILE* err) {
+bool ExtractRuns(d88::D88File* reader, const char* image_path,
+                 uint8_t* work_buffer, std::FILE* out, std::FILE* err) {
   bool ok = true;
   for (const ExtractionEntry& row : kExtractionTable) {
     ok = ExtractRow(reader, image_path, row, work_buffer, out, err) && ok;

@@ -18,7 +18,7 @@
 // held, and the remaining rows still run; so is a file that is the image at
 // `image_path` itself (null: no such check). Returns false if any file
 // failed.
-bool ExtractRuns(D88File* reader, const char* image_path, uint8_t* work_buffer,
-                 std::FILE* out, std::FILE* err);
+bool ExtractRuns(d88::D88File* reader, const char* image_path,
+                 uint8_t* work_buffer, std::FILE* out, std::FILE* err);
 
 #endif  // TOOL_EXTRACTION_H_

@@ -20,7 +20,7 @@ struct ListedTrack {
   int disk;
   int track;
 };
-ListedTrack listed[D88File::kMaxDisks * D88File::kMaxTracks];
+ListedTrack listed[d88::D88File::kMaxDisks * d88::D88File::kMaxTracks];
 int listed_count;
 
 const char* MediaName(int media_type) {
@@ -40,19 +40,19 @@ const char* MediaName(int media_type) {
   }
 }
 
-void PrintId(std::FILE* out, const SectorId& id) {
+void PrintId(std::FILE* out, const d88::SectorId& id) {
   std::fprintf(out, "%d/%d/%d/%d", id.c, id.h, id.r, id.n);
 }
 
 bool StandsOut(const TrackRecords& track, int i) {
-  const SectorInfo& info = track.infos[i];
+  const d88::SectorInfo& info = track.infos[i];
   return info.status != 0 || info.deleted != 0 || info.density != 0 ||
          HasOddSize(info) || track.id_count[i] > 1;
 }
 
 // The track's first record's file offset, or -1 if the track has none.
-int64_t TrackStart(D88File* reader, int64_t disk_start, int track) {
-  SectorInfo first;
+int64_t TrackStart(d88::D88File* reader, int64_t disk_start, int track) {
+  d88::SectorInfo first;
   if (reader->ReadSectorInfos(track, &first, 1) == 0) return -1;
   return disk_start + reader->GetTrackOffset(track);
 }
@@ -64,7 +64,7 @@ const ListedTrack* FindListed(int64_t start) {
   return nullptr;
 }
 
-void PrintTrack(D88File* reader, std::FILE* out, int disk, int track,
+void PrintTrack(d88::D88File* reader, std::FILE* out, int disk, int track,
                 int64_t start) {
   std::fprintf(out, "  track %d:", track);
   if (const ListedTrack* same = FindListed(start)) {
@@ -105,10 +105,10 @@ void PrintTrack(D88File* reader, std::FILE* out, int disk, int track,
 
 // Lists the track numbers whose entries pass `test`, after `text`.
 template <typename Test>
-void PrintEntryNote(D88File* reader, std::FILE* out, const char* text,
+void PrintEntryNote(d88::D88File* reader, std::FILE* out, const char* text,
                     Test test) {
   bool any = false;
-  for (int track = 0; track < D88File::kMaxTracks; ++track) {
+  for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
     const int32_t entry = reader->GetTrackOffset(track);
     if (entry == 0 || !test(entry)) continue;
     if (!any) std::fprintf(out, "  note: %s:", text);
@@ -118,7 +118,7 @@ void PrintEntryNote(D88File* reader, std::FILE* out, const char* text,
   if (any) std::fputc('\n', out);
 }
 
-void PrintDisk(D88File* reader, std::FILE* out, int disk) {
+void PrintDisk(d88::D88File* reader, std::FILE* out, int disk) {
   const int64_t start = reader->GetDiskStart(disk);
   for (int earlier = 0; earlier < disk; ++earlier) {
     if (reader->GetDiskStart(earlier) == start) {
@@ -161,11 +161,12 @@ void PrintDisk(D88File* reader, std::FILE* out, int disk) {
       "track entries inside the 688-byte disk header, as in images written "
       "with a 160-entry track table",
       [size](int32_t entry) {
-        return entry > 0 && entry <= size && entry < D88File::kDiskHeaderSize;
+        return entry > 0 && entry <= size &&
+               entry < d88::D88File::kDiskHeaderSize;
       });
 
   bool any = false;
-  for (int track = 0; track < D88File::kMaxTracks && !std::ferror(out);
+  for (int track = 0; track < d88::D88File::kMaxTracks && !std::ferror(out);
        ++track) {
     const int64_t track_start = TrackStart(reader, start, track);
     if (track_start < 0) continue;
@@ -176,17 +177,18 @@ void PrintDisk(D88File* reader, std::FILE* out, int disk) {
 }
 
 // What lies after the disks the scan found.
-void PrintTail(D88File* reader, std::FILE* out) {
+void PrintTail(d88::D88File* reader, std::FILE* out) {
   const int64_t end = reader->GetScanEnd();
   // A last disk of size 0 ends the scan on itself: nothing follows it.
-  if (end < 0 || end == reader->GetDiskStart(D88File::kMaxDisks - 1)) return;
-  uint8_t tail[D88File::kDiskHeaderSize];
+  if (end < 0 || end == reader->GetDiskStart(d88::D88File::kMaxDisks - 1))
+    return;
+  uint8_t tail[d88::D88File::kDiskHeaderSize];
   const int length = reader->ReadImageBytes(end, tail, sizeof tail);
-  if (length == D88File::kDiskHeaderSize) {
+  if (length == d88::D88File::kDiskHeaderSize) {
     std::fprintf(out,
                  "note: the file holds more than %d disks; only the first %d "
                  "are read\n",
-                 D88File::kMaxDisks, D88File::kMaxDisks);
+                 d88::D88File::kMaxDisks, d88::D88File::kMaxDisks);
   } else if (length > 0) {
     const bool zero =
         std::all_of(tail, tail + length, [](uint8_t b) { return b == 0; });
@@ -242,11 +244,11 @@ class Findings {
   int length_;
 };
 
-const char* StopReason(StepResult result) {
+const char* StopReason(d88::StepResult result) {
   switch (result) {
-    case StepResult::kNoTrack:
+    case d88::StepResult::kNoTrack:
       return "missing: the track is absent";
-    case StepResult::kZeroCount:
+    case d88::StepResult::kZeroCount:
       return "missing: the track ends at a record whose sector count is 0";
     default:
       return "missing";
@@ -259,7 +261,7 @@ struct RowCheck {
 };
 
 // Checks row `row` on the selected disk 0; prints its line if `out`.
-RowCheck CheckRow(D88File* reader, int row, std::FILE* out) {
+RowCheck CheckRow(d88::D88File* reader, int row, std::FILE* out) {
   static RowTrace trace;
   const ExtractionEntry& entry = kExtractionTable[row];
   TraceRow(reader, row, &trace);
@@ -268,10 +270,10 @@ RowCheck CheckRow(D88File* reader, int row, std::FILE* out) {
   if (out != nullptr) std::fprintf(out, "  %s: ", entry.file_name);
   if (!check.complete && out != nullptr) {
     const int last = std::min(trace.step_count, kMaxRunSteps) - 1;
-    const RunStep& stop = trace.steps[last];
+    const d88::RunStep& stop = trace.steps[last];
     std::fprintf(out, "incomplete: the run stops at %d/%d/%d/%d on track %d ",
                  stop.c, stop.h, stop.r, stop.n, stop.track);
-    if (stop.result == StepResult::kShortData) {
+    if (stop.result == d88::StepResult::kShortData) {
       const int chunk =
           std::min(entry.bytes_read - trace.bytes, 128 << kExtractionSizeCode);
       std::fprintf(out, "(short data: %d of %d bytes)", stop.delivered, chunk);
@@ -283,14 +285,14 @@ RowCheck CheckRow(D88File* reader, int row, std::FILE* out) {
   }
   int listed_track = -1;
   for (int i = 0; i < std::min(trace.step_count, kMaxRunSteps); ++i) {
-    const RunStep& step = trace.steps[i];
+    const d88::RunStep& step = trace.steps[i];
     if (step.record < 0 || !StepFeedsFile(trace, row, i)) continue;
     if (step.track != listed_track) {
       ListTrack(reader, step.track, &track_records);
       listed_track = step.track;
     }
     if (step.record >= track_records.count) continue;
-    const SectorInfo& info = track_records.infos[step.record];
+    const d88::SectorInfo& info = track_records.infos[step.record];
     const char* status = info.status != 0x10 ? StatusWord(info) : nullptr;
     const bool deleted = IsDeleted(info);
     const bool duplicate = track_records.id_count[step.record] > 1;
@@ -319,7 +321,7 @@ RowCheck CheckRow(D88File* reader, int row, std::FILE* out) {
   return check;
 }
 
-ImageVerdict CheckRuns(D88File* reader, std::FILE* out) {
+ImageVerdict CheckRuns(d88::D88File* reader, std::FILE* out) {
   ImageVerdict verdict = {reader->GetDiskCount(), 0, 0, Verdict::kClean};
   reader->SelectDisk(0);
   reader->SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
@@ -363,12 +365,12 @@ ImageVerdict CheckRuns(D88File* reader, std::FILE* out) {
 
 }  // namespace
 
-void ListTrack(D88File* reader, int track, TrackRecords* records) {
+void ListTrack(d88::D88File* reader, int track, TrackRecords* records) {
   TrackRecords& t = *records;
   t.count = reader->ReadSectorInfos(track, t.infos, kMaxRecords);
   // Equal IDs sort next to each other, in stored order.
   for (int i = 0; i < t.count; ++i) {
-    const SectorId& id = t.infos[i].id;
+    const d88::SectorId& id = t.infos[i].id;
     const uint64_t key = static_cast<uint64_t>(id.c) << 24 |
                          static_cast<uint64_t>(id.h) << 16 |
                          static_cast<uint64_t>(id.r) << 8 | id.n;
@@ -389,7 +391,7 @@ void ListTrack(D88File* reader, int track, TrackRecords* records) {
   }
 }
 
-const char* StatusWord(const SectorInfo& info) {
+const char* StatusWord(const d88::SectorInfo& info) {
   switch (info.status) {
     case 0x00:
       return nullptr;
@@ -407,16 +409,16 @@ const char* StatusWord(const SectorInfo& info) {
   }
 }
 
-bool IsDeleted(const SectorInfo& info) {
+bool IsDeleted(const d88::SectorInfo& info) {
   return info.deleted != 0 || info.status == 0x10;
 }
 
-bool HasOddSize(const SectorInfo& info) {
+bool HasOddSize(const d88::SectorInfo& info) {
   return info.id.n <= 7 && info.data_size != 128 << info.id.n;
 }
 
 int DescribeRecord(const TrackRecords& track, int i, char* text, int size) {
-  const SectorInfo& info = track.infos[i];
+  const d88::SectorInfo& info = track.infos[i];
   Findings findings(text, size);
   if (const char* words = StatusText(info.status)) {
     findings.Add("%s (status 0x%02X)", words, info.status);
@@ -463,10 +465,10 @@ void PrintEscaped(std::FILE* out, const char* text) {
   }
 }
 
-void TraceRow(D88File* reader, int row, RowTrace* trace) {
+void TraceRow(d88::D88File* reader, int row, RowTrace* trace) {
   static uint8_t run_buffer[kWorkBufferSize];
   const ExtractionEntry& entry = kExtractionTable[row];
-  RunTrace run = {trace->steps, kMaxRunSteps, 0};
+  d88::RunTrace run = {trace->steps, kMaxRunSteps, 0};
   trace->bytes = reader->ReadSectors(entry.track, entry.c, entry.h, entry.r,
                                      kExtractionSizeCode, run_buffer,
                                      entry.bytes_read, &run);
@@ -481,7 +483,7 @@ bool StepFeedsFile(const RowTrace& trace, int row, int step) {
          end > entry.write_offset;
 }
 
-ImageVerdict WriteReport(D88File* reader, std::FILE* out) {
+ImageVerdict WriteReport(d88::D88File* reader, std::FILE* out) {
   const int disks = reader->GetDiskCount();
   std::fprintf(out, "disks: %d\n", disks);
   listed_count = 0;
@@ -492,4 +494,6 @@ ImageVerdict WriteReport(D88File* reader, std::FILE* out) {
   return CheckRuns(reader, out);
 }
 
-ImageVerdict CheckImage(D88File* reader) { return CheckRuns(reader, nullptr); }
+ImageVerdict CheckImage(d88::D88File* reader) {
+  return CheckRuns(reader, nullptr);
+}

@@ -17,7 +17,7 @@ constexpr int kMaxRecords = 65536;
 // The records of one track, and how often each one's ID occurs on it.
 struct TrackRecords {
   int count;
-  SectorInfo infos[kMaxRecords];
+  d88::SectorInfo infos[kMaxRecords];
   int id_count[kMaxRecords];  // records on the track with this one's ID
   int id_rank[kMaxRecords];   // 1 for the first of them, the one read
   uint64_t scratch[kMaxRecords];
@@ -25,7 +25,7 @@ struct TrackRecords {
 
 // Lists `track` of `reader`'s selected disk into `records`; large, so keep
 // it static.
-void ListTrack(D88File* reader, int track, TrackRecords* records);
+void ListTrack(d88::D88File* reader, int track, TrackRecords* records);
 
 // Everything record `i` of `track` stands out for, in words, such as
 // "data CRC error (status 0xB0), duplicate ID (2 of 2)"; empty when nothing
@@ -40,20 +40,20 @@ void PrintEscaped(std::FILE* out, const char* text);
 
 // What the controller's status byte and the deleted mark say, in the words
 // of a suspect file's line ("CRC error", "deleted", ...); null when normal.
-const char* StatusWord(const SectorInfo& info);
-bool IsDeleted(const SectorInfo& info);
+const char* StatusWord(const d88::SectorInfo& info);
+bool IsDeleted(const d88::SectorInfo& info);
 // The data-size field differs from 128 << N (N 0..7).
-bool HasOddSize(const SectorInfo& info);
+bool HasOddSize(const d88::SectorInfo& info);
 
 // Where each of volspar's runs on disk 0 goes, sector by sector.
 constexpr int kMaxRunSteps = 64;
 struct RowTrace {
-  RunStep steps[kMaxRunSteps];
+  d88::RunStep steps[kMaxRunSteps];
   int step_count;
   int bytes;  // bytes the run delivered, as ReadSectors returns them
 };
 // Runs row `row` of the extraction table on `reader`'s selected disk.
-void TraceRow(D88File* reader, int row, RowTrace* trace);
+void TraceRow(d88::D88File* reader, int row, RowTrace* trace);
 // Step `step` of `trace` gives bytes to the row's file.
 bool StepFeedsFile(const RowTrace& trace, int row, int step);
 
@@ -68,8 +68,8 @@ struct ImageVerdict {
 
 // Writes the whole report on `reader`'s open image to `out` and returns
 // its verdict. Stops early once writing to `out` fails.
-ImageVerdict WriteReport(D88File* reader, std::FILE* out);
+ImageVerdict WriteReport(d88::D88File* reader, std::FILE* out);
 // The verdict alone.
-ImageVerdict CheckImage(D88File* reader);
+ImageVerdict CheckImage(d88::D88File* reader);
 
 #endif  // TOOL_REPORT_H_

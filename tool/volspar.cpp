@@ -23,7 +23,7 @@ uint8_t work_buffer[kWorkBufferSize];
 }  // namespace
 
 int main(int argc, char** argv) {
-  D88File reader;
+  d88::D88File reader;
   if (argc != 2) {
     std::fputs(kUsage, stderr);
     return 1;
