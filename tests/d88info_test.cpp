@@ -1,7 +1,7 @@
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -289,17 +289,21 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
   disk.tracks[26].erase(disk.tracks[26].begin() + 1);  // 13/0/6/2 missing
   const Bytes image = BuildImage({disk});
   const std::string map = dir_.File("map.svg");
+#ifndef _WIN32                              // FIFOs
   ASSERT_EQ(mkfifo(map.c_str(), 0644), 0);  // replaced, never opened
+#endif
   const CommandResult plain = RunOn(image);
   const CommandResult result = RunOn(image, {"--map", map});
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(result.out, plain.out);
   const std::string svg = ReadText(map);
-  if (access("/usr/bin/xmllint", X_OK) == 0) {
+#ifndef _WIN32  // a Linux program
+  if (std::ifstream("/usr/bin/xmllint").good()) {
     EXPECT_EQ(
         RunCommand("/usr/bin/xmllint", {"--noout", map}, dir_.path()).status,
         0);
   }
+#endif
   size_t cells = 0;
   for (size_t at = 0; (at = svg.find("<g><title>", at)) != std::string::npos;
        ++at) {
@@ -414,10 +418,13 @@ TEST_F(D88infoTest, UsageAndOpenFailures) {
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind(usage, 0), 0u);
 
-  const std::string fifo = dir_.File("fifo.d88");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-  for (const std::string& path : {dir_.File("missing.d88"), dir_.path(), fifo,
-                                  std::string("/dev/urandom")}) {
+  std::vector<std::string> paths = {dir_.File("missing.d88"), dir_.path()};
+#ifndef _WIN32  // FIFOs and devices by path
+  paths.push_back(dir_.File("fifo.d88"));
+  ASSERT_EQ(mkfifo(paths.back().c_str(), 0644), 0);
+  paths.push_back("/dev/urandom");
+#endif
+  for (const std::string& path : paths) {
     const CommandResult result = RunCommand(D88INFO_PATH, {path}, dir_.path());
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
@@ -428,11 +435,18 @@ TEST_F(D88infoTest, UsageAndOpenFailures) {
 // Several images, one report or summary line each; the exit status is the
 // worst of them.
 TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
+#ifdef _WIN32  // no control bytes in Windows file names
+  const std::string odd = "a b.d88";
+  const std::string shown = odd;
+#else
+  const std::string odd = "a\nb.d88";
+  const std::string shown = "a\\x0Ab.d88";
+#endif
   DiskSpec demo = StandardDisk(40, InterleavedNine());
   DiskSpec damaged = demo;
   damaged.tracks[2][4].status = 0xB0;  // C1 H0 R3, in TRV03.BIN
   ASSERT_TRUE(WriteFile(dir_.File("clean.d88"), BuildImage({demo})));
-  ASSERT_TRUE(WriteFile(dir_.File("a\nb.d88"), BuildImage({damaged, demo})));
+  ASSERT_TRUE(WriteFile(dir_.File(odd), BuildImage({damaged, demo})));
   ASSERT_TRUE(WriteFile(dir_.File("empty.d88"), {}));
   const struct {
     std::vector<std::string> args;
@@ -441,10 +455,11 @@ TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
   } cases[] = {
       {{"clean.d88"}, 0, ""},
       {{"-s", "clean.d88"}, 0, "\"clean.d88\": 1 disk, clean\n"},
-      {{"--summary", "clean.d88", "a\nb.d88", "missing.d88", "--", "empty.d88"},
+      {{"--summary", "clean.d88", odd, "missing.d88", "--", "empty.d88"},
        1,
-       "\"clean.d88\": 1 disk, clean\n\"a\\x0Ab.d88\": 2 disks, suspect\n"
-       "\"empty.d88\": 0 disks, incomplete\n"},
+       "\"clean.d88\": 1 disk, clean\n\"" + shown +
+           "\": 2 disks, suspect\n"
+           "\"empty.d88\": 0 disks, incomplete\n"},
       {{"-s", "--", "-s"}, 1, ""},
       {{"-s", "empty.d88", "clean.d88"},
        2,
@@ -458,16 +473,17 @@ TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
     }
   }
   const CommandResult both = RunCommand(
-      D88INFO_PATH, {"clean.d88", "miss\ning.d88", "a\nb.d88"}, dir_.path());
+      D88INFO_PATH, {"clean.d88", "miss\ning.d88", odd}, dir_.path());
   EXPECT_EQ(both.status, 1);
   EXPECT_EQ(both.err, "d88info: cannot open miss\\x0Aing.d88 as a D88 image\n");
   EXPECT_EQ(both.out.rfind("image \"clean.d88\"\ndisks: 1\n", 0), 0u);
-  EXPECT_NE(both.out.find("\n\nimage \"a\\x0Ab.d88\"\ndisks: 2\n"),
+  EXPECT_NE(both.out.find("\n\nimage \"" + shown + "\"\ndisks: 2\n"),
             std::string::npos);
   EXPECT_NE(both.out.find("  TRV03.BIN: suspect: 1/0/3/2 (CRC error)\n"),
             std::string::npos);
 }
 
+#ifndef _WIN32  // /dev/full
 TEST_F(D88infoTest, FailedStandardOutputStopsTheReport) {
   ASSERT_TRUE(WriteFile(dir_.File("image.d88"),
                         BuildImage({StandardDisk(40, InterleavedNine())})));
@@ -476,6 +492,8 @@ TEST_F(D88infoTest, FailedStandardOutputStopsTheReport) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "d88info: cannot write standard output\n");
 }
+
+#endif
 
 }  // namespace
 }  // namespace d88test

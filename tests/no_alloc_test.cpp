@@ -46,7 +46,11 @@ TEST(NoAllocationTest, ReaderAndRowLoopNeverCallNew) {
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir(dir.path().c_str()), 0);
+#ifdef _WIN32
+  std::FILE* sink = std::fopen("NUL", "w");
+#else
   std::FILE* sink = std::fopen("/dev/null", "w");
+#endif
   ASSERT_NE(sink, nullptr);
 
   const int before = new_calls;

@@ -1,43 +1,148 @@
 #include "tests/test_util.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 namespace d88test {
+
+namespace fs = std::filesystem;
+
 std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fs::u8path(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in),
                      std::istreambuf_iterator<char>());
 }
 
 TempDir::TempDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "d88test-XXXXXX").string();
+#ifdef _WIN32
+  static std::atomic<int> count{0};
+  for (;;) {
+    const fs::path path = fs::temp_directory_path() /
+                          ("d88test-" + std::to_string(GetCurrentProcessId()) +
+                           "-" + std::to_string(count++));
+    if (fs::create_directory(path)) {
+      path_ = path.u8string();
+      return;
+    }
+  }
+#else
+  std::string pattern = (fs::temp_directory_path() / "d88test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) std::abort();
   path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  fs::remove_all(fs::u8path(path_), ignored);
 }
 
 std::vector<std::string> TempDir::List() const {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
-    names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(fs::u8path(path_))) {
+    names.push_back(entry.path().filename().u8string());
   }
   std::sort(names.begin(), names.end());
   return names;
 }
 
+#ifdef _WIN32
+namespace {
+
+// One argument as the C runtime's parser reads it back.
+std::wstring Quote(const std::wstring& arg) {
+  std::wstring quoted = L"\"";
+  int backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, L'\\');
+  return quoted + L"\"";
+}
+
+HANDLE CreateOutput(const std::string& path) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  return CreateFileW(fs::u8path(path).wstring().c_str(), GENERIC_WRITE,
+                     FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Windows programs end lines with CR LF; the tests compare lines.
+std::string ToLf(const std::string& text) {
+  std::string lf;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n') {
+      lf += text[i];
+    }
+  }
+  return lf;
+}
+
+}  // namespace
+
+CommandResult RunCommand(const std::string& binary,
+                         const std::vector<std::string>& args,
+                         const std::string& dir,
+                         const std::string& stdout_path) {
+  TempDir capture;
+  const std::string out_path =
+      stdout_path.empty() ? capture.File("stdout") : stdout_path;
+  const std::string err_path = capture.File("stderr");
+  // Absolute before the child's directory changes the current drive.
+  std::wstring line = Quote(fs::absolute(fs::u8path(binary)).wstring());
+  for (const std::string& arg : args) {
+    line += L" " + Quote(fs::u8path(arg).wstring());
+  }
+  const HANDLE out = CreateOutput(out_path);
+  const HANDLE err = CreateOutput(err_path);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process = {};
+  const bool started =
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                     fs::u8path(dir).wstring().c_str(), &startup,
+                     &process) != 0;
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!started) return {-1, "", ""};
+  DWORD code = 0;
+  // A command that hangs is ended, so that it fails the test.
+  if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    code = static_cast<DWORD>(-1);
+  } else {
+    GetExitCodeProcess(process.hProcess, &code);
+  }
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return {code == static_cast<DWORD>(-1) ? -1 : static_cast<int>(code),
+          stdout_path.empty() ? ToLf(ReadText(out_path)) : "",
+          ToLf(ReadText(err_path))};
+}
+#else
 CommandResult RunCommand(const std::string& binary,
                          const std::vector<std::string>& args,
                          const std::string& dir,
@@ -73,5 +178,6 @@ CommandResult RunCommand(const std::string& binary,
   return {status, stdout_path.empty() ? ReadText(out_path) : "",
           ReadText(err_path)};
 }
+#endif
 
 }  // namespace d88test

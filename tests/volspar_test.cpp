@@ -1,6 +1,8 @@
-#include <sys/mount.h>
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <sys/mount.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdint>
@@ -103,12 +105,15 @@ TEST_F(VolsparTest, WrongArgumentCountPrintsUsage) {
 }
 
 TEST_F(VolsparTest, UnopenableImagePrintsTheShiftJisMessage) {
-  const std::string fifo = images_.File("fifo.d88");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  std::vector<std::string> paths = {images_.File("missing.d88"), "",
+                                    images_.path()};
+#ifndef _WIN32  // FIFOs and devices by path
   // Nothing but a regular file is an image, and nothing waits on one.
-  for (const std::string& path :
-       {images_.File("missing.d88"), std::string(), images_.path(), fifo,
-        std::string("/dev/zero")}) {
+  paths.push_back(images_.File("fifo.d88"));
+  ASSERT_EQ(mkfifo(paths.back().c_str(), 0644), 0);
+  paths.push_back("/dev/zero");
+#endif
+  for (const std::string& path : paths) {
     SCOPED_TRACE(path);
     const CommandResult result = Run({path});
     EXPECT_EQ(result.status, 1);
@@ -155,6 +160,43 @@ TEST_F(VolsparTest, AShortSectorMidRunIsFollowedByEarlierBytes) {
   expected.insert(expected.end(), rest.begin(), rest.end());
   EXPECT_EQ(Output(4), expected);
 }
+
+// A path in any script reaches the reader, whatever the system's code page.
+TEST_F(VolsparTest, NonAsciiPathsOpen) {
+  const std::string image =
+      images_.File("d\xC3\xADr \xC3\xBC \xE6\x97\xA5\xE6\x9C\xAC.d88");
+  ASSERT_TRUE(WriteFile(image, BuildImage({Demo()})));
+  const CommandResult result = Run({image});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, kAllCreated);
+  EXPECT_EQ(Output(0), CompleteFiles()[0]);
+}
+
+// Running on a file named as an output leaves that file alone.
+TEST_F(VolsparTest, TheImageIsNeverReplaced) {
+  const Bytes image = BuildImage({Demo()});
+  ASSERT_TRUE(WriteFile(work_.File("TRV03.BIN"), image));
+  const CommandResult result = Run({"TRV03.BIN"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err,
+            "volspar: will not replace TRV03.BIN: it is the image\n");
+  EXPECT_EQ(ReadFile(work_.File("TRV03.BIN")), image);
+  EXPECT_EQ(Output(3), CompleteFiles()[3]);
+}
+
+#ifdef _WIN32
+// A Windows console program ends its lines with CR LF.
+TEST_F(VolsparTest, LinesEndWithCrLf) {
+  ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
+  RunCommand(VOLSPAR_PATH, {images_.File("image.d88")}, work_.path(),
+             images_.File("out"));
+  std::string crlf;
+  for (char c : std::string(kAllCreated)) {
+    crlf += c == '\n' ? "\r\n" : std::string(1, c);
+  }
+  EXPECT_EQ(ReadText(images_.File("out")), crlf);
+}
+#else  // links, FIFOs, tmpfs and /dev/full: POSIX only
 
 // What stands under an output's name is replaced, never written through,
 // and never blocks; a name that cannot be replaced keeps what it held.
@@ -230,6 +272,8 @@ TEST_F(VolsparTest, FailedStandardOutputIsReported) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "volspar: cannot write standard output\n");
 }
+
+#endif
 
 }  // namespace
 }  // namespace d88test

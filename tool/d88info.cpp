@@ -8,6 +8,7 @@
 #include "d88/d88_file.h"
 #include "tool/disk_map.h"
 #include "tool/report.h"
+#include "tool/utf8_args.h"
 
 namespace {
 
@@ -91,9 +92,7 @@ bool ParseOptions(int argc, char** argv, Options* options, int* status) {
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   Options options;
   int status = 0;
   if (!ParseOptions(argc, argv, &options, &status)) return status;
@@ -106,7 +105,7 @@ int main(int argc, char** argv) {
     const char* path = argv[i];
     if (!reader.Open(path)) {
       std::fputs("d88info: cannot open ", stderr);
-      PrintEscaped(stderr, path);
+      PrintPath(stderr, path, false);
       std::fputs(" as a D88 image\n", stderr);
       open_failed = true;
       continue;
@@ -114,14 +113,14 @@ int main(int argc, char** argv) {
     ImageVerdict verdict;
     if (options.summary) {
       verdict = CheckImage(&reader);
-      PrintQuoted(stdout, path);
+      PrintPath(stdout, path, true);
       std::printf(": %d disk%s, %s\n", verdict.disks,
                   verdict.disks == 1 ? "" : "s", VerdictWord(verdict.verdict));
     } else {
       if (several) {
         if (i > options.first_image) std::putchar('\n');
         std::fputs("image ", stdout);
-        PrintQuoted(stdout, path);
+        PrintPath(stdout, path, true);
         std::putchar('\n');
       }
       verdict = WriteReport(&reader, stdout);
@@ -139,3 +138,17 @@ int main(int argc, char** argv) {
   if (open_failed || map_failed) return 1;
   return unclean ? 2 : 0;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Arguments arrive in UTF-16, so that a path reaches the reader whatever the
+// system's code page.
+int wmain(int argc, wchar_t** wargv) {
+  char** argv = nullptr;
+  if (!Utf8Arguments(argc, wargv, &argv)) return 1;
+  return Run(argc, argv);
+}
+#else
+int main(int argc, char** argv) { return Run(argc, argv); }
+#endif

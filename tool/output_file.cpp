@@ -175,11 +175,25 @@ void OutputFile::Discard() {
 
 bool IsSameFile(const char* name, const char* path) {
 #ifdef _WIN32
-  // The image is open without delete sharing, so Windows refuses to replace
-  // it: the rename fails and the image stays.
-  (void)name;
-  (void)path;
-  return false;
+  // Files are told apart by volume and file index; the name's own entry is
+  // opened, not what a link there points to.
+  BY_HANDLE_FILE_INFORMATION info[2];
+  const char* names[2] = {name, path};
+  const DWORD flags[2] = {FILE_FLAG_OPEN_REPARSE_POINT, 0};
+  for (int i = 0; i < 2; ++i) {
+    wchar_t wide[32768];
+    if (!Widen(names[i], wide, 32768)) return false;
+    const HANDLE handle = CreateFileW(
+        wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags[i], nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool got = GetFileInformationByHandle(handle, &info[i]) != 0;
+    CloseHandle(handle);
+    if (!got) return false;
+  }
+  return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+         info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+         info[0].nFileIndexLow == info[1].nFileIndexLow;
 #else
   struct stat entry;
   struct stat file;

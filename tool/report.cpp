@@ -244,6 +244,18 @@ class Findings {
   int length_;
 };
 
+void PutEscaped(std::FILE* out, const char* text, bool escape_backslash) {
+  for (const char* p = text; *p != '\0'; ++p) {
+    const unsigned char byte = static_cast<unsigned char>(*p);
+    if (byte < 0x20 || byte == 0x7F || byte == '"' ||
+        (byte == '\\' && escape_backslash)) {
+      std::fprintf(out, "\\x%02X", byte);
+    } else {
+      std::fputc(byte, out);
+    }
+  }
+}
+
 const char* StopReason(d88::StepResult result) {
   switch (result) {
     case d88::StepResult::kNoTrack:
@@ -450,19 +462,14 @@ int DescribeRecord(const TrackRecords& track, int i, char* text, int size) {
 
 void PrintQuoted(std::FILE* out, const char* text) {
   std::fputc('"', out);
-  PrintEscaped(out, text);
+  PutEscaped(out, text, true);
   std::fputc('"', out);
 }
 
-void PrintEscaped(std::FILE* out, const char* text) {
-  for (const char* p = text; *p != '\0'; ++p) {
-    const unsigned char byte = static_cast<unsigned char>(*p);
-    if (byte < 0x20 || byte == 0x7F || byte == '"' || byte == '\\') {
-      std::fprintf(out, "\\x%02X", byte);
-    } else {
-      std::fputc(byte, out);
-    }
-  }
+void PrintPath(std::FILE* out, const char* path, bool quoted) {
+  if (quoted) std::fputc('"', out);
+  PutEscaped(out, path, false);
+  if (quoted) std::fputc('"', out);
 }
 
 void TraceRow(d88::D88File* reader, int row, RowTrace* trace) {

@@ -32,11 +32,12 @@ void ListTrack(d88::D88File* reader, int track, TrackRecords* records);
 // does. Returns the length written into `text` (`size` bytes).
 int DescribeRecord(const TrackRecords& track, int i, char* text, int size);
 
-// `text` in double quotes, with control bytes, quotes and backslashes as
-// \xNN, so that it stays on one line.
+// A disk name in double quotes, with control bytes, quotes and backslashes
+// as \xNN, so that it stays on one line and reads back unambiguously.
 void PrintQuoted(std::FILE* out, const char* text);
-// The same without the quotes.
-void PrintEscaped(std::FILE* out, const char* text);
+// A path, in double quotes if `quoted`, with control bytes and quotes as
+// \xNN; backslashes stay, since they separate the parts of Windows paths.
+void PrintPath(std::FILE* out, const char* path, bool quoted);
 
 // What the controller's status byte and the deleted mark say, in the words
 // of a suspect file's line ("CRC error", "deleted", ...); null when normal.

@@ -6,6 +6,7 @@
 
 #include "d88/d88_file.h"
 #include "tool/extraction.h"
+#include "tool/utf8_args.h"
 
 namespace {
 
@@ -20,9 +21,7 @@ constexpr char kOpenFailed[] =
 // keep what earlier rows left, and the files carry them.
 uint8_t work_buffer[kWorkBufferSize];
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   d88::D88File reader;
   if (argc != 2) {
     std::fputs(kUsage, stderr);
@@ -43,3 +42,17 @@ int main(int argc, char** argv) {
   }
   return ok ? 0 : 1;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Arguments arrive in UTF-16, so that a path reaches the reader whatever the
+// system's code page.
+int wmain(int argc, wchar_t** wargv) {
+  char** argv = nullptr;
+  if (!Utf8Arguments(argc, wargv, &argv)) return 1;
+  return Run(argc, argv);
+}
+#else
+int main(int argc, char** argv) { return Run(argc, argv); }
+#endif
