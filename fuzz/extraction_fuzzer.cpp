@@ -2,10 +2,7 @@
 // own: every file must be written, and no run may write past the bytes it
 // reads into the work buffer.
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #include "d88/d88_file.h"
@@ -24,29 +21,11 @@ int LongestRun() {
   return longest;
 }
 
-char work_dir[] = "/tmp/d88-extraction-fuzz-XXXXXX";
-
-void RemoveWorkDir() {
-  for (const ExtractionEntry& row : kExtractionTable) {
-    std::remove(row.file_name);
-  }
-  rmdir(work_dir);
-}
-
-std::FILE* OpenSinkInOwnDirectory() {
-  FUZZ_CHECK(mkdtemp(work_dir) != nullptr);
-  FUZZ_CHECK(chdir(work_dir) == 0);
-  std::atexit(RemoveWorkDir);
-  std::FILE* sink = std::fopen("/dev/null", "w");
-  FUZZ_CHECK(sink != nullptr);
-  return sink;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static MemoryFile file;
-  static std::FILE* const sink = OpenSinkInOwnDirectory();
+  static std::FILE* const sink = EnterOwnDirectory();
   static const int longest = LongestRun();
   if (!file.Set(data, size)) return 0;
 

@@ -35,4 +35,9 @@ class MemoryFile {
   char path_[64];
 };
 
+// Moves the process into a new directory of its own, removed with what it
+// holds at exit, for targets that write files; returns a stream that
+// discards what is written to it.
+std::FILE* EnterOwnDirectory();
+
 #endif  // FUZZ_FUZZ_SUPPORT_H_

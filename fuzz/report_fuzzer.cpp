@@ -1,38 +1,14 @@
 // Runs d88info's report, verdict and disk map on the input as an image: each
 // must end, and the report and the verdict alone must agree.
 
-#include <unistd.h>
-
-#include <cstdlib>
-
 #include "d88/d88_file.h"
 #include "fuzz/fuzz_support.h"
 #include "tool/disk_map.h"
 #include "tool/report.h"
 
-namespace {
-
-char work_dir[] = "/tmp/d88-report-fuzz-XXXXXX";
-
-void RemoveWorkDir() {
-  std::remove("map.svg");
-  rmdir(work_dir);
-}
-
-std::FILE* OpenSinkInOwnDirectory() {
-  FUZZ_CHECK(mkdtemp(work_dir) != nullptr);
-  FUZZ_CHECK(chdir(work_dir) == 0);
-  std::atexit(RemoveWorkDir);
-  std::FILE* sink = std::fopen("/dev/null", "w");
-  FUZZ_CHECK(sink != nullptr);
-  return sink;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static MemoryFile file;
-  static std::FILE* const sink = OpenSinkInOwnDirectory();
+  static std::FILE* const sink = EnterOwnDirectory();
   if (!file.Set(data, size)) return 0;
 
   d88::D88File reader;

@@ -58,9 +58,9 @@ std::vector<std::string> TempDir::List() const {
   return names;
 }
 
-#ifdef _WIN32
 namespace {
 
+#ifdef _WIN32
 // One argument as the C runtime's parser reads it back.
 std::wstring Quote(const std::wstring& arg) {
   std::wstring quoted = L"\"";
@@ -96,16 +96,11 @@ std::string ToLf(const std::string& text) {
   return lf;
 }
 
-}  // namespace
-
-CommandResult RunCommand(const std::string& binary,
-                         const std::vector<std::string>& args,
-                         const std::string& dir,
-                         const std::string& stdout_path) {
-  TempDir capture;
-  const std::string out_path =
-      stdout_path.empty() ? capture.File("stdout") : stdout_path;
-  const std::string err_path = capture.File("stderr");
+// Runs the command with its output in the two files; returns its exit
+// status, -1 if it did not end by itself.
+int Spawn(const std::string& binary, const std::vector<std::string>& args,
+          const std::string& dir, const std::string& out_path,
+          const std::string& err_path) {
   // Absolute before the child's directory changes the current drive.
   std::wstring line = Quote(fs::absolute(fs::u8path(binary)).wstring());
   for (const std::string& arg : args) {
@@ -126,7 +121,7 @@ CommandResult RunCommand(const std::string& binary,
                      &process) != 0;
   CloseHandle(out);
   CloseHandle(err);
-  if (!started) return {-1, "", ""};
+  if (!started) return -1;
   DWORD code = 0;
   // A command that hangs is ended, so that it fails the test.
   if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
@@ -138,19 +133,12 @@ CommandResult RunCommand(const std::string& binary,
   }
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
-  return {code == static_cast<DWORD>(-1) ? -1 : static_cast<int>(code),
-          stdout_path.empty() ? ToLf(ReadText(out_path)) : "",
-          ToLf(ReadText(err_path))};
+  return code == static_cast<DWORD>(-1) ? -1 : static_cast<int>(code);
 }
 #else
-CommandResult RunCommand(const std::string& binary,
-                         const std::vector<std::string>& args,
-                         const std::string& dir,
-                         const std::string& stdout_path) {
-  TempDir capture;
-  const std::string out_path =
-      stdout_path.empty() ? capture.File("stdout") : stdout_path;
-  const std::string err_path = capture.File("stderr");
+int Spawn(const std::string& binary, const std::vector<std::string>& args,
+          const std::string& dir, const std::string& out_path,
+          const std::string& err_path) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(binary.c_str()));
   for (const std::string& arg : args) {
@@ -173,11 +161,27 @@ CommandResult RunCommand(const std::string& binary,
     _exit(127);
   }
   int wait_status = 0;
-  if (pid < 0 || waitpid(pid, &wait_status, 0) != pid) return {-1, "", ""};
-  const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  return {status, stdout_path.empty() ? ReadText(out_path) : "",
-          ReadText(err_path)};
+  if (pid < 0 || waitpid(pid, &wait_status, 0) != pid) return -1;
+  return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
 }
+
+// Lines end in LF already.
+std::string ToLf(const std::string& text) { return text; }
 #endif
+
+}  // namespace
+
+CommandResult RunCommand(const std::string& binary,
+                         const std::vector<std::string>& args,
+                         const std::string& dir,
+                         const std::string& stdout_path) {
+  TempDir capture;
+  const std::string out_path =
+      stdout_path.empty() ? capture.File("stdout") : stdout_path;
+  const std::string err_path = capture.File("stderr");
+  const int status = Spawn(binary, args, dir, out_path, err_path);
+  return {status, stdout_path.empty() ? ToLf(ReadText(out_path)) : "",
+          ToLf(ReadText(err_path))};
+}
 
 }  // namespace d88test

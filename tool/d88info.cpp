@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "d88/d88_file.h"
+#include "tool/command_main.h"
 #include "tool/disk_map.h"
 #include "tool/report.h"
-#include "tool/utf8_args.h"
 
 namespace {
 
@@ -92,6 +92,8 @@ bool ParseOptions(int argc, char** argv, Options* options, int* status) {
   return true;
 }
 
+}  // namespace
+
 int Run(int argc, char** argv) {
   Options options;
   int status = 0;
@@ -138,17 +140,3 @@ int Run(int argc, char** argv) {
   if (open_failed || map_failed) return 1;
   return unclean ? 2 : 0;
 }
-
-}  // namespace
-
-#ifdef _WIN32
-// Arguments arrive in UTF-16, so that a path reaches the reader whatever the
-// system's code page.
-int wmain(int argc, wchar_t** wargv) {
-  char** argv = nullptr;
-  if (!Utf8Arguments(argc, wargv, &argv)) return 1;
-  return Run(argc, argv);
-}
-#else
-int main(int argc, char** argv) { return Run(argc, argv); }
-#endif

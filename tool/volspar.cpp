@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "d88/d88_file.h"
+#include "tool/command_main.h"
 #include "tool/extraction.h"
-#include "tool/utf8_args.h"
 
 namespace {
 
@@ -20,6 +20,8 @@ constexpr char kOpenFailed[] =
 // Zero at start and never cleared: bytes that a short run does not reach
 // keep what earlier rows left, and the files carry them.
 uint8_t work_buffer[kWorkBufferSize];
+
+}  // namespace
 
 int Run(int argc, char** argv) {
   d88::D88File reader;
@@ -42,17 +44,3 @@ int Run(int argc, char** argv) {
   }
   return ok ? 0 : 1;
 }
-
-}  // namespace
-
-#ifdef _WIN32
-// Arguments arrive in UTF-16, so that a path reaches the reader whatever the
-// system's code page.
-int wmain(int argc, wchar_t** wargv) {
-  char** argv = nullptr;
-  if (!Utf8Arguments(argc, wargv, &argv)) return 1;
-  return Run(argc, argv);
-}
-#else
-int main(int argc, char** argv) { return Run(argc, argv); }
-#endif
