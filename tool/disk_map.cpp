@@ -147,7 +147,9 @@ int DrawTrack(d88::D88File* reader, int64_t disk_start, int track, int y,
         char files[kRows + 1] = {};
         int read_by = 0;
         ForEachStep(track, [&](int row, const d88::RunStep& step) {
-          if (step.record == i) files[read_by++] = static_cast<char>('1' + row);
+          if (step.record == i && read_by < kRows) {
+            files[read_by++] = static_cast<char>('1' + row);
+          }
         });
         const CellState state = StateOf(track_records, i);
         std::fprintf(out, "<g><title>%d/%d/%d/%d ", info.id.c, info.id.h,

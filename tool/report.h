@@ -48,6 +48,16 @@ bool HasOddSize(const d88::SectorInfo& info);
 
 // Where each of volspar's runs on disk 0 goes, sector by sector.
 constexpr int kMaxRunSteps = 64;
+constexpr bool StepsCoverEveryRun() {
+  for (const ExtractionEntry& row : kExtractionTable) {
+    // cppcheck-suppress useStlAlgorithm
+    if (row.bytes_read > kMaxRunSteps * (128 << kExtractionSizeCode)) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(StepsCoverEveryRun(), "a trace holds every step of every run");
 struct RowTrace {
   d88::RunStep steps[kMaxRunSteps];
   int step_count;
