@@ -222,6 +222,28 @@ TEST_F(D88infoTest, TrackNotesNameWhatStandsOut) {
       << listing;
 }
 
+// Tracks that all start at different records of one 65,535-record track:
+// the listing stops after 2^24 records, so the report ends in about a second.
+TEST_F(D88infoTest, ListingStopsAtItsRecordBudget) {
+  DiskSpec disk;
+  for (int i = 0; i < 65535; ++i) {
+    disk.tracks[0].push_back({i & 255, 0, i >> 8, 0, Bytes(), 65535});
+  }
+  Bytes one = BuildImage({disk});
+  for (uint32_t track = 1; track < 164; ++track) {
+    PutLe32(&one, kTrackTableField + 4 * track,
+            static_cast<uint32_t>(kDiskHeaderSize + kSectorHeaderSize * track));
+  }
+  Bytes image = one;
+  image.insert(image.end(), one.begin(), one.end());
+  const CommandResult result = RunOn(image);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.out.find(" and later: not listed, past the 16777216 "
+                            "records d88info lists of one image\n"),
+            std::string::npos);
+  EXPECT_LT(result.out.size(), 2000000u);
+}
+
 // Layouts the reader accepts as they are, explained.
 TEST_F(D88infoTest, ExplainsOddLayouts) {
   const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};

@@ -7,6 +7,10 @@ namespace {
 // Bounds that keep a report readable, and finite on a hostile image.
 constexpr int kMaxListedIds = 256;
 constexpr int kMaxTrackNotes = 16;
+// Records listed per image, over a thousand times what real images hold,
+// so that an image whose tracks all start at different places in one huge
+// track is still reported in about a second.
+constexpr int64_t kMaxListedRecords = int64_t{1} << 24;
 constexpr int kRows =
     static_cast<int>(sizeof kExtractionTable / sizeof kExtractionTable[0]);
 
@@ -22,6 +26,7 @@ struct ListedTrack {
 };
 ListedTrack listed[d88::D88File::kMaxDisks * d88::D88File::kMaxTracks];
 int listed_count;
+int64_t listed_records;
 
 const char* MediaName(int media_type) {
   switch (media_type) {
@@ -74,6 +79,7 @@ void PrintTrack(d88::D88File* reader, std::FILE* out, int disk, int track,
   }
   listed[listed_count++] = {start, disk, track};
   ListTrack(reader, track, &track_records);
+  listed_records += track_records.count;
   bool one_n = true;
   for (int i = 0; i < track_records.count; ++i) {
     one_n = one_n && track_records.infos[i].id.n == track_records.infos[0].id.n;
@@ -171,6 +177,13 @@ void PrintDisk(d88::D88File* reader, std::FILE* out, int disk) {
     const int64_t track_start = TrackStart(reader, start, track);
     if (track_start < 0) continue;
     any = true;
+    if (listed_records >= kMaxListedRecords) {
+      std::fprintf(out,
+                   "  track %d and later: not listed, past the %lld records "
+                   "d88info lists of one image\n",
+                   track, static_cast<long long>(kMaxListedRecords));
+      break;
+    }
     PrintTrack(reader, out, disk, track, track_start);
   }
   if (!any) std::fputs("  no tracks\n", out);
@@ -494,6 +507,7 @@ ImageVerdict WriteReport(d88::D88File* reader, std::FILE* out) {
   const int disks = reader->GetDiskCount();
   std::fprintf(out, "disks: %d\n", disks);
   listed_count = 0;
+  listed_records = 0;
   for (int disk = 0; disk < disks && !std::ferror(out); ++disk) {
     PrintDisk(reader, out, disk);
   }
