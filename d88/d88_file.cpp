@@ -188,13 +188,7 @@ void D88File::SetSectorRange(int first, int last) {
 int D88File::ReadSector(int track, int c, int h, int r, int n, uint8_t* buf,
                         int len) {
   if (len < 0) return 0;
-  TrackWalk walk;
-  Record record;
-  if (FindSector(track, c, h, r, n, &walk, &record) != StepResult::kRead) {
-    return 0;
-  }
-  const int size = record.info.data_size < len ? record.info.data_size : len;
-  return ReadAt(walk.start, record.data_offset, buf, size);
+  return ReadStep(track, c, h, r, n, buf, len).delivered;
 }
 
 int D88File::ReadSectors(int track, int c, int h, int r, int n, uint8_t* buf,
@@ -205,19 +199,7 @@ int D88File::ReadSectors(int track, int c, int h, int r, int n, uint8_t* buf,
   int total = 0;
   while (total < len) {
     const int chunk = len - total < sector_size ? len - total : sector_size;
-    TrackWalk walk;
-    Record record;
-    RunStep step = {
-        track, c,  h, r,
-        n,     -1, 0, FindSector(track, c, h, r, n, &walk, &record)};
-    if (step.result == StepResult::kRead) {
-      step.record = walk.index - 1;
-      const int size =
-          record.info.data_size < chunk ? record.info.data_size : chunk;
-      step.delivered =
-          ReadAt(walk.start, record.data_offset, buf + total, size);
-      if (step.delivered < chunk) step.result = StepResult::kShortData;
-    }
+    const RunStep step = ReadStep(track, c, h, r, n, buf + total, chunk);
     if (trace != nullptr) {
       if (trace->step_count < trace->max_steps) {
         trace->steps[trace->step_count] = step;
@@ -329,18 +311,30 @@ bool D88File::NextRecord(TrackWalk* walk, Record* record) {
   return true;
 }
 
-StepResult D88File::FindSector(int track, int c, int h, int r, int n,
-                               TrackWalk* walk, Record* record) {
-  if (!BeginWalk(track, walk)) return StepResult::kNoTrack;
-  while (NextRecord(walk, record)) {
+RunStep D88File::ReadStep(int track, int c, int h, int r, int n, uint8_t* buf,
+                          int len) {
+  RunStep step = {track, c, h, r, n, -1, 0, StepResult::kNoTrack};
+  TrackWalk walk;
+  if (!BeginWalk(track, &walk)) return step;
+  step.result = StepResult::kNotFound;
+  Record record;
+  while (NextRecord(&walk, &record)) {
+    const SectorInfo& info = record.info;
     // A count of 0 ends the track before the record's ID is looked at.
-    if (record->info.sector_count == 0) return StepResult::kZeroCount;
-    const SectorId& id = record->info.id;
-    if (id.c == c && id.h == h && id.r == r && id.n == n) {
-      return StepResult::kRead;
+    if (info.sector_count == 0) {
+      step.result = StepResult::kZeroCount;
+      break;
+    }
+    if (info.id.c == c && info.id.h == h && info.id.r == r && info.id.n == n) {
+      step.record = walk.index - 1;
+      const int size = info.data_size < len ? info.data_size : len;
+      step.delivered = ReadAt(walk.start, record.data_offset, buf, size);
+      step.result =
+          step.delivered < len ? StepResult::kShortData : StepResult::kRead;
+      break;
     }
   }
-  return StepResult::kNotFound;
+  return step;
 }
 
 int D88File::ReadAt(int64_t track_start, int64_t offset, uint8_t* buf,

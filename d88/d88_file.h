@@ -147,10 +147,10 @@ class D88File {
   bool BeginWalk(int track, TrackWalk* walk) const;
   // Reads the next record header; false at the end of the track.
   bool NextRecord(TrackWalk* walk, Record* record);
-  // Walks `track` to the first record with ID (c, h, r, n), which `walk` and
-  // `record` then hold.
-  StepResult FindSector(int track, int c, int h, int r, int n, TrackWalk* walk,
-                        Record* record);
+  // Reads up to `len` bytes of the first record of `track` with ID
+  // (c, h, r, n) into `buf`, and tells what the walk found.
+  RunStep ReadStep(int track, int c, int h, int r, int n, uint8_t* buf,
+                   int len);
   // Reads up to `len` bytes at file `offset` of the track that starts at
   // `track_start`, through the window; returns the bytes delivered.
   int ReadAt(int64_t track_start, int64_t offset, uint8_t* buf, int len);

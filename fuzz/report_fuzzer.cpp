@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(reported.suspect == checked.suspect);
   FUZZ_CHECK(reported.disks >= 0 && reported.disks <= d88::D88File::kMaxDisks);
   const int disk = size > 0 ? data[0] % 3 : 0;
-  FUZZ_CHECK(WriteMap(&reader, disk, "map.svg", sink) ==
+  FUZZ_CHECK(WriteMap(&reader, file.path(), disk, "map.svg", sink) ==
              (disk < reader.GetDiskCount()));
   return 0;
 }

@@ -366,12 +366,17 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
       {{"--map", dir_.File("none/map.svg")},
        "d88info: cannot create " + dir_.File("none/map.svg") +
            ": No such file or directory\n"},
+      // Last, so that the image checked below is the one it ran on.
+      {{"--map", dir_.File("image.d88")},
+       "d88info: will not replace " + dir_.File("image.d88") +
+           ": it is the image\n"},
   };
   for (const auto& [options, err] : failures) {
     const CommandResult failed = RunOn(image, options);
     EXPECT_EQ(failed.status, 1);
     EXPECT_EQ(failed.err, err);
   }
+  EXPECT_EQ(ReadFile(dir_.File("image.d88")), image);
 }
 
 TEST_F(D88infoTest, ListsEveryDiskAndChecksOnlyTheFirst) {

@@ -129,7 +129,7 @@ int Run(int argc, char** argv) {
     }
     unclean = unclean || verdict.verdict != Verdict::kClean;
     if (options.map != nullptr &&
-        !WriteMap(&reader, options.disk, options.map, stderr)) {
+        !WriteMap(&reader, path, options.disk, options.map, stderr)) {
       map_failed = true;
     }
   }

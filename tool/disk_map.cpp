@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr int kRows =
-    static_cast<int>(sizeof kExtractionTable / sizeof kExtractionTable[0]);
-
 // Layout, in pixels.
 constexpr int kLabelWidth = 112;
 constexpr int kRowHeight = 20;
@@ -35,7 +32,7 @@ constexpr char kMissingFill[] = "#ffffff";
 constexpr char kReadStroke[] = "#1f3a93";
 
 TrackRecords track_records;
-RowTrace traces[kRows];
+RowTrace traces[kExtractionRows];
 char text[512];
 
 CellState StateOf(const TrackRecords& track, int i) {
@@ -79,63 +76,63 @@ void PutXml(std::FILE* out, const char* p) {
   }
 }
 
-// The steps of volspar's runs that looked on `track`, each with its row.
-template <typename Visit>
-void ForEachStep(int track, Visit visit) {
-  for (int row = 0; row < kRows; ++row) {
-    const int steps = std::min(traces[row].step_count, kMaxRunSteps);
-    for (int i = 0; i < steps; ++i) {
-      if (traces[row].steps[i].track == track) visit(row, traces[row].steps[i]);
+// Where each track's records start on the file (-1: none), and the earlier
+// track that starts there too (-1: none), found once per disk.
+int64_t track_starts[d88::D88File::kMaxTracks];
+int same_as[d88::D88File::kMaxTracks];
+
+void FindTrackStarts(d88::D88File* reader, int64_t disk_start) {
+  for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
+    track_starts[track] = TrackStart(reader, disk_start, track);
+    same_as[track] = -1;
+    for (int earlier = 0; earlier < track && track_starts[track] >= 0;
+         ++earlier) {
+      if (track_starts[earlier] == track_starts[track]) {
+        same_as[track] = earlier;
+        break;
+      }
     }
   }
 }
 
-struct Layout {
-  int rows;
-  int width;
+// The steps of volspar's runs that looked on one track, each with its row.
+struct TrackSteps {
+  int count;
+  int rows[kExtractionRows * kMaxRunSteps];
+  const d88::RunStep* steps[kExtractionRows * kMaxRunSteps];
 };
 
-// A track row: what it holds and where it starts on the file, so that a
-// track sharing records with an earlier one is drawn once.
-int64_t TrackStart(d88::D88File* reader, int64_t disk_start, int track) {
-  d88::SectorInfo first;
-  if (reader->ReadSectorInfos(track, &first, 1) == 0) return -1;
-  return disk_start + reader->GetTrackOffset(track);
-}
-
-int SameAs(d88::D88File* reader, int64_t disk_start, int track, int64_t start) {
-  for (int earlier = 0; earlier < track; ++earlier) {
-    if (TrackStart(reader, disk_start, earlier) == start) return earlier;
+void FindSteps(int track, TrackSteps* found) {
+  found->count = 0;
+  for (int row = 0; row < kExtractionRows; ++row) {
+    const int steps = std::min(traces[row].step_count, kMaxRunSteps);
+    for (int i = 0; i < steps; ++i) {
+      if (traces[row].steps[i].track != track) continue;
+      found->rows[found->count] = row;
+      found->steps[found->count++] = &traces[row].steps[i];
+    }
   }
-  return -1;
-}
-
-int MissingCells(int track) {
-  int missing = 0;
-  ForEachStep(track, [&missing](int, const d88::RunStep& step) {
-    if (step.record < 0) ++missing;
-  });
-  return missing;
 }
 
 // Draws (or, without `out`, only measures) the row of `track` at `y`;
 // returns its width, 0 when there is no row.
-int DrawTrack(d88::D88File* reader, int64_t disk_start, int track, int y,
-              std::FILE* out) {
-  const int64_t start = TrackStart(reader, disk_start, track);
-  const int missing = MissingCells(track);
+int DrawTrack(d88::D88File* reader, int track, int y, std::FILE* out) {
+  static TrackSteps here;
+  FindSteps(track, &here);
+  int missing = 0;
+  for (int k = 0; k < here.count; ++k) missing += here.steps[k]->record < 0;
+  const int64_t start = track_starts[track];
   if (start < 0 && missing == 0) return 0;
   if (out != nullptr) {
     std::fprintf(out, "<text x=\"%d\" y=\"%d\">track %d (C%d H%d)</text>\n",
                  kMargin, y + kCellHeight - 4, track, track / 2, track % 2);
   }
   int x = kMargin + kLabelWidth;
-  const int same = start < 0 ? -1 : SameAs(reader, disk_start, track, start);
-  if (same >= 0) {
+  if (same_as[track] >= 0) {
     if (out != nullptr) {
       std::fprintf(out,
                    "<text x=\"%d\" y=\"%d\">same records as track %d</text>\n",
-                   x, y + kCellHeight - 4, same);
+                   x, y + kCellHeight - 4, same_as[track]);
     }
     x += 160;
   } else if (start >= 0) {
@@ -144,13 +141,13 @@ int DrawTrack(d88::D88File* reader, int64_t disk_start, int track, int y,
       const d88::SectorInfo& info = track_records.infos[i];
       const int width = CellWidth(info.id.n);
       if (out != nullptr) {
-        char files[kRows + 1] = {};
+        // The files whose runs read this record, as their digits.
+        char files[kExtractionRows + 1] = {};
         int read_by = 0;
-        ForEachStep(track, [&](int row, const d88::RunStep& step) {
-          if (step.record == i && read_by < kRows) {
-            files[read_by++] = static_cast<char>('1' + row);
-          }
-        });
+        for (int k = 0; k < here.count && read_by < kExtractionRows; ++k) {
+          if (here.steps[k]->record != i) continue;
+          files[read_by++] = static_cast<char>('1' + here.rows[k]);
+        }
         const CellState state = StateOf(track_records, i);
         std::fprintf(out, "<g><title>%d/%d/%d/%d ", info.id.c, info.id.h,
                      info.id.r, info.id.n);
@@ -177,8 +174,9 @@ int DrawTrack(d88::D88File* reader, int64_t disk_start, int track, int y,
       x += width + kGap;
     }
   }
-  ForEachStep(track, [&](int row, const d88::RunStep& step) {
-    if (step.record >= 0) return;
+  for (int k = 0; k < here.count; ++k) {
+    const d88::RunStep& step = *here.steps[k];
+    if (step.record >= 0) continue;
     const int width = CellWidth(std::max(0, step.n));
     if (out != nullptr) {
       const char* why = step.result == d88::StepResult::kNoTrack ? " (no track)"
@@ -192,19 +190,24 @@ int DrawTrack(d88::D88File* reader, int64_t disk_start, int track, int y,
                    "stroke-dasharray=\"3 2\"/><text x=\"%d\" y=\"%d\" "
                    "font-size=\"9\">%c?</text></g>\n",
                    step.c, step.h, step.r, step.n, why,
-                   kExtractionTable[row].file_name, x, y, width, kCellHeight,
-                   kMissingFill, kReadStroke, x + 2, y + kCellHeight - 4,
-                   '1' + row);
+                   kExtractionTable[here.rows[k]].file_name, x, y, width,
+                   kCellHeight, kMissingFill, kReadStroke, x + 2,
+                   y + kCellHeight - 4, '1' + here.rows[k]);
     }
     x += width + kGap;
-  });
+  }
   return x;
 }
 
-Layout Measure(d88::D88File* reader, int64_t disk_start) {
+struct Layout {
+  int rows;
+  int width;
+};
+
+Layout Measure(d88::D88File* reader) {
   Layout layout = {0, kMinWidth};
   for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
-    const int width = DrawTrack(reader, disk_start, track, 0, nullptr);
+    const int width = DrawTrack(reader, track, 0, nullptr);
     if (width == 0) continue;
     ++layout.rows;
     layout.width = std::max(layout.width, width + kMargin);
@@ -240,13 +243,14 @@ void DrawLegend(std::FILE* out, int y) {
 
 }  // namespace
 
-bool WriteMap(d88::D88File* reader, int disk, const char* path,
-              std::FILE* err) {
+bool WriteMap(d88::D88File* reader, const char* image_path, int disk,
+              const char* path, std::FILE* err) {
   // volspar reads disk 0 only: trace its runs there, and nowhere else.
   for (RowTrace& trace : traces) trace.step_count = 0;
   if (disk == 0 && reader->SelectDisk(0)) {
     reader->SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
-    for (int row = 0; row < kRows; ++row) TraceRow(reader, row, &traces[row]);
+    for (int row = 0; row < kExtractionRows; ++row)
+      TraceRow(reader, row, &traces[row]);
   }
   if (!reader->SelectDisk(disk)) {
     std::fprintf(err,
@@ -254,15 +258,22 @@ bool WriteMap(d88::D88File* reader, int disk, const char* path,
                  disk);
     return false;
   }
-  const int64_t disk_start = reader->GetDiskStart(disk);
-  const Layout layout = Measure(reader, disk_start);
+  FindTrackStarts(reader, reader->GetDiskStart(disk));
+  const Layout layout = Measure(reader);
   const int height =
       2 * kMargin + 24 + layout.rows * kRowHeight + kLegendHeight;
 
+  FileId image;
+  const bool known = image_path != nullptr && IdentifyFile(image_path, &image);
   OutputFile file;
-  if (!file.Create(path)) {
-    std::fprintf(err, "d88info: cannot create %s: %s\n", path,
-                 std::strerror(file.error()));
+  if (!file.Create(path, known ? &image : nullptr)) {
+    if (file.failure() == OutputFile::Failure::kKept) {
+      std::fprintf(err, "d88info: will not replace %s: it is the image\n",
+                   path);
+    } else {
+      std::fprintf(err, "d88info: cannot create %s: %s\n", path,
+                   std::strerror(file.error()));
+    }
     return false;
   }
   std::FILE* out = file.stream();
@@ -285,7 +296,7 @@ bool WriteMap(d88::D88File* reader, int disk, const char* path,
   std::fputs("\"</text>\n", out);
   int y = kMargin + 24;
   for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
-    if (DrawTrack(reader, disk_start, track, y, out) > 0) y += kRowHeight;
+    if (DrawTrack(reader, track, y, out) > 0) y += kRowHeight;
   }
   DrawLegend(out, y + kMargin);
   std::fputs("</svg>\n", out);

@@ -8,8 +8,10 @@
 
 #include "d88/d88_file.h"
 
-// Draws disk `disk` of `reader`'s open image as SVG into the file `path`,
-// which is replaced whole or not at all. Reports a failure on `err`.
-bool WriteMap(d88::D88File* reader, int disk, const char* path, std::FILE* err);
+// Draws disk `disk` of `reader`'s open image, read from `image_path`, as SVG
+// into the file `path`, which is replaced whole or not at all, and never
+// when it is the image. Reports a failure on `err`.
+bool WriteMap(d88::D88File* reader, const char* image_path, int disk,
+              const char* path, std::FILE* err);
 
 #endif  // TOOL_DISK_MAP_H_

@@ -10,19 +10,16 @@ void Report(std::FILE* err, const char* what, const char* name, int error) {
   std::fprintf(err, "volspar: %s %s: %s\n", what, name, std::strerror(error));
 }
 
-bool ExtractRow(d88::D88File* reader, const char* image_path,
+bool ExtractRow(d88::D88File* reader, const FileId* image,
                 const ExtractionEntry& row, uint8_t* work_buffer,
                 std::FILE* out, std::FILE* err) {
-  // Replacing the image's own name would take the image from its owner.
-  const bool is_image =
-      image_path != nullptr && IsSameFile(row.file_name, image_path);
   OutputFile file;
-  const bool created = !is_image && file.Create(row.file_name);
+  const bool created = file.Create(row.file_name, image);
   // The run is read even without a file: later rows may rely on what it
   // leaves in the work buffer.
   reader->ReadSectors(row.track, row.c, row.h, row.r, kExtractionSizeCode,
                       work_buffer, row.bytes_read);
-  if (is_image) {
+  if (!created && file.failure() == OutputFile::Failure::kKept) {
     std::fprintf(err, "volspar: will not replace %s: it is the image\n",
                  row.file_name);
     return false;
@@ -48,9 +45,13 @@ bool ExtractRow(d88::D88File* reader, const char* image_path,
 
 bool ExtractRuns(d88::D88File* reader, const char* image_path,
                  uint8_t* work_buffer, std::FILE* out, std::FILE* err) {
+  FileId image;
+  const bool known = image_path != nullptr && IdentifyFile(image_path, &image);
   bool ok = true;
   for (const ExtractionEntry& row : kExtractionTable) {
-    ok = ExtractRow(reader, image_path, row, work_buffer, out, err) && ok;
+    ok = ExtractRow(reader, known ? &image : nullptr, row, work_buffer, out,
+                    err) &&
+         ok;
   }
   return ok;
 }

@@ -31,6 +31,8 @@ inline constexpr ExtractionEntry kExtractionTable[] = {
     {"TRV06.BIN", 29, 14, 1, 6, 4096, 0, 3072},
     {"TRV07.BIN", 26, 13, 0, 6, 4096, 0, 1536},
 };
+inline constexpr int kExtractionRows =
+    static_cast<int>(sizeof kExtractionTable / sizeof kExtractionTable[0]);
 
 // Checks that catch a typo in the table. (Raw loops: the standard
 // algorithms are not constexpr before C++20.)

@@ -57,6 +57,24 @@ void RemoveFile(const char* name) {
   wchar_t wide[32768];
   if (Widen(name, wide, 32768)) _wremove(wide);
 }
+
+bool Identify(const char* path, bool follow_links, FileId* id) {
+  wchar_t wide[32768];
+  if (!Widen(path, wide, 32768)) return false;
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS |
+                      (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  const HANDLE handle = CreateFileW(
+      wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool got = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (!got) return false;
+  id->volume = info.dwVolumeSerialNumber;
+  id->number = uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+  return true;
+}
 #else
 int CreateNew(const char* name) {
   // Mode 0666 less the umask, as for any file a command creates.
@@ -70,6 +88,16 @@ bool Replace(const char* from, const char* to) {
 }
 
 void RemoveFile(const char* name) { std::remove(name); }
+
+bool Identify(const char* path, bool follow_links, FileId* id) {
+  struct stat info;
+  if ((follow_links ? stat(path, &info) : lstat(path, &info)) != 0) {
+    return false;
+  }
+  id->volume = static_cast<uint64_t>(info.st_dev);
+  id->number = static_cast<uint64_t>(info.st_ino);
+  return true;
+}
 #endif
 
 }  // namespace
@@ -84,11 +112,17 @@ OutputFile::OutputFile()
 
 OutputFile::~OutputFile() { Discard(); }
 
-bool OutputFile::Create(const char* name) {
+bool OutputFile::Create(const char* name, const FileId* keep) {
   Discard();
   name_ = name;
   failure_ = Failure::kNone;
   write_error_ = 0;
+  FileId entry;
+  if (keep != nullptr && Identify(name, false, &entry) &&
+      entry.volume == keep->volume && entry.number == keep->number) {
+    Fail(Failure::kKept, 0);
+    return false;
+  }
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < kAttempts; ++attempt) {
     const int length =
@@ -173,31 +207,6 @@ void OutputFile::Discard() {
   }
 }
 
-bool IsSameFile(const char* name, const char* path) {
-#ifdef _WIN32
-  // Files are told apart by volume and file index; the name's own entry is
-  // opened, not what a link there points to.
-  BY_HANDLE_FILE_INFORMATION info[2];
-  const char* names[2] = {name, path};
-  const DWORD flags[2] = {FILE_FLAG_OPEN_REPARSE_POINT, 0};
-  for (int i = 0; i < 2; ++i) {
-    wchar_t wide[32768];
-    if (!Widen(names[i], wide, 32768)) return false;
-    const HANDLE handle = CreateFileW(
-        wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags[i], nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    const bool got = GetFileInformationByHandle(handle, &info[i]) != 0;
-    CloseHandle(handle);
-    if (!got) return false;
-  }
-  return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
-         info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
-         info[0].nFileIndexLow == info[1].nFileIndexLow;
-#else
-  struct stat entry;
-  struct stat file;
-  return lstat(name, &entry) == 0 && stat(path, &file) == 0 &&
-         entry.st_dev == file.st_dev && entry.st_ino == file.st_ino;
-#endif
+bool IdentifyFile(const char* path, FileId* id) {
+  return Identify(path, true, id);
 }

@@ -4,7 +4,17 @@
 #define TOOL_OUTPUT_FILE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+
+// What tells files apart whatever their names: the volume and the file's
+// number on it.
+struct FileId {
+  uint64_t volume;
+  uint64_t number;
+};
+// Identifies the file that `path` opens; false when there is none.
+bool IdentifyFile(const char* path, FileId* id);
 
 // Writes a new version of a file. The bytes go to a new file beside it,
 // created exclusively, so that nothing already there under the name (a
@@ -13,15 +23,18 @@
 // name; on any failure it is removed and the name keeps what it had.
 class OutputFile {
  public:
-  enum class Failure { kNone, kCreate, kWrite, kReplace };
+  enum class Failure { kNone, kKept, kCreate, kWrite, kReplace };
 
   OutputFile();
   ~OutputFile();  // removes a new file that was not committed
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Starts a new version of `name`; false if no new file could be made.
-  bool Create(const char* name);
+  // Starts a new version of `name`; false if no new file could be made, or
+  // (failure kKept) if the entry `name` itself, not what a link there points
+  // to, is the file `keep`, which must never be replaced: the image a
+  // command reads, whose owner would lose it.
+  bool Create(const char* name, const FileId* keep = nullptr);
   // Where to write the new version. It starts unbuffered, so that Write of
   // a whole buffer is one write; callers of many small writes set a buffer.
   std::FILE* stream() const { return stream_; }
@@ -46,10 +59,5 @@ class OutputFile {
   int write_error_;  // errno of the first failed Write, 0 if none
   char temp_name_[kMaxName + 32];
 };
-
-// True if the directory entry `name` itself (not what a link there points
-// to) is the file that `path` opens, so that replacing `name` would take the
-// file away from its owner.
-bool IsSameFile(const char* name, const char* path);
 
 #endif  // TOOL_OUTPUT_FILE_H_

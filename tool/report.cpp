@@ -11,8 +11,6 @@ constexpr int kMaxTrackNotes = 16;
 // so that an image whose tracks all start at different places in one huge
 // track is still reported in about a second.
 constexpr int64_t kMaxListedRecords = int64_t{1} << 24;
-constexpr int kRows =
-    static_cast<int>(sizeof kExtractionTable / sizeof kExtractionTable[0]);
 
 // One track at a time, large enough for any track.
 TrackRecords track_records;
@@ -53,13 +51,6 @@ bool StandsOut(const TrackRecords& track, int i) {
   const d88::SectorInfo& info = track.infos[i];
   return info.status != 0 || info.deleted != 0 || info.density != 0 ||
          HasOddSize(info) || track.id_count[i] > 1;
-}
-
-// The track's first record's file offset, or -1 if the track has none.
-int64_t TrackStart(d88::D88File* reader, int64_t disk_start, int track) {
-  d88::SectorInfo first;
-  if (reader->ReadSectorInfos(track, &first, 1) == 0) return -1;
-  return disk_start + reader->GetTrackOffset(track);
 }
 
 const ListedTrack* FindListed(int64_t start) {
@@ -210,22 +201,35 @@ void PrintTail(d88::D88File* reader, std::FILE* out) {
   }
 }
 
-// The controller's status in words, for the known values but 0.
-const char* StatusText(int status) {
-  switch (status) {
-    case 0x10:
-      return "deleted data";
-    case 0xA0:
-      return "ID CRC error";
-    case 0xB0:
-      return "data CRC error";
-    case 0xE0:
-      return "no address mark";
-    case 0xF0:
-      return "no data mark";
-    default:
-      return nullptr;
+// The controller's status values that have a meaning: in the words of a
+// track note, and of a suspect file's line (none for deleted data, which
+// the line calls deleted whatever says so).
+struct StatusName {
+  int status;
+  const char* note;
+  const char* word;
+};
+constexpr StatusName kStatusNames[] = {
+    {0x10, "deleted data", nullptr},
+    {0xA0, "ID CRC error", "CRC error"},
+    {0xB0, "data CRC error", "CRC error"},
+    {0xE0, "no address mark", "no address mark"},
+    {0xF0, "no data mark", "no data mark"},
+};
+
+const StatusName* FindStatus(int status) {
+  for (const StatusName& name : kStatusNames) {
+    if (name.status == status) return &name;
   }
+  return nullptr;
+}
+
+// A suspect file's word for the status; null when it says nothing more
+// than deleted.
+const char* StatusWord(const d88::SectorInfo& info) {
+  if (info.status == 0) return nullptr;
+  const StatusName* name = FindStatus(info.status);
+  return name != nullptr ? name->word : "unknown status";
 }
 
 // Findings joined by ", " in a fixed buffer, cut short if it fills.
@@ -318,7 +322,7 @@ RowCheck CheckRow(d88::D88File* reader, int row, std::FILE* out) {
     }
     if (step.record >= track_records.count) continue;
     const d88::SectorInfo& info = track_records.infos[step.record];
-    const char* status = info.status != 0x10 ? StatusWord(info) : nullptr;
+    const char* status = StatusWord(info);
     const bool deleted = IsDeleted(info);
     const bool duplicate = track_records.id_count[step.record] > 1;
     if (status == nullptr && !deleted && !duplicate) continue;
@@ -356,7 +360,7 @@ ImageVerdict CheckRuns(d88::D88File* reader, std::FILE* out) {
                  kExtractionSizeCode);
   }
   int suspect_files = 0;
-  for (int row = 0; row < kRows; ++row) {
+  for (int row = 0; row < kExtractionRows; ++row) {
     const RowCheck check = CheckRow(reader, row, out);
     if (!check.complete) ++verdict.incomplete;
     if (check.suspects > 0) ++suspect_files;
@@ -374,13 +378,13 @@ ImageVerdict CheckRuns(d88::D88File* reader, std::FILE* out) {
       std::fprintf(out,
                    "volspar would extract complete files from this image, "
                    "but %d of %d files are suspect\n",
-                   suspect_files, kRows);
+                   suspect_files, kExtractionRows);
       break;
     case Verdict::kIncomplete:
       std::fprintf(out,
                    "volspar would not extract complete files from this "
                    "image: %d of %d files incomplete",
-                   verdict.incomplete, kRows);
+                   verdict.incomplete, kExtractionRows);
       if (suspect_files > 0) std::fprintf(out, ", %d suspect", suspect_files);
       std::fputc('\n', out);
       break;
@@ -416,22 +420,10 @@ void ListTrack(d88::D88File* reader, int track, TrackRecords* records) {
   }
 }
 
-const char* StatusWord(const d88::SectorInfo& info) {
-  switch (info.status) {
-    case 0x00:
-      return nullptr;
-    case 0x10:
-      return "deleted";
-    case 0xA0:
-    case 0xB0:
-      return "CRC error";
-    case 0xE0:
-      return "no address mark";
-    case 0xF0:
-      return "no data mark";
-    default:
-      return "unknown status";
-  }
+int64_t TrackStart(d88::D88File* reader, int64_t disk_start, int track) {
+  d88::SectorInfo first;
+  if (reader->ReadSectorInfos(track, &first, 1) == 0) return -1;
+  return disk_start + reader->GetTrackOffset(track);
 }
 
 bool IsDeleted(const d88::SectorInfo& info) {
@@ -445,8 +437,8 @@ bool HasOddSize(const d88::SectorInfo& info) {
 int DescribeRecord(const TrackRecords& track, int i, char* text, int size) {
   const d88::SectorInfo& info = track.infos[i];
   Findings findings(text, size);
-  if (const char* words = StatusText(info.status)) {
-    findings.Add("%s (status 0x%02X)", words, info.status);
+  if (const StatusName* name = FindStatus(info.status)) {
+    findings.Add("%s (status 0x%02X)", name->note, info.status);
   } else if (info.status != 0) {
     findings.Add("unknown status 0x%02X", info.status);
   }

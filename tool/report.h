@@ -39,9 +39,11 @@ void PrintQuoted(std::FILE* out, const char* text);
 // \xNN; backslashes stay, since they separate the parts of Windows paths.
 void PrintPath(std::FILE* out, const char* path, bool quoted);
 
-// What the controller's status byte and the deleted mark say, in the words
-// of a suspect file's line ("CRC error", "deleted", ...); null when normal.
-const char* StatusWord(const d88::SectorInfo& info);
+// The file offset of `track`'s first record on the selected disk, which
+// starts at `disk_start`; -1 when the track has no record.
+int64_t TrackStart(d88::D88File* reader, int64_t disk_start, int track);
+
+// The deleted mark, or the controller's status for deleted data.
 bool IsDeleted(const d88::SectorInfo& info);
 // The data-size field differs from 128 << N (N 0..7).
 bool HasOddSize(const d88::SectorInfo& info);
