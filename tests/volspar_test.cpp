@@ -264,13 +264,21 @@ TEST_F(VolsparTest, FullFileSystemKeepsEarlierFiles) {
   EXPECT_EQ(outputs[4], Bytes(5, 'o'));
 }
 
-// A failed standard output is an error, not a silent success.
-TEST_F(VolsparTest, FailedStandardOutputIsReported) {
+// A failed standard output is an error, not a silent success, and ends
+// d88info's report at once.
+TEST_F(VolsparTest, FailedStandardOutputIsReportedByBothCommands) {
   ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
-  const CommandResult result = RunCommand(
-      VOLSPAR_PATH, {images_.File("image.d88")}, work_.path(), "/dev/full");
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "volspar: cannot write standard output\n");
+  const struct {
+    const char* path;
+    const char* name;
+  } commands[] = {{VOLSPAR_PATH, "volspar"}, {D88INFO_PATH, "d88info"}};
+  for (const auto& [path, name] : commands) {
+    const CommandResult result = RunCommand(path, {images_.File("image.d88")},
+                                            work_.path(), "/dev/full");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              std::string(name) + ": cannot write standard output\n");
+  }
 }
 
 #endif
