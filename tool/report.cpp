@@ -1,6 +1,7 @@
 #include "tool/report.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -218,10 +219,11 @@ constexpr StatusName kStatusNames[] = {
 };
 
 const StatusName* FindStatus(int status) {
-  for (const StatusName& name : kStatusNames) {
-    if (name.status == status) return &name;
-  }
-  return nullptr;
+  const StatusName* end = std::end(kStatusNames);
+  const StatusName* found = std::find_if(
+      std::begin(kStatusNames), end,
+      [status](const StatusName& name) { return name.status == status; });
+  return found != end ? found : nullptr;
 }
 
 // A suspect file's word for the status; null when it says nothing more
