@@ -9,9 +9,9 @@
 
 #include "benchmark/benchmark.h"
 #include "d88/d88_file.h"
+#include "runs/extraction.h"
 #include "tests/image_builder.h"
 #include "tests/test_util.h"
-#include "tool/extraction.h"
 
 namespace d88test {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "d88/d88_file.h"
 #include "fuzz/fuzz_support.h"
-#include "tool/extraction.h"
+#include "runs/extraction.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include "d88/d88_file.h"
 #include "fuzz/fuzz_support.h"
-#include "tool/disk_map.h"
-#include "tool/report.h"
+#include "inspect/disk_map.h"
+#include "inspect/report.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static MemoryFile file;

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "runs/extraction_table.h"
 #include "tests/image_builder.h"
 #include "tests/test_util.h"
-#include "tool/extraction_table.h"
 
 namespace d88test {
 namespace {

@@ -9,9 +9,9 @@
 
 #include "d88/d88_file.h"
 #include "gtest/gtest.h"
+#include "runs/extraction.h"
 #include "tests/image_builder.h"
 #include "tests/test_util.h"
-#include "tool/extraction.h"
 
 namespace {
 int new_calls = 0;

@@ -1,7 +1,7 @@
 // The fixed sector runs that volspar copies out of an image's first disk.
 
-#ifndef TOOL_EXTRACTION_TABLE_H_
-#define TOOL_EXTRACTION_TABLE_H_
+#ifndef RUNS_EXTRACTION_TABLE_H_
+#define RUNS_EXTRACTION_TABLE_H_
 
 struct ExtractionEntry {
   const char* file_name;
@@ -58,4 +58,4 @@ static_assert(RangesFit(),
               "every file's range lies within the bytes its run reads, and "
               "every run fits the work buffer");
 
-#endif  // TOOL_EXTRACTION_TABLE_H_
+#endif  // RUNS_EXTRACTION_TABLE_H_

@@ -1,8 +1,8 @@
 // A picture of one disk of an image: a row of cells per track, coloured by
 // what each record's header says, with the sectors volspar reads outlined.
 
-#ifndef TOOL_DISK_MAP_H_
-#define TOOL_DISK_MAP_H_
+#ifndef INSPECT_DISK_MAP_H_
+#define INSPECT_DISK_MAP_H_
 
 #include <cstdio>
 
@@ -14,4 +14,4 @@
 bool WriteMap(d88::D88File* reader, const char* image_path, int disk,
               const char* path, std::FILE* err);
 
-#endif  // TOOL_DISK_MAP_H_
+#endif  // INSPECT_DISK_MAP_H_

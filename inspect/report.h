@@ -2,14 +2,15 @@
 // stand out, odd layouts, and whether volspar's files can be trusted. Also
 // the pieces the disk map draws from.
 
-#ifndef TOOL_REPORT_H_
-#define TOOL_REPORT_H_
+#ifndef INSPECT_REPORT_H_
+#define INSPECT_REPORT_H_
 
 #include <cstdint>
 #include <cstdio>
 
 #include "d88/d88_file.h"
-#include "tool/extraction_table.h"
+#include "platform/escape.h"
+#include "runs/extraction_table.h"
 
 // A 16-bit sector count bounds a walk, and so a track's records.
 constexpr int kMaxRecords = 65536;
@@ -31,13 +32,6 @@ void ListTrack(d88::D88File* reader, int track, TrackRecords* records);
 // "data CRC error (status 0xB0), duplicate ID (2 of 2)"; empty when nothing
 // does. Returns the length written into `text` (`size` bytes).
 int DescribeRecord(const TrackRecords& track, int i, char* text, int size);
-
-// A disk name in double quotes, with control bytes, quotes and backslashes
-// as \xNN, so that it stays on one line and reads back unambiguously.
-void PrintQuoted(std::FILE* out, const char* text);
-// A path, in double quotes if `quoted`, with control bytes and quotes as
-// \xNN; backslashes stay, since they separate the parts of Windows paths.
-void PrintPath(std::FILE* out, const char* path, bool quoted);
 
 // The file offset of `track`'s first record on the selected disk, which
 // starts at `disk_start`; -1 when the track has no record.
@@ -85,4 +79,4 @@ ImageVerdict WriteReport(d88::D88File* reader, std::FILE* out);
 // The verdict alone.
 ImageVerdict CheckImage(d88::D88File* reader);
 
-#endif  // TOOL_REPORT_H_
+#endif  // INSPECT_REPORT_H_

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "d88/d88_file.h"
-#include "tool/command_main.h"
-#include "tool/extraction.h"
+#include "platform/command_main.h"
+#include "runs/extraction.h"
 
 namespace {
 

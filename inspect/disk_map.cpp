@@ -1,10 +1,10 @@
-#include "tool/disk_map.h"
+#include "inspect/disk_map.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "tool/output_file.h"
-#include "tool/report.h"
+#include "inspect/report.h"
+#include "platform/output_file.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "d88/d88_file.h"
-#include "tool/command_main.h"
-#include "tool/disk_map.h"
-#include "tool/report.h"
+#include "inspect/disk_map.h"
+#include "inspect/report.h"
+#include "platform/command_main.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "tool/extraction.h"
+#include "runs/extraction.h"
 
 #include <cstring>
 
-#include "tool/output_file.h"
+#include "platform/output_file.h"
 
 namespace {
 

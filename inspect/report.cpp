@@ -1,4 +1,4 @@
-#include "tool/report.h"
+#include "inspect/report.h"
 
 #include <algorithm>
 #include <iterator>
@@ -263,18 +263,6 @@ class Findings {
   int length_;
 };
 
-void PutEscaped(std::FILE* out, const char* text, bool escape_backslash) {
-  for (const char* p = text; *p != '\0'; ++p) {
-    const unsigned char byte = static_cast<unsigned char>(*p);
-    if (byte < 0x20 || byte == 0x7F || byte == '"' ||
-        (byte == '\\' && escape_backslash)) {
-      std::fprintf(out, "\\x%02X", byte);
-    } else {
-      std::fputc(byte, out);
-    }
-  }
-}
-
 const char* StopReason(d88::StepResult result) {
   switch (result) {
     case d88::StepResult::kNoTrack:
@@ -465,18 +453,6 @@ int DescribeRecord(const TrackRecords& track, int i, char* text, int size) {
                  track.id_rank[i], track.id_count[i]);
   }
   return findings.length();
-}
-
-void PrintQuoted(std::FILE* out, const char* text) {
-  std::fputc('"', out);
-  PutEscaped(out, text, true);
-  std::fputc('"', out);
-}
-
-void PrintPath(std::FILE* out, const char* path, bool quoted) {
-  if (quoted) std::fputc('"', out);
-  PutEscaped(out, path, false);
-  if (quoted) std::fputc('"', out);
 }
 
 void TraceRow(d88::D88File* reader, int row, RowTrace* trace) {

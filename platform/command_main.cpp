@@ -1,4 +1,4 @@
-#include "tool/command_main.h"
+#include "platform/command_main.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,7 +1,7 @@
 // Files that are replaced whole or not at all.
 
-#ifndef TOOL_OUTPUT_FILE_H_
-#define TOOL_OUTPUT_FILE_H_
+#ifndef PLATFORM_OUTPUT_FILE_H_
+#define PLATFORM_OUTPUT_FILE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -60,4 +60,4 @@ class OutputFile {
   char temp_name_[kMaxName + 32];
 };
 
-#endif  // TOOL_OUTPUT_FILE_H_
+#endif  // PLATFORM_OUTPUT_FILE_H_

@@ -1,14 +1,14 @@
 // The row loop of volspar, apart from its command line so that benchmarks
 // and fuzzers can drive it.
 
-#ifndef TOOL_EXTRACTION_H_
-#define TOOL_EXTRACTION_H_
+#ifndef RUNS_EXTRACTION_H_
+#define RUNS_EXTRACTION_H_
 
 #include <cstdint>
 #include <cstdio>
 
 #include "d88/d88_file.h"
-#include "tool/extraction_table.h"
+#include "runs/extraction_table.h"
 
 // For each row of kExtractionTable, in order: reads the row's run from
 // `reader`'s selected disk into `work_buffer` (kWorkBufferSize bytes, never
@@ -21,4 +21,4 @@
 bool ExtractRuns(d88::D88File* reader, const char* image_path,
                  uint8_t* work_buffer, std::FILE* out, std::FILE* err);
 
-#endif  // TOOL_EXTRACTION_H_
+#endif  // RUNS_EXTRACTION_H_
