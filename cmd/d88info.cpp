@@ -1,54 +1,79 @@
-// d88info: shows what D88 images hold, disk by disk and track by track, and
-// whether volspar can extract complete and trustworthy files from them.
+// d88info: says whether files are D88 images that can be trusted: what
+// their disks and tracks hold, what is damaged or stands out, and whether
+// volspar can extract complete and trustworthy files from them.
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "d88/d88_file.h"
+#include "d88/version.h"
 #include "inspect/disk_map.h"
 #include "inspect/report.h"
 #include "platform/command_main.h"
+#include "platform/text_out.h"
 
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: d88info [-s] [--map FILE.svg [--disk N]] d88file...\n";
+    "Usage: d88info [-s | --problems | --json] [--map FILE.svg [--disk N]] "
+    "d88file...\n";
 constexpr char kHelp[] =
-    "Shows the disks, tracks and sector IDs of D88 images, the records that\n"
-    "stand out, and whether volspar would extract complete files.\n"
+    "Says whether D88 images can be trusted: their disks, tracks and sector\n"
+    "IDs, what is damaged or stands out, and whether volspar would extract\n"
+    "complete files.\n"
     "\n"
     "  -s, --summary      one line per image: path, disks, verdict\n"
+    "  --problems         only what stands out, and the verdict\n"
+    "  --json             everything as one JSON document\n"
     "  --map FILE.svg     also draw one image's disk as an SVG picture\n"
     "  --disk N           the disk to draw (default 0)\n"
     "  -h, --help         show this help\n"
+    "  --version          show the version\n"
     "\n"
-    "Exit status: 0 all clean, 2 some file would be incomplete or suspect,\n"
-    "1 wrong usage or an image that cannot be opened.\n";
-
-const char* VerdictWord(Verdict verdict) {
-  switch (verdict) {
-    case Verdict::kClean:
-      return "clean";
-    case Verdict::kSuspect:
-      return "suspect";
-    case Verdict::kIncomplete:
-      return "incomplete";
-  }
-  return "";
-}
+    "Exit status: 0 all clean; 2 an image is damaged, or a file would be\n"
+    "incomplete or suspect; 1 wrong usage, a file that cannot be opened or\n"
+    "is not a D88 image, a map that cannot be written.\n";
 
 struct Options {
+  ReportStyle style = ReportStyle::kFull;
   bool summary = false;
+  int styles = 0;  // of -s, --problems and --json given
   const char* map = nullptr;
-  int disk = 0;
+  const char* disk = nullptr;
   int first_image = 0;  // index in argv
 };
+
+bool UsageError(const char* what, const char* arg) {
+  std::fputs("d88info: ", stderr);
+  std::fputs(what, stderr);
+  if (arg != nullptr) PrintPath(stderr, arg, false);
+  std::fputc('\n', stderr);
+  std::fputs(kUsage, stderr);
+  return false;
+}
+
+// The value of option `name` at argv[*i]: after '=' in the same word, or
+// the next word; null when there is none.
+const char* OptionValue(int argc, char** argv, int* i, const char* name) {
+  const char* arg = argv[*i];
+  const size_t length = std::strlen(name);
+  if (arg[length] == '=') return arg + length + 1;
+  return *i + 1 < argc ? argv[++*i] : nullptr;
+}
+
+bool IsOption(const char* arg, const char* name) {
+  const size_t length = std::strlen(name);
+  return std::strncmp(arg, name, length) == 0 &&
+         (arg[length] == '\0' || arg[length] == '=');
+}
 
 // Parses the options; false when the command should end at once, with
 // `status`.
 bool ParseOptions(int argc, char** argv, Options* options, int* status) {
   *status = 1;
+  bool help = false;
+  bool version = false;
   int i = 1;
   for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
     const char* arg = argv[i];
@@ -56,40 +81,124 @@ bool ParseOptions(int argc, char** argv, Options* options, int* status) {
       ++i;
       break;
     }
-    if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+    if (std::strcmp(arg, "--help") == 0) {
+      help = true;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      version = true;
+    } else if (std::strcmp(arg, "--summary") == 0) {
+      options->summary = true;
+      ++options->styles;
+    } else if (std::strcmp(arg, "--problems") == 0) {
+      options->style = ReportStyle::kProblems;
+      ++options->styles;
+    } else if (std::strcmp(arg, "--json") == 0) {
+      options->style = ReportStyle::kJson;
+      ++options->styles;
+    } else if (IsOption(arg, "--map")) {
+      options->map = OptionValue(argc, argv, &i, "--map");
+      if (options->map == nullptr || options->map[0] == '\0') {
+        return UsageError("--map needs a file name", nullptr);
+      }
+    } else if (IsOption(arg, "--disk")) {
+      options->disk = OptionValue(argc, argv, &i, "--disk");
+      if (options->disk == nullptr) {
+        return UsageError("--disk needs a number", nullptr);
+      }
+    } else if (arg[1] != '-') {
+      // Short options, alone or together: -s, -h, -sh.
+      for (const char* c = arg + 1; *c != '\0'; ++c) {
+        if (*c == 'h') {
+          help = true;
+        } else if (*c == 's') {
+          options->summary = true;
+          ++options->styles;
+        } else {
+          return UsageError("unknown option ", arg);
+        }
+      }
+    } else {
+      return UsageError("unknown option ", arg);
+    }
+  }
+  if (help || version) {
+    if (help) {
       std::fputs(kUsage, stdout);
       std::fputs(kHelp, stdout);
-      *status = std::fflush(stdout) == 0 ? 0 : 1;
-      return false;
-    }
-    if (std::strcmp(arg, "-s") == 0 || std::strcmp(arg, "--summary") == 0) {
-      options->summary = true;
-    } else if (std::strcmp(arg, "--map") == 0 && i + 1 < argc) {
-      options->map = argv[++i];
-    } else if (std::strcmp(arg, "--disk") == 0 && i + 1 < argc) {
-      char* end = nullptr;
-      const long disk = std::strtol(argv[++i], &end, 10);
-      if (*argv[i] == '\0' || *end != '\0' || disk < 0 ||
-          disk >= d88::D88File::kMaxDisks) {
-        std::fprintf(stderr, "d88info: --disk takes a number from 0 to %d\n",
-                     d88::D88File::kMaxDisks - 1);
-        return false;
-      }
-      options->disk = static_cast<int>(disk);
     } else {
-      std::fprintf(stderr, "d88info: unknown option %s\n", arg);
-      std::fputs(kUsage, stderr);
+      std::fputs("d88info " D88_VERSION_STRING "\n", stdout);
+    }
+    *status = std::fflush(stdout) == 0 ? 0 : 1;
+    return false;
+  }
+  if (options->summary) options->style = ReportStyle::kNone;
+  if (options->styles > 1) {
+    return UsageError("choose one of -s, --problems and --json", nullptr);
+  }
+  if (options->disk != nullptr) {
+    char* end = nullptr;
+    const long disk = std::strtol(options->disk, &end, 10);
+    if (options->map == nullptr) {
+      return UsageError("--disk goes with --map", nullptr);
+    }
+    if (*options->disk == '\0' || *end != '\0' || disk < 0 ||
+        disk >= d88::D88File::kMaxDisks) {
+      std::fprintf(stderr, "d88info: --disk takes a number from 0 to %d\n",
+                   d88::D88File::kMaxDisks - 1);
       return false;
     }
   }
   options->first_image = i;
   const int images = argc - i;
-  if (images == 0 || (options->map != nullptr && images != 1)) {
-    if (images > 1) std::fputs("d88info: --map takes one image\n", stderr);
+  if (images == 0) {
     std::fputs(kUsage, stderr);
     return false;
   }
+  if (options->map != nullptr && images != 1) {
+    return UsageError("--map takes one image", nullptr);
+  }
   return true;
+}
+
+// Says why `reader` could not open `path`, on standard error and, for
+// JSON, as the image's error.
+void ReportOpenFailure(const d88::D88File& reader, const char* path,
+                       JsonWriter* json) {
+  const char* cause = std::strerror(reader.GetOpenError());
+  char error[160];
+  std::fputs("d88info: ", stderr);
+  switch (reader.GetOpenFailure()) {
+    case d88::OpenFailure::kDirectory:
+      PrintPath(stderr, path, false);
+      std::fputs(" is a directory\n", stderr);
+      std::snprintf(error, sizeof error, "a directory");
+      break;
+    case d88::OpenFailure::kNotRegularFile:
+      PrintPath(stderr, path, false);
+      std::fputs(" is not a regular file\n", stderr);
+      std::snprintf(error, sizeof error, "not a regular file");
+      break;
+    case d88::OpenFailure::kUnreadable:
+      std::fputs("cannot read ", stderr);
+      PrintPath(stderr, path, false);
+      std::fprintf(stderr, ": %s\n", cause);
+      std::snprintf(error, sizeof error, "cannot read: %s", cause);
+      break;
+    default:
+      std::fputs("cannot open ", stderr);
+      PrintPath(stderr, path, false);
+      std::fprintf(stderr, ": %s\n", cause);
+      std::snprintf(error, sizeof error, "cannot open: %s", cause);
+      break;
+  }
+  if (json != nullptr) {
+    json->Begin('{');
+    json->Field("path", path);
+    json->Key("verdict");
+    json->Begin('[');
+    json->End(']');
+    json->Field("error", error);
+    json->End('}');
+  }
 }
 
 }  // namespace
@@ -99,44 +208,76 @@ int Run(int argc, char** argv) {
   int status = 0;
   if (!ParseOptions(argc, argv, &options, &status)) return status;
   d88::D88File reader;
+  static FileChecks files;
   const bool several = argc - options.first_image > 1;
-  bool open_failed = false;
+  const bool json = options.style == ReportStyle::kJson;
+  TextOut out(stdout);
+  JsonWriter writer(&out);
+  if (json) {
+    writer.Begin('{');
+    writer.Field("format", "d88info/1");
+    writer.Key("images");
+    writer.Begin('[');
+  }
+  bool failed = false;
   bool unclean = false;
-  bool map_failed = false;
-  for (int i = options.first_image; i < argc && !std::ferror(stdout); ++i) {
+  for (int i = options.first_image; i < argc && !out.Failed(); ++i) {
     const char* path = argv[i];
     if (!reader.Open(path)) {
-      std::fputs("d88info: cannot open ", stderr);
-      PrintPath(stderr, path, false);
-      std::fputs(" as a D88 image\n", stderr);
-      open_failed = true;
+      out.Flush();
+      ReportOpenFailure(reader, path, json ? &writer : nullptr);
+      failed = true;
       continue;
     }
-    ImageVerdict verdict;
-    if (options.summary) {
-      verdict = CheckImage(&reader);
-      PrintPath(stdout, path, true);
-      std::printf(": %d disk%s, %s\n", verdict.disks,
-                  verdict.disks == 1 ? "" : "s", VerdictWord(verdict.verdict));
-    } else {
-      if (several) {
-        if (i > options.first_image) std::putchar('\n');
-        std::fputs("image ", stdout);
-        PrintPath(stdout, path, true);
-        std::putchar('\n');
-      }
-      verdict = WriteReport(&reader, stdout);
+    const bool full = options.style == ReportStyle::kFull ||
+                      options.style == ReportStyle::kProblems;
+    if (full && several) {
+      if (i > options.first_image) out.Put('\n');
+      out.Put("image ");
+      out.Path(path, true);
+      out.Put('\n');
     }
-    unclean = unclean || verdict.verdict != Verdict::kClean;
-    if (options.map != nullptr &&
-        !WriteMap(&reader, path, options.disk, options.map, stderr)) {
-      map_failed = true;
+    const ImageVerdict verdict =
+        InspectImage(&reader, path, options.style, &out, &writer, &files);
+    if (options.summary) {
+      out.Path(path, true);
+      out.Put(": ");
+      if (verdict.d88) {
+        out.Int(verdict.disks);
+        out.Put(verdict.disks == 1 ? " disk, " : " disks, ");
+      }
+      const char* words[3];
+      const int count = VerdictWords(verdict, words);
+      for (int w = 0; w < count; ++w) {
+        if (w > 0) out.Put(", ");
+        out.Put(words[w]);
+      }
+      out.Put('\n');
+    }
+    out.Flush();
+    if (!verdict.d88) {
+      std::fputs("d88info: ", stderr);
+      PrintPath(stderr, path, false);
+      std::fprintf(stderr, " is not a D88 image: %s\n", verdict.reason);
+      failed = true;
+      continue;
+    }
+    unclean = unclean || IsUnclean(verdict);
+    if (options.map != nullptr) {
+      const int disk = options.disk != nullptr ? std::atoi(options.disk) : 0;
+      failed = !WriteMap(&reader, path, disk, options.map, files, stderr) ||
+               failed;
     }
   }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+  if (json) {
+    writer.End(']');
+    writer.End('}');
+    out.Put('\n');
+  }
+  if (!out.Flush() || std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fputs("d88info: cannot write standard output\n", stderr);
     return 1;
   }
-  if (open_failed || map_failed) return 1;
+  if (failed) return 1;
   return unclean ? 2 : 0;
 }

@@ -1,5 +1,6 @@
 #include "d88/d88_file.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -46,37 +47,73 @@ int32_t ReadLe32(const uint8_t* p) {
   return static_cast<int32_t>(value);
 }
 
-// Opens `path` for binary reading if it names a regular file. Anything else
-// (a FIFO, socket or device) is refused without waiting on it: a FIFO's open
-// would block until a writer came, and a device never ends.
-std::FILE* OpenRegularFile(const char* path) {
+// Opens `path` for binary reading if it names a regular file, and tells its
+// length. Anything else (a FIFO, socket or device) is refused without waiting
+// on it, and `failure` and `error` say why: a FIFO's open would block until a
+// writer came, and a device never ends.
+std::FILE* OpenRegularFile(const char* path, int64_t* size,
+                           OpenFailure* failure, int* error) {
+  *failure = OpenFailure::kSystem;
 #ifdef _WIN32
   // Paths are UTF-8; the wide call reaches every name whatever the code page.
   wchar_t wide[32768];
   if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide,
                           32768) == 0) {
+    *error = EINVAL;
     return nullptr;
   }
   std::FILE* file = _wfopen(wide, L"rb");
-  if (file == nullptr) return nullptr;
+  if (file == nullptr) {
+    *error = errno;
+    // Windows refuses to open a directory as a file with "access denied".
+    const DWORD attributes = GetFileAttributesW(wide);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      *failure = OpenFailure::kDirectory;
+    }
+    return nullptr;
+  }
   struct _stat64 info;
-  if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFREG) == 0) {
+  if (_fstat64(_fileno(file), &info) != 0) {
+    *error = errno;
     std::fclose(file);
     return nullptr;
   }
+  if ((info.st_mode & _S_IFREG) == 0) {
+    *failure = (info.st_mode & _S_IFDIR) != 0 ? OpenFailure::kDirectory
+                                              : OpenFailure::kNotRegularFile;
+    std::fclose(file);
+    return nullptr;
+  }
+  *size = info.st_size;
   return file;
 #else
   // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; reads of
   // a regular file never wait, so the flag changes nothing for an image.
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    *error = errno;
+    return nullptr;
+  }
   struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (fstat(fd, &info) != 0) {
+    *error = errno;
+    close(fd);
+    return nullptr;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *failure = S_ISDIR(info.st_mode) ? OpenFailure::kDirectory
+                                     : OpenFailure::kNotRegularFile;
     close(fd);
     return nullptr;
   }
   std::FILE* file = fdopen(fd, "rb");
-  if (file == nullptr) close(fd);
+  if (file == nullptr) {
+    *error = errno;
+    close(fd);
+    return nullptr;
+  }
+  *size = info.st_size;
   return file;
 #endif
 }
@@ -99,6 +136,9 @@ D88File::D88File()
       write_protect_(-1),
       name_(),
       scan_end_(0),
+      file_size_(0),
+      open_failure_(OpenFailure::kNone),
+      open_error_(0),
       window_start_(-1),
       window_length_(0) {}
 
@@ -111,14 +151,18 @@ bool D88File::Open(const char* path) {
     std::fclose(file_);
     file_ = nullptr;
   }
+  file_size_ = 0;
+  open_failure_ = OpenFailure::kNone;
+  open_error_ = 0;
   if (path == nullptr) {
     disk_count_ = 0;
     media_type_ = -1;
     write_protect_ = -1;
     return true;
   }
-  file_ = OpenRegularFile(path);
+  file_ = OpenRegularFile(path, &file_size_, &open_failure_, &open_error_);
   if (file_ == nullptr) return false;
+  open_failure_ = OpenFailure::kNone;
   // The window does the buffering; the stream's own would copy every byte
   // twice and cost a seek syscall for every record a walk skips.
   std::setvbuf(file_, nullptr, _IONBF, 0);
@@ -126,6 +170,7 @@ bool D88File::Open(const char* path) {
   window_length_ = 0;
   // Only headers are read: disk sizes are not checked against the file, and
   // a tail shorter than a header ends the scan.
+  errno = 0;
   int count = 0;
   int64_t offset = 0;
   uint8_t header[kDiskHeaderSize];
@@ -142,8 +187,11 @@ bool D88File::Open(const char* path) {
   // A file that cannot be read is no image, as opposed to one too short to
   // hold a disk.
   if (std::ferror(file_)) {
+    open_failure_ = OpenFailure::kUnreadable;
+    open_error_ = errno != 0 ? errno : EIO;
     std::fclose(file_);
     file_ = nullptr;
+    file_size_ = 0;
     return false;
   }
   disk_count_ = count;
@@ -152,6 +200,12 @@ bool D88File::Open(const char* path) {
 }
 
 int D88File::GetDiskCount() const { return disk_count_; }
+
+OpenFailure D88File::GetOpenFailure() const { return open_failure_; }
+
+int D88File::GetOpenError() const { return open_error_; }
+
+int64_t D88File::GetFileSize() const { return file_size_; }
 
 bool D88File::SelectDisk(int index) {
   if (file_ == nullptr) return false;

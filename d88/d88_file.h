@@ -63,6 +63,15 @@ struct RunTrace {
   int step_count;  // set by the run: the steps taken, the last one ending it
 };
 
+// Why the last Open with a path failed.
+enum class OpenFailure {
+  kNone,
+  kSystem,          // the system refused the open: GetOpenError() says why
+  kDirectory,       // the path names a directory
+  kNotRegularFile,  // a FIFO, socket or device
+  kUnreadable,      // opened, but a read failed: GetOpenError() says why
+};
+
 class D88File {
  public:
   static constexpr int kMaxDisks = 64;
@@ -80,6 +89,12 @@ class D88File {
   // selected disk.
   bool Open(const char* path);
   int GetDiskCount() const;
+  // Why the last Open with a path failed (kNone after a success), and the
+  // errno value behind kSystem and kUnreadable.
+  OpenFailure GetOpenFailure() const;
+  int GetOpenError() const;
+  // The open file's length in bytes when it was opened; 0 when none.
+  int64_t GetFileSize() const;
 
   // Selects disk `index` (0-based). On an open file a failure clears the
   // selection, so that later reads find nothing.
@@ -175,6 +190,9 @@ class D88File {
   int32_t write_protect_;
   char name_[17];
   int64_t scan_end_;
+  int64_t file_size_;
+  OpenFailure open_failure_;
+  int open_error_;
   // The bytes of the file at window_start_ (-1: none) that the last fill
   // delivered; fewer than kWindowSize when it met the end of the file.
   int64_t window_start_;

@@ -1,7 +1,9 @@
 #include "inspect/report.h"
 
 #include <algorithm>
-#include <iterator>
+#include <cstdio>
+
+#include "inspect/records.h"
 
 namespace {
 
@@ -12,20 +14,7 @@ constexpr int kMaxTrackNotes = 16;
 // so that an image whose tracks all start at different places in one huge
 // track is still reported in about a second.
 constexpr int64_t kMaxListedRecords = int64_t{1} << 24;
-
-// One track at a time, large enough for any track.
-TrackRecords track_records;
-
-// Tracks already listed, so that one shared by several entries or disks is
-// shown once.
-struct ListedTrack {
-  int64_t start;
-  int disk;
-  int track;
-};
-ListedTrack listed[d88::D88File::kMaxDisks * d88::D88File::kMaxTracks];
-int listed_count;
-int64_t listed_records;
+constexpr char kEllipsis[] = "\xE2\x80\xA6";
 
 const char* MediaName(int media_type) {
   switch (media_type) {
@@ -44,226 +33,388 @@ const char* MediaName(int media_type) {
   }
 }
 
-void PrintId(std::FILE* out, const d88::SectorId& id) {
-  std::fprintf(out, "%d/%d/%d/%d", id.c, id.h, id.r, id.n);
+// Tracks already listed, so that one shared by several entries or disks is
+// shown once.
+struct ListedTrack {
+  int64_t start;
+  int disk;
+  int track;
+};
+ListedTrack listed[d88::D88File::kMaxDisks * d88::D88File::kMaxTracks];
+
+// One image being inspected: where its findings go, and what they add up
+// to.
+struct Inspection {
+  d88::D88File* reader;
+  ReportStyle style;
+  TextOut* out;
+  JsonWriter* json;
+  ImageVerdict* verdict;
+  int listed_count;
+  int64_t listed_records;
+
+  bool text() const {
+    return style == ReportStyle::kFull || style == ReportStyle::kProblems;
+  }
+  bool full() const { return style == ReportStyle::kFull; }
+  bool as_json() const { return style == ReportStyle::kJson; }
+};
+
+void PutId(TextOut* out, const d88::SectorId& id) {
+  out->Int(id.c);
+  out->Put('/');
+  out->Int(id.h);
+  out->Put('/');
+  out->Int(id.r);
+  out->Put('/');
+  out->Int(id.n);
 }
 
-bool StandsOut(const TrackRecords& track, int i) {
-  const d88::SectorInfo& info = track.infos[i];
-  return info.status != 0 || info.deleted != 0 || info.density != 0 ||
-         HasOddSize(info) || track.id_count[i] > 1;
+// A note on the disk (`indent` 2) or the image (0): a line of text, or a
+// string of the open JSON array.
+void Note(Inspection* in, int indent, const char* text) {
+  if (in->as_json()) in->json->String(text);
+  if (!in->text()) return;
+  in->out->Put(indent > 0 ? "  note: " : "note: ");
+  in->out->Put(text);
+  in->out->Put('\n');
 }
 
-const ListedTrack* FindListed(int64_t start) {
-  for (int i = 0; i < listed_count; ++i) {
-    if (listed[i].start == start) return &listed[i];
-  }
-  return nullptr;
-}
-
-void PrintTrack(d88::D88File* reader, std::FILE* out, int disk, int track,
-                int64_t start) {
-  std::fprintf(out, "  track %d:", track);
-  if (const ListedTrack* same = FindListed(start)) {
-    std::fprintf(out, " same records as disk %d track %d\n", same->disk,
-                 same->track);
-    return;
-  }
-  listed[listed_count++] = {start, disk, track};
-  ListTrack(reader, track, &track_records);
-  listed_records += track_records.count;
-  bool one_n = true;
-  for (int i = 0; i < track_records.count; ++i) {
-    one_n = one_n && track_records.infos[i].id.n == track_records.infos[0].id.n;
-    if (i >= kMaxListedIds) continue;
-    std::fputc(' ', out);
-    PrintId(out, track_records.infos[i].id);
-  }
-  if (track_records.count > kMaxListedIds) {
-    std::fprintf(out, " \xE2\x80\xA6 and %d more records",
-                 track_records.count - kMaxListedIds);
-  }
-  std::fputc('\n', out);
-  if (!one_n) std::fputs("    note: the IDs do not all share one N\n", out);
-  int notes = 0;
-  for (int i = 0; i < track_records.count; ++i) {
-    if (!StandsOut(track_records, i)) continue;
-    if (++notes > kMaxTrackNotes) continue;
-    char text[256];
-    DescribeRecord(track_records, i, text, sizeof text);
-    std::fputs("    note: ", out);
-    PrintId(out, track_records.infos[i].id);
-    std::fprintf(out, ": %s\n", text);
-  }
-  if (notes > kMaxTrackNotes) {
-    std::fprintf(out, "    \xE2\x80\xA6 and %d more notes\n",
-                 notes - kMaxTrackNotes);
-  }
-}
-
-// Lists the track numbers whose entries pass `test`, after `text`.
+// The numbers of the tracks whose entries pass `test`, after `text`.
 template <typename Test>
-void PrintEntryNote(d88::D88File* reader, std::FILE* out, const char* text,
-                    Test test) {
+void EntryNote(Inspection* in, const char* text, Test test) {
+  const auto passes = [in, &test](int track) {
+    const int32_t entry = in->reader->GetTrackOffset(track);
+    return track < d88::D88File::kMaxTracks && entry != 0 && test(entry);
+  };
+  char note[1024];
+  int length = std::snprintf(note, sizeof note, "%s:", text);
   bool any = false;
   for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
-    const int32_t entry = reader->GetTrackOffset(track);
-    if (entry == 0 || !test(entry)) continue;
-    if (!any) std::fprintf(out, "  note: %s:", text);
-    std::fprintf(out, "%s %d", any ? "," : "", track);
+    if (!passes(track)) continue;
+    // Runs of three or more tracks as "25-79".
+    int last = track;
+    while (passes(last + 1)) ++last;
+    if (last < track + 2) last = track;
+    length += std::snprintf(note + length, sizeof note - length, "%s %d",
+                            any ? "," : "", track);
+    if (last > track) {
+      length += std::snprintf(note + length, sizeof note - length, "-%d",
+                              last);
+    }
+    track = last;
     any = true;
   }
-  if (any) std::fputc('\n', out);
+  if (any) Note(in, 2, note);
 }
 
-void PrintDisk(d88::D88File* reader, std::FILE* out, int disk) {
-  const int64_t start = reader->GetDiskStart(disk);
-  for (int earlier = 0; earlier < disk; ++earlier) {
-    if (reader->GetDiskStart(earlier) == start) {
-      std::fprintf(out, "disk %d: same as disk %d\n", disk, earlier);
-      return;
-    }
+void DiskNotes(Inspection* in, const DiskLayout& layout) {
+  const int32_t size = layout.size;
+  char note[160];
+  if (size == 0) {
+    Note(in, 2, "the size field is 0, so the next disk is this one again");
+  } else if (size < 0) {
+    std::snprintf(note, sizeof note,
+                  "the size field 0x%08X is 2 GiB or more, read as %d",
+                  static_cast<unsigned>(size), size);
+    Note(in, 2, note);
   }
-  std::fprintf(out, "disk %d: ", disk);
-  if (!reader->SelectDisk(disk)) {
-    std::fputs("cannot be read\n", out);
+  EntryNote(in, "track entries beyond the disk's size, ignored",
+            [size](int32_t entry) { return entry > size; });
+  EntryNote(in,
+            "track entries inside the 688-byte disk header, as in images "
+            "written with a 160-entry track table",
+            [size](int32_t entry) {
+              return entry > 0 && entry <= size &&
+                     entry < d88::D88File::kDiskHeaderSize;
+            });
+  const auto past_end = [&layout](int32_t entry) {
+    return entry <= layout.size &&
+           layout.start + entry + d88::D88File::kSectorHeaderSize >
+               layout.file_size;
+  };
+  for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
+    const int32_t entry = in->reader->GetTrackOffset(track);
+    if (entry != 0 && past_end(entry)) in->verdict->damaged = true;
+  }
+  EntryNote(in, "track entries past the end of the file", past_end);
+}
+
+void JsonRecord(JsonWriter* json, const TrackRecords& t, int i) {
+  const d88::SectorInfo& info = t.infos[i];
+  json->Begin('{');
+  json->Field("c", info.id.c);
+  json->Field("h", info.id.h);
+  json->Field("r", info.id.r);
+  json->Field("n", info.id.n);
+  json->Field("sector_count", info.sector_count);
+  json->Field("status", info.status);
+  json->Field("deleted", info.deleted);
+  json->Field("density", info.density);
+  json->Field("data_size", info.data_size);
+  json->Key("notes");
+  json->Begin('[');
+  if (t.flags[i] != 0) {
+    Notes notes;
+    RecordNotes(t, i, &notes);
+    for (int k = 0; k < notes.count; ++k) json->String(notes.text[k]);
+  }
+  json->End(']');
+  json->End('}');
+}
+
+// Lists one track whose records no earlier track shares.
+void ListTrack(Inspection* in, const DiskLayout& layout, int track) {
+  const TrackRecords& t = ClassifyTrack(in->reader, layout, track);
+  in->listed_records += t.count;
+  if (TrackIsDamaged(t)) in->verdict->damaged = true;
+  Notes track_notes;
+  TrackNotes(t, &track_notes);
+  TextOut* out = in->out;
+  if (in->as_json()) {
+    JsonWriter* json = in->json;
+    json->Field("record_count", t.count);
+    json->Key("records");
+    json->Begin('[');
+    for (int i = 0; i < std::min(t.count, kMaxListedIds); ++i) {
+      JsonRecord(json, t, i);
+    }
+    json->End(']');
+    json->Key("notes");
+    json->Begin('[');
+    for (int k = 0; k < track_notes.count; ++k) {
+      json->String(track_notes.text[k]);
+    }
+    json->End(']');
     return;
   }
-  PrintQuoted(out, reader->GetDiskName());
-  const int media_type = reader->GetMediaType();
-  std::fprintf(out, ", media type 0x%02X (%s), ", media_type,
-               MediaName(media_type));
-  const int protect = reader->GetWriteProtect();
-  if (protect == 0x00 || protect == 0x10) {
-    std::fprintf(out, "write-protect %s\n", protect == 0 ? "off" : "on");
-  } else {
-    std::fprintf(out, "write-protect 0x%02X (unknown)\n", protect);
+  if (!in->text()) return;
+  if (!in->full() && track_notes.count == 0 && t.any_flags == 0) return;
+  out->Put("  track ");
+  out->Int(track);
+  out->Put(':');
+  if (in->full()) {
+    for (int i = 0; i < std::min(t.count, kMaxListedIds); ++i) {
+      out->Put(' ');
+      PutId(out, t.infos[i].id);
+    }
+    if (t.count > kMaxListedIds) {
+      out->Put(' ');
+      out->Put(kEllipsis);
+      out->Put(" and ");
+      out->Int(t.count - kMaxListedIds);
+      out->Put(" more records");
+    }
   }
-
-  const int32_t size = reader->GetDiskSize();
-  if (size == 0) {
-    std::fputs(
-        "  note: the size field is 0, so the next disk is this one "
-        "again\n",
-        out);
-  } else if (size < 0) {
-    std::fprintf(out,
-                 "  note: the size field 0x%08X is 2 GiB or more, read as "
-                 "%d\n",
-                 static_cast<unsigned>(size), size);
+  out->Put('\n');
+  for (int k = 0; k < track_notes.count; ++k) {
+    out->Put("    note: ");
+    out->Put(track_notes.text[k]);
+    out->Put('\n');
   }
-  PrintEntryNote(reader, out, "track entries beyond the disk's size, ignored",
-                 [size](int32_t entry) { return entry > size; });
-  PrintEntryNote(
-      reader, out,
-      "track entries inside the 688-byte disk header, as in images written "
-      "with a 160-entry track table",
-      [size](int32_t entry) {
-        return entry > 0 && entry <= size &&
-               entry < d88::D88File::kDiskHeaderSize;
-      });
+  int noted = 0;
+  for (int i = 0; i < t.count; ++i) {
+    if (t.flags[i] == 0) continue;
+    if (++noted > kMaxTrackNotes) continue;
+    Notes notes;
+    RecordNotes(t, i, &notes);
+    out->Put("    note: ");
+    PutId(out, t.infos[i].id);
+    for (int k = 0; k < notes.count; ++k) {
+      out->Put(k == 0 ? ": " : ", ");
+      out->Put(notes.text[k]);
+    }
+    out->Put('\n');
+  }
+  if (noted > kMaxTrackNotes) {
+    out->Put("    ");
+    out->Put(kEllipsis);
+    out->Put(" and ");
+    out->Int(noted - kMaxTrackNotes);
+    out->Put(" more notes\n");
+  }
+}
 
+void Tracks(Inspection* in, const DiskLayout& layout, int disk) {
   bool any = false;
-  for (int track = 0; track < d88::D88File::kMaxTracks && !std::ferror(out);
+  for (int track = 0; track < d88::D88File::kMaxTracks && !in->out->Failed();
        ++track) {
-    const int64_t track_start = TrackStart(reader, start, track);
-    if (track_start < 0) continue;
+    d88::SectorInfo first;
+    if (in->reader->ReadSectorInfos(track, &first, 1) == 0) continue;
     any = true;
-    if (listed_records >= kMaxListedRecords) {
-      std::fprintf(out,
-                   "  track %d and later: not listed, past the %lld records "
-                   "d88info lists of one image\n",
-                   track, static_cast<long long>(kMaxListedRecords));
+    if (in->listed_records >= kMaxListedRecords) {
+      // What is not looked at cannot be vouched for.
+      in->verdict->damaged = true;
+      if (in->as_json()) {
+        // This track and the later ones.
+        in->json->Begin('{');
+        in->json->Field("track", track);
+        in->json->Field("not_listed", true);
+        in->json->End('}');
+      } else if (in->text()) {
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "  track %d and later: not listed, past the %lld "
+                      "records d88info lists of one image\n",
+                      track, static_cast<long long>(kMaxListedRecords));
+        in->out->Put(line);
+      }
       break;
     }
-    PrintTrack(reader, out, disk, track, track_start);
+    const int64_t start = layout.start + in->reader->GetTrackOffset(track);
+    const ListedTrack* same = std::find_if(
+        listed, listed + in->listed_count,
+        [start](const ListedTrack& l) { return l.start == start; });
+    if (in->as_json()) {
+      in->json->Begin('{');
+      in->json->Field("track", track);
+    }
+    if (same != listed + in->listed_count) {
+      if (in->as_json()) {
+        in->json->Key("same_as");
+        in->json->Begin('{');
+        in->json->Field("disk", same->disk);
+        in->json->Field("track", same->track);
+        in->json->End('}');
+      } else if (in->full()) {
+        char line[96];
+        std::snprintf(line, sizeof line,
+                      "  track %d: same records as disk %d track %d\n", track,
+                      same->disk, same->track);
+        in->out->Put(line);
+      }
+    } else {
+      listed[in->listed_count++] = {start, disk, track};
+      ListTrack(in, layout, track);
+    }
+    if (in->as_json()) in->json->End('}');
   }
-  if (!any) std::fputs("  no tracks\n", out);
+  if (!any && in->full()) in->out->Put("  no tracks\n");
+}
+
+void Disk(Inspection* in, int disk) {
+  d88::D88File* reader = in->reader;
+  TextOut* out = in->out;
+  JsonWriter* json = in->json;
+  if (in->as_json()) {
+    json->Begin('{');
+    json->Field("index", disk);
+  }
+  if (in->text()) {
+    out->Put("disk ");
+    out->Int(disk);
+    out->Put(": ");
+  }
+  const int64_t start = reader->GetDiskStart(disk);
+  for (int earlier = 0; earlier < disk; ++earlier) {
+    if (reader->GetDiskStart(earlier) != start) continue;
+    if (in->as_json()) {
+      json->Field("same_as", earlier);
+      json->End('}');
+    }
+    if (in->text()) {
+      out->Put("same as disk ");
+      out->Int(earlier);
+      out->Put('\n');
+    }
+    return;
+  }
+  DiskLayout layout;
+  if (!SelectLayout(reader, disk, &layout)) {
+    in->verdict->damaged = true;
+    if (in->as_json()) {
+      json->Field("error", "cannot be read");
+      json->End('}');
+    }
+    if (in->text()) out->Put("cannot be read\n");
+    return;
+  }
+  if (layout.truncated) in->verdict->damaged = true;
+  const int media_type = reader->GetMediaType();
+  const int protect = reader->GetWriteProtect();
+  const int64_t held = layout.file_size - layout.start;
+  if (in->as_json()) {
+    json->Field("name", reader->GetDiskName());
+    json->Field("media", media_type);
+    json->Field("media_name", MediaName(media_type));
+    json->Field("write_protect", protect);
+    json->Field("start", layout.start);
+    json->Field("size", layout.size);
+    json->Field("truncated", layout.truncated);
+    json->Field("bytes_in_file", layout.truncated ? held : int64_t{layout.size});
+    json->Key("notes");
+    json->Begin('[');
+  }
+  if (in->text()) {
+    out->Quoted(reader->GetDiskName());
+    out->Put(", media type 0x");
+    out->Hex2(media_type);
+    out->Put(" (");
+    out->Put(MediaName(media_type));
+    out->Put("), write-protect ");
+    if (protect == 0x00 || protect == 0x10) {
+      out->Put(protect == 0 ? "off" : "on");
+    } else {
+      out->Put("0x");
+      out->Hex2(protect);
+      out->Put(" (unknown)");
+    }
+    if (layout.truncated) {
+      out->Put(", truncated: the file ends ");
+      out->Int(held);
+      out->Put(" bytes into the disk's ");
+      out->Int(layout.size);
+      out->Put(" bytes");
+    }
+    out->Put('\n');
+  }
+  DiskNotes(in, layout);
+  if (in->as_json()) {
+    json->End(']');
+    json->Key("tracks");
+    json->Begin('[');
+  }
+  Tracks(in, layout, disk);
+  if (in->as_json()) {
+    json->End(']');
+    json->End('}');
+  }
 }
 
 // What lies after the disks the scan found.
-void PrintTail(d88::D88File* reader, std::FILE* out) {
+void Tail(Inspection* in) {
+  d88::D88File* reader = in->reader;
   const int64_t end = reader->GetScanEnd();
   // A last disk of size 0 ends the scan on itself: nothing follows it.
-  if (end < 0 || end == reader->GetDiskStart(d88::D88File::kMaxDisks - 1))
+  if (end < 0 || end == reader->GetDiskStart(d88::D88File::kMaxDisks - 1)) {
     return;
+  }
   uint8_t tail[d88::D88File::kDiskHeaderSize];
   const int length = reader->ReadImageBytes(end, tail, sizeof tail);
+  char note[128];
   if (length == d88::D88File::kDiskHeaderSize) {
-    std::fprintf(out,
-                 "note: the file holds more than %d disks; only the first %d "
-                 "are read\n",
-                 d88::D88File::kMaxDisks, d88::D88File::kMaxDisks);
+    std::snprintf(note, sizeof note,
+                  "the file holds more than %d disks; only the first %d are "
+                  "read",
+                  d88::D88File::kMaxDisks, d88::D88File::kMaxDisks);
+  } else if (LooksLikeCutHeader(tail, length)) {
+    in->verdict->damaged = true;
+    std::snprintf(note, sizeof note,
+                  "the file ends %d bytes into a further disk's header",
+                  length);
   } else if (length > 0) {
     const bool zero =
         std::all_of(tail, tail + length, [](uint8_t b) { return b == 0; });
-    std::fprintf(out, "note: %d bytes after the last disk, %s\n", length,
-                 zero ? "all zero" : "not all zero");
+    std::snprintf(note, sizeof note, "%d bytes after the last disk, %s",
+                  length, zero ? "all zero" : "not all zero");
+  } else {
+    return;
   }
+  Note(in, 0, note);
 }
 
-// The controller's status values that have a meaning: in the words of a
-// track note, and of a suspect file's line (none for deleted data, which
-// the line calls deleted whatever says so).
-struct StatusName {
-  int status;
-  const char* note;
-  const char* word;
-};
-constexpr StatusName kStatusNames[] = {
-    {0x10, "deleted data", nullptr},
-    {0xA0, "ID CRC error", "CRC error"},
-    {0xB0, "data CRC error", "CRC error"},
-    {0xE0, "no address mark", "no address mark"},
-    {0xF0, "no data mark", "no data mark"},
-};
-
-const StatusName* FindStatus(int status) {
-  const StatusName* end = std::end(kStatusNames);
-  const StatusName* found = std::find_if(
-      std::begin(kStatusNames), end,
-      [status](const StatusName& name) { return name.status == status; });
-  return found != end ? found : nullptr;
-}
-
-// A suspect file's word for the status; null when it says nothing more
-// than deleted.
-const char* StatusWord(const d88::SectorInfo& info) {
-  if (info.status == 0) return nullptr;
-  const StatusName* name = FindStatus(info.status);
-  return name != nullptr ? name->word : "unknown status";
-}
-
-// Findings joined by ", " in a fixed buffer, cut short if it fills.
-class Findings {
- public:
-  Findings(char* text, int size) : text_(text), size_(size), length_(0) {
-    text_[0] = '\0';
-  }
-  void Add(const char* text) { Add("%s", text); }
-  template <typename First, typename... Rest>
-  void Add(const char* format, First first, Rest... rest) {
-    Append("%s", length_ > 0 ? ", " : "");
-    Append(format, first, rest...);
-  }
-  int length() const { return length_; }
-
- private:
-  template <typename First, typename... Rest>
-  void Append(const char* format, First first, Rest... rest) {
-    if (length_ >= size_ - 1) return;
-    const int n =
-        std::snprintf(text_ + length_, static_cast<size_t>(size_ - length_),
-                      format, first, rest...);
-    if (n > 0) length_ = std::min(length_ + n, size_ - 1);
-  }
-
-  char* text_;
-  int size_;
-  int length_;
-};
-
-const char* StopReason(d88::StepResult result) {
+const char* StopReason(const FileCheck& check, d88::StepResult result) {
+  if (check.file_ended) return "missing: the file ends before it";
   switch (result) {
     case d88::StepResult::kNoTrack:
       return "missing: the track is absent";
@@ -274,217 +425,244 @@ const char* StopReason(d88::StepResult result) {
   }
 }
 
-struct RowCheck {
-  bool complete;
-  int suspects;
-};
-
-// Checks row `row` on the selected disk 0; prints its line if `out`.
-RowCheck CheckRow(d88::D88File* reader, int row, std::FILE* out) {
-  static RowTrace trace;
+// Why file `row` is incomplete, in two parts: where its run stopped, and
+// how many of its bytes the image gives.
+void IncompleteReasons(const FileCheck& check, int row, char* stop,
+                       char* bytes, size_t size) {
   const ExtractionEntry& entry = kExtractionTable[row];
-  TraceRow(reader, row, &trace);
-  const int needed = entry.write_offset + entry.write_length;
-  RowCheck check = {trace.bytes >= needed, 0};
-  if (out != nullptr) std::fprintf(out, "  %s: ", entry.file_name);
-  if (!check.complete && out != nullptr) {
-    const int last = std::min(trace.step_count, kMaxRunSteps) - 1;
-    const d88::RunStep& stop = trace.steps[last];
-    std::fprintf(out, "incomplete: the run stops at %d/%d/%d/%d on track %d ",
-                 stop.c, stop.h, stop.r, stop.n, stop.track);
-    if (stop.result == d88::StepResult::kShortData) {
-      const int chunk =
-          std::min(entry.bytes_read - trace.bytes, 128 << kExtractionSizeCode);
-      std::fprintf(out, "(short data: %d of %d bytes)", stop.delivered, chunk);
-    } else {
-      std::fprintf(out, "(%s)", StopReason(stop.result));
-    }
-    std::fprintf(out, ", after %d of the %d bytes the file needs", trace.bytes,
-                 needed);
+  const int last = check.step_count - 1;
+  const d88::RunStep& step = check.steps[last];
+  int length = std::snprintf(stop, size,
+                             "the run stops at %d/%d/%d/%d on track %d ",
+                             step.c, step.h, step.r, step.n, step.track);
+  if (step.result == d88::StepResult::kShortData) {
+    const int wanted =
+        std::min(entry.bytes_read - last * kSectorSize, kSectorSize);
+    std::snprintf(stop + length, size - length,
+                  "(short data: %d of %d bytes)", step.delivered, wanted);
+  } else {
+    std::snprintf(stop + length, size - length, "(%s)",
+                  StopReason(check, step.result));
   }
-  int listed_track = -1;
-  for (int i = 0; i < std::min(trace.step_count, kMaxRunSteps); ++i) {
-    const d88::RunStep& step = trace.steps[i];
-    if (step.record < 0 || !StepFeedsFile(trace, row, i)) continue;
-    if (step.track != listed_track) {
-      ListTrack(reader, step.track, &track_records);
-      listed_track = step.track;
-    }
-    if (step.record >= track_records.count) continue;
-    const d88::SectorInfo& info = track_records.infos[step.record];
-    const char* status = StatusWord(info);
-    const bool deleted = IsDeleted(info);
-    const bool duplicate = track_records.id_count[step.record] > 1;
-    if (status == nullptr && !deleted && !duplicate) continue;
-    if (out != nullptr) {
-      std::fputs(check.suspects > 0 ? ", "
-                 : check.complete   ? "suspect: "
-                                    : "; suspect: ",
-                 out);
-      PrintId(out, info.id);
-      const char* separator = " (";
-      for (const char* word : {status, deleted ? "deleted" : nullptr,
-                               duplicate ? "duplicate" : nullptr}) {
-        if (word == nullptr) continue;
-        std::fprintf(out, "%s%s", separator, word);
-        separator = ", ";
-      }
-      std::fputc(')', out);
-    }
-    ++check.suspects;
-  }
-  if (out != nullptr) {
-    if (check.complete && check.suspects == 0) std::fputs("complete", out);
-    std::fputc('\n', out);
-  }
-  return check;
+  length = std::snprintf(bytes, size, "%d of the file's %d bytes come from "
+                         "the image, the other %d would be left over from "
+                         "earlier runs",
+                         check.from_image, check.needed,
+                         check.needed - check.from_image);
 }
 
-ImageVerdict CheckRuns(d88::D88File* reader, std::FILE* out) {
-  ImageVerdict verdict = {reader->GetDiskCount(), 0, 0, Verdict::kClean};
-  reader->SelectDisk(0);
-  reader->SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
-  if (out != nullptr) {
-    std::fprintf(out, "volspar's runs on disk 0 (sectors %d-%d, N %d):\n",
-                 kExtractionFirstSector, kExtractionLastSector,
-                 kExtractionSizeCode);
+// Sector `step` of a file, and what makes it suspect: "1/0/3/2 (CRC
+// error)"; empty if nothing does.
+void SuspectText(const FileCheck& check, int step, char* text, size_t size) {
+  text[0] = '\0';
+  if (check.uses[step] != StepUse::kInFile) return;
+  const char* words[3];
+  const int count = SuspectWords(check.infos[step], check.flags[step], words);
+  if (count == 0) return;
+  const d88::SectorId& id = check.infos[step].id;
+  int length = std::snprintf(text, size, "%d/%d/%d/%d (", id.c, id.h, id.r,
+                             id.n);
+  for (int i = 0; i < count; ++i) {
+    length += std::snprintf(text + length, size - length, "%s%s",
+                            i > 0 ? ", " : "", words[i]);
   }
-  int suspect_files = 0;
+  std::snprintf(text + length, size - length, ")");
+}
+
+void FileLine(Inspection* in, const FileCheck& check, int row) {
+  TextOut* out = in->out;
+  char stop[160];
+  char bytes[160];
+  char suspect[64];
+  const bool incomplete = check.state == FileState::kIncomplete;
+  if (incomplete) IncompleteReasons(check, row, stop, bytes, sizeof stop);
+  if (in->as_json()) {
+    JsonWriter* json = in->json;
+    json->Begin('{');
+    json->Field("name", kExtractionTable[row].file_name);
+    json->Field("state", StateWord(check.state));
+    json->Field("bytes_from_image", check.from_image);
+    json->Field("bytes_needed", check.needed);
+    json->Key("sectors");
+    json->Begin('[');
+    for (int i = 0; i < check.step_count; ++i) {
+      if (check.uses[i] != StepUse::kInFile) continue;
+      const d88::RunStep& step = check.steps[i];
+      json->Begin('{');
+      json->Field("track", step.track);
+      json->Field("c", step.c);
+      json->Field("h", step.h);
+      json->Field("r", step.r);
+      json->Field("n", step.n);
+      json->End('}');
+    }
+    json->End(']');
+    json->Key("reasons");
+    json->Begin('[');
+    if (incomplete) {
+      json->String(stop);
+      json->String(bytes);
+    }
+    for (int i = 0; i < check.step_count; ++i) {
+      SuspectText(check, i, suspect, sizeof suspect);
+      if (suspect[0] == '\0') continue;
+      char reason[80];
+      std::snprintf(reason, sizeof reason, "suspect: %s", suspect);
+      json->String(reason);
+    }
+    json->End(']');
+    json->End('}');
+    return;
+  }
+  out->Put("  ");
+  out->Put(kExtractionTable[row].file_name);
+  out->Put(": ");
+  out->Put(StateWord(check.state));
+  if (incomplete) {
+    out->Put(": ");
+    out->Put(stop);
+    out->Put("; ");
+    out->Put(bytes);
+  }
+  int shown = 0;
+  for (int i = 0; i < check.step_count; ++i) {
+    SuspectText(check, i, suspect, sizeof suspect);
+    if (suspect[0] == '\0') continue;
+    out->Put(shown > 0 ? ", " : incomplete ? "; suspect: " : ": ");
+    out->Put(suspect);
+    ++shown;
+  }
+  out->Put('\n');
+}
+
+void Files(Inspection* in, const FileChecks& files) {
+  if (in->as_json()) {
+    in->json->Key("files");
+    in->json->Begin('[');
+  }
+  bool headed = false;
   for (int row = 0; row < kExtractionRows; ++row) {
-    const RowCheck check = CheckRow(reader, row, out);
-    if (!check.complete) ++verdict.incomplete;
-    if (check.suspects > 0) ++suspect_files;
+    const FileCheck& check = files.files[row];
+    if (!in->as_json() && !in->full() &&
+        (!in->text() || check.state == FileState::kComplete)) {
+      continue;
+    }
+    if (in->text() && !headed) {
+      char line[80];
+      std::snprintf(line, sizeof line,
+                    "volspar's runs on disk 0 (sectors %d-%d, N %d):\n",
+                    kExtractionFirstSector, kExtractionLastSector,
+                    kExtractionSizeCode);
+      in->out->Put(line);
+      headed = true;
+    }
+    FileLine(in, check, row);
   }
-  verdict.suspect = suspect_files;
-  verdict.verdict = verdict.incomplete > 0 ? Verdict::kIncomplete
-                    : suspect_files > 0    ? Verdict::kSuspect
-                                           : Verdict::kClean;
-  if (out == nullptr) return verdict;
-  switch (verdict.verdict) {
-    case Verdict::kClean:
-      std::fputs("volspar would extract complete files from this image\n", out);
-      break;
-    case Verdict::kSuspect:
-      std::fprintf(out,
-                   "volspar would extract complete files from this image, "
-                   "but %d of %d files are suspect\n",
-                   suspect_files, kExtractionRows);
-      break;
-    case Verdict::kIncomplete:
-      std::fprintf(out,
-                   "volspar would not extract complete files from this "
-                   "image: %d of %d files incomplete",
-                   verdict.incomplete, kExtractionRows);
-      if (suspect_files > 0) std::fprintf(out, ", %d suspect", suspect_files);
-      std::fputc('\n', out);
-      break;
+  if (in->as_json()) in->json->End(']');
+}
+
+void VerdictLine(TextOut* out, const ImageVerdict& verdict) {
+  char line[200];
+  const int length = std::snprintf(
+      line, sizeof line, "%s", verdict.damaged ? "the image is damaged; " : "");
+  char* rest = line + length;
+  const size_t room = sizeof line - static_cast<size_t>(length);
+  if (verdict.incomplete > 0) {
+    const int n = std::snprintf(rest, room,
+                                "volspar would not extract complete files "
+                                "from this image: %d of %d files incomplete",
+                                verdict.incomplete, kExtractionRows);
+    if (verdict.suspect > 0) {
+      std::snprintf(rest + n, room - n, ", %d suspect", verdict.suspect);
+    }
+  } else if (verdict.suspect > 0) {
+    std::snprintf(rest, room,
+                  "volspar would extract complete files from this image, but "
+                  "%d of %d files are suspect",
+                  verdict.suspect, kExtractionRows);
+  } else {
+    std::snprintf(rest, room,
+                  "volspar would extract complete files from this image");
   }
-  return verdict;
+  out->Put(line);
+  out->Put('\n');
+}
+
+void JsonVerdict(JsonWriter* json, const ImageVerdict& verdict) {
+  const char* words[3];
+  const int count = VerdictWords(verdict, words);
+  json->Key("verdict");
+  json->Begin('[');
+  for (int i = 0; i < count; ++i) json->String(words[i]);
+  json->End(']');
 }
 
 }  // namespace
 
-void ListTrack(d88::D88File* reader, int track, TrackRecords* records) {
-  TrackRecords& t = *records;
-  t.count = reader->ReadSectorInfos(track, t.infos, kMaxRecords);
-  // Equal IDs sort next to each other, in stored order.
-  for (int i = 0; i < t.count; ++i) {
-    const d88::SectorId& id = t.infos[i].id;
-    const uint64_t key = static_cast<uint64_t>(id.c) << 24 |
-                         static_cast<uint64_t>(id.h) << 16 |
-                         static_cast<uint64_t>(id.r) << 8 | id.n;
-    t.scratch[i] = key << 32 | static_cast<uint64_t>(i);
+int VerdictWords(const ImageVerdict& verdict, const char* words[3]) {
+  if (!verdict.d88) {
+    words[0] = "not a D88 image";
+    return 1;
   }
-  std::sort(t.scratch, t.scratch + t.count);
-  for (int first = 0; first < t.count;) {
-    int end = first + 1;
-    while (end < t.count && t.scratch[end] >> 32 == t.scratch[first] >> 32) {
-      ++end;
+  int count = 0;
+  if (verdict.damaged) words[count++] = "damaged";
+  if (verdict.incomplete > 0) words[count++] = "incomplete";
+  if (verdict.suspect > 0) words[count++] = "suspect";
+  if (count == 0) words[count++] = "clean";
+  return count;
+}
+
+bool IsUnclean(const ImageVerdict& verdict) {
+  return verdict.d88 &&
+         (verdict.damaged || verdict.incomplete > 0 || verdict.suspect > 0);
+}
+
+ImageVerdict InspectImage(d88::D88File* reader, const char* path,
+                          ReportStyle style, TextOut* out, JsonWriter* json,
+                          FileChecks* files) {
+  ImageVerdict verdict = {};
+  verdict.disks = reader->GetDiskCount();
+  verdict.d88 = LooksLikeD88(reader, verdict.reason, sizeof verdict.reason);
+  Inspection in = {reader, style, out, json, &verdict, 0, 0};
+  if (in.as_json()) {
+    json->Begin('{');
+    json->Field("path", path);
+  }
+  if (!verdict.d88) {
+    if (in.as_json()) {
+      JsonVerdict(json, verdict);
+      json->Field("reason", verdict.reason);
+      json->End('}');
     }
-    for (int i = first; i < end; ++i) {
-      const int index = static_cast<int>(t.scratch[i] & 0xFFFFFFFF);
-      t.id_count[index] = end - first;
-      t.id_rank[index] = i - first + 1;
-    }
-    first = end;
+    return verdict;
   }
-}
-
-int64_t TrackStart(d88::D88File* reader, int64_t disk_start, int track) {
-  d88::SectorInfo first;
-  if (reader->ReadSectorInfos(track, &first, 1) == 0) return -1;
-  return disk_start + reader->GetTrackOffset(track);
-}
-
-bool IsDeleted(const d88::SectorInfo& info) {
-  return info.deleted != 0 || info.status == 0x10;
-}
-
-bool HasOddSize(const d88::SectorInfo& info) {
-  return info.id.n <= 7 && info.data_size != 128 << info.id.n;
-}
-
-int DescribeRecord(const TrackRecords& track, int i, char* text, int size) {
-  const d88::SectorInfo& info = track.infos[i];
-  Findings findings(text, size);
-  if (const StatusName* name = FindStatus(info.status)) {
-    findings.Add("%s (status 0x%02X)", name->note, info.status);
-  } else if (info.status != 0) {
-    findings.Add("unknown status 0x%02X", info.status);
+  if (in.text()) {
+    char line[32];
+    std::snprintf(line, sizeof line, "disks: %d\n", verdict.disks);
+    out->Put(line);
   }
-  if (info.deleted == 0x10) {
-    findings.Add("deleted mark (0x10)");
-  } else if (info.deleted != 0) {
-    findings.Add("unknown deleted mark 0x%02X", info.deleted);
+  if (in.as_json()) {
+    json->Key("disks");
+    json->Begin('[');
   }
-  if (info.density == 0x40) {
-    findings.Add("single density (FM)");
-  } else if (info.density == 0x01) {
-    findings.Add("high density");
-  } else if (info.density != 0) {
-    findings.Add("unknown density 0x%02X", info.density);
+  for (int disk = 0; disk < verdict.disks && !out->Failed(); ++disk) {
+    Disk(&in, disk);
   }
-  if (HasOddSize(info)) {
-    findings.Add("data size %d, not %d", info.data_size, 128 << info.id.n);
+  if (in.as_json()) {
+    json->End(']');
+    json->Key("notes");
+    json->Begin('[');
   }
-  if (track.id_count[i] > 1) {
-    findings.Add(track.id_rank[i] == 1 ? "duplicate ID (%d of %d, the one read)"
-                                       : "duplicate ID (%d of %d)",
-                 track.id_rank[i], track.id_count[i]);
+  Tail(&in);
+  if (in.as_json()) json->End(']');
+  CheckFiles(reader, files);
+  verdict.incomplete = files->incomplete;
+  verdict.suspect = files->suspect;
+  Files(&in, *files);
+  if (in.as_json()) {
+    JsonVerdict(json, verdict);
+    json->End('}');
   }
-  return findings.length();
-}
-
-void TraceRow(d88::D88File* reader, int row, RowTrace* trace) {
-  static uint8_t run_buffer[kWorkBufferSize];
-  const ExtractionEntry& entry = kExtractionTable[row];
-  d88::RunTrace run = {trace->steps, kMaxRunSteps, 0};
-  trace->bytes = reader->ReadSectors(entry.track, entry.c, entry.h, entry.r,
-                                     kExtractionSizeCode, run_buffer,
-                                     entry.bytes_read, &run);
-  trace->step_count = run.step_count;
-}
-
-bool StepFeedsFile(const RowTrace& trace, int row, int step) {
-  const ExtractionEntry& entry = kExtractionTable[row];
-  const int begin = step * (128 << kExtractionSizeCode);
-  const int end = begin + trace.steps[step].delivered;
-  return begin < entry.write_offset + entry.write_length &&
-         end > entry.write_offset;
-}
-
-ImageVerdict WriteReport(d88::D88File* reader, std::FILE* out) {
-  const int disks = reader->GetDiskCount();
-  std::fprintf(out, "disks: %d\n", disks);
-  listed_count = 0;
-  listed_records = 0;
-  for (int disk = 0; disk < disks && !std::ferror(out); ++disk) {
-    PrintDisk(reader, out, disk);
-  }
-  PrintTail(reader, out);
-  return CheckRuns(reader, out);
-}
-
-ImageVerdict CheckImage(d88::D88File* reader) {
-  return CheckRuns(reader, nullptr);
+  if (in.text()) VerdictLine(out, verdict);
+  return verdict;
 }

@@ -5,12 +5,20 @@
 #include <string>
 #include <vector>
 
+#include "d88/version.h"
 #include "gtest/gtest.h"
 #include "tests/image_builder.h"
 #include "tests/test_util.h"
 
 namespace d88test {
 namespace {
+
+// The end of an incomplete file's line: how many of its bytes are real.
+std::string Left(int got, int needed) {
+  return "; " + std::to_string(got) + " of the file's " +
+         std::to_string(needed) + " bytes come from the image, the other " +
+         std::to_string(needed - got) + " would be left over from earlier runs";
+}
 
 // The line of `out` that starts with `prefix`, without its line feed.
 std::string LineStarting(const std::string& out, const std::string& prefix) {
@@ -75,7 +83,8 @@ TEST_F(D88infoTest, NamesTheSectorWhereARunStops) {
                         track.erase(track.begin() + 2);  // C1 H0 R2
                       }),
             "  TRV03.BIN: incomplete: the run stops at 1/0/2/2 on track 2 "
-            "(missing), after 0 of the 976 bytes the file needs");
+            "(missing)" +
+                Left(0, 976));
   // The walk ends at a count of 0 before the sector: its bytes are there,
   // but the track says it holds no more sectors.
   EXPECT_EQ(CheckLine("TRV07.BIN",
@@ -83,8 +92,8 @@ TEST_F(D88infoTest, NamesTheSectorWhereARunStops) {
                         disk->tracks[26][3].sector_count = 0;  // C13 H0 R7
                       }),
             "  TRV07.BIN: incomplete: the run stops at 13/0/7/2 on track 26 "
-            "(missing: the track ends at a record whose sector count is 0), "
-            "after 512 of the 1536 bytes the file needs");
+            "(missing: the track ends at a record whose sector count is 0)" +
+                Left(512, 1536));
   // Row 1's run has crossed to the next cylinder when it meets the gap.
   EXPECT_EQ(CheckLine("TRV01.BIN",
                       [](DiskSpec* disk) {
@@ -92,23 +101,38 @@ TEST_F(D88infoTest, NamesTheSectorWhereARunStops) {
                         track.erase(track.begin() + 4);  // C5 H0 R3
                       }),
             "  TRV01.BIN: incomplete: the run stops at 5/0/3/2 on track 10 "
-            "(missing), after 8192 of the 20096 bytes the file needs");
+            "(missing)" +
+                Left(8192, 20096));
   EXPECT_EQ(CheckLine("TRV05.BIN",
                       [](DiskSpec* disk) {
                         disk->tracks[27][7].data.resize(50);  // C13 H1 R9
                       }),
             "  TRV05.BIN: incomplete: the run stops at 13/1/9/2 on track 27 "
-            "(short data: 50 of 512 bytes), after 1024 of the 1078 bytes "
-            "the file needs");
-  // A short sector counts for nothing, even where its bytes would cover the
-  // range the file takes.
-  EXPECT_EQ(CheckLine("TRV02.BIN",
+            "(short data: 50 of 512 bytes)" +
+                Left(1074, 1078));
+  EXPECT_EQ(CheckLine("TRV04.BIN",
                       [](DiskSpec* disk) {
-                        disk->tracks[1][1].data.resize(128);  // C0 H1 R6
+                        disk->tracks[30][6].data.resize(300);  // C15 H0 R4
                       }),
-            "  TRV02.BIN: incomplete: the run stops at 0/1/6/2 on track 1 "
-            "(short data: 128 of 512 bytes), after 0 of the 128 bytes the "
-            "file needs");
+            "  TRV04.BIN: incomplete: the run stops at 15/0/4/2 on track 30 "
+            "(short data: 300 of 512 bytes)" +
+                Left(300, 1691));
+  // A short sector's bytes count: a file that ends inside them holds only
+  // bytes of the image (TRV02 takes bytes 80-127, TRV03 464 bytes of R3).
+  EXPECT_EQ(CheckLine(
+                "TRV02.BIN",
+                [](DiskSpec* disk) {
+                  disk->tracks[1][1].data.resize(200);  // C0 H1 R6
+                },
+                0),
+            "  TRV02.BIN: complete");
+  EXPECT_EQ(CheckLine(
+                "TRV03.BIN",
+                [](DiskSpec* disk) {
+                  disk->tracks[2][4].data.resize(464);  // C1 H0 R3
+                },
+                0),
+            "  TRV03.BIN: complete");
 }
 
 // Sectors whose headers say their bytes may be wrong make the files they
@@ -141,6 +165,12 @@ TEST_F(D88infoTest, SuspectSectorsInAFilesRange) {
        "suspect: 14/1/6/2 (duplicate)"},
       {"TRV01.BIN", [](DiskSpec* d) { d->tracks[10][0].status = 0x42; }, 2,
        "suspect: 5/0/1/2 (unknown status)"},
+      // The status of deleted data alone marks it deleted.
+      {"TRV04.BIN", [](DiskSpec* d) { d->tracks[30][8].status = 0x10; }, 2,
+       "suspect: 15/0/5/2 (deleted)"},
+      // TRV06 ends exactly where its seventh sector, C15 H0 R3, starts.
+      {"TRV06.BIN", [](DiskSpec* d) { d->tracks[30][4].status = 0xB0; }, 0,
+       "complete"},
       // TRV02 takes bytes 80-127 of its run: R7 is read but not used.
       {"TRV02.BIN", [](DiskSpec* d) { d->tracks[1][3].status = 0xB0; }, 0,
        "complete"},
@@ -253,8 +283,11 @@ TEST_F(D88infoTest, ExplainsOddLayouts) {
     patch(&image);
     return image;
   };
+  // Only the first disk's header decides whether the file is D88 at all,
+  // so the odd headers stand second.
   DiskSpec zero = demo[0];
   zero.size = 0;
+  const size_t second = BuildImage(demo).size();
   const struct {
     Bytes image;
     std::string text;
@@ -266,18 +299,23 @@ TEST_F(D88infoTest, ExplainsOddLayouts) {
       {BuildImage(std::vector<DiskSpec>(65)),
        "\nnote: the file holds more than 64 disks; only the first 64 are "
        "read\n"},
-      {BuildImage({zero}),
+      {BuildImage({demo[0], zero}),
        "write-protect off\n"
        "  note: the size field is 0, so the next disk is this one again\n"},
-      {BuildImage({zero}), "\ndisk 63: same as disk 0\nvolspar's runs"},
-      {with([](Bytes* b) { PutLe32(b, kDiskSizeField, 0x80000000); }),
+      {BuildImage({demo[0], zero}),
+       "\ndisk 63: same as disk 1\nvolspar's runs"},
+      {[&] {
+         Bytes image = BuildImage({demo[0], demo[0]});
+         PutLe32(&image, second + kDiskSizeField, 0x80000000);
+         return image;
+       }(),
        "  note: the size field 0x80000000 is 2 GiB or more, read as "
        "-2147483648\n"},
       {with([](Bytes* b) {
-         PutLe32(b, kTrackTableField + 4 * 100, 0x7FFFFFF0);
-         PutLe32(b, kTrackTableField + 4 * 101, 0x7FFFFFF1);
+         PutLe32(b, kTrackTableField + 4 * 160, 0x7FFFFFF0);
+         PutLe32(b, kTrackTableField + 4 * 161, 0x7FFFFFF1);
        }),
-       "  note: track entries beyond the disk's size, ignored: 100, 101\n"},
+       "  note: track entries beyond the disk's size, ignored: 160, 161\n"},
       {with([](Bytes* b) { PutLe32(b, kTrackTableField + 4 * 163, 672); }),
        "  note: track entries inside the 688-byte disk header, as in images "
        "written with a 160-entry track table: 163\n"},
@@ -339,11 +377,15 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
     std::string fill;
   } expected[] = {
       {"0/0/1/2 normal", "#c7e9c0"},
-      {"1/0/3/2 data CRC error (status 0xB0), TRV02.BIN, TRV03.BIN", "#e45756"},
-      {"13/1/7/2 deleted mark (0x10), TRV05.BIN", "#b279a2"},
-      {"4/1/1/2 duplicate ID (1 of 2, the one read), TRV01.BIN", "#f58518"},
+      {"1/0/3/2 data CRC error (status 0xB0), in TRV03.BIN, read for "
+       "TRV02.BIN, not in it",
+       "#e45756"},
+      {"13/1/7/2 deleted mark (0x10), in TRV05.BIN", "#b279a2"},
+      {"4/1/1/2 duplicate ID (1 of 2, the one read), in TRV01.BIN", "#f58518"},
       {"4/1/1/2 duplicate ID (2 of 2)", "#f58518"},
-      {"15/0/4/2 data size 300, not 512, TRV04.BIN, TRV06.BIN", "#eeca3b"},
+      {"15/0/4/2 data size 300, not 512, in TRV04.BIN, read for TRV06.BIN, "
+       "not in it",
+       "#eeca3b"},
       {"13/0/6/2 missing, needed by TRV07.BIN", "#ffffff"},
   };
   for (const auto& [title, fill] : expected) {
@@ -353,7 +395,7 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
   // Another disk has no runs drawn; a disk that is not there, or a path
   // that cannot be written, fails.
   const CommandResult second =
-      RunOn(BuildImage({disk, disk}), {"--map", map, "--disk", "1"});
+      RunOn(BuildImage({disk, disk}), {"--map=" + map, "--disk=1"});
   EXPECT_EQ(second.status, 2);
   EXPECT_EQ(CellFill(ReadText(map), "1/0/3/2 data CRC error (status 0xB0)"),
             "#e45756");
@@ -406,25 +448,19 @@ TEST_F(D88infoTest, ListsEveryDiskAndChecksOnlyTheFirst) {
   EXPECT_EQ(result.out.substr(0, head.size()), head);
   EXPECT_NE(result.out.find(
                 "  TRV07.BIN: incomplete: the run stops at 13/0/6/2 on track "
-                "26 (missing: the track is absent), after 0 of the 1536 bytes "
-                "the file needs\n"
+                "26 (missing: the track is absent)" +
+                Left(0, 1536) +
+                "\n"
                 "volspar would not extract complete files from this image: 7 "
                 "of 7 files incomplete\n"),
             std::string::npos)
       << result.out;
 }
 
-TEST_F(D88infoTest, EmptyFileHoldsNoDisk) {
-  const CommandResult result = RunOn({});
-  EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(result.out.substr(0, 54),
-            "disks: 0\nvolspar's runs on disk 0 (sectors 1-9, N 2):\n");
-  EXPECT_NE(result.out.find("7 of 7 files incomplete\n"), std::string::npos);
-}
-
 TEST_F(D88infoTest, UsageAndOpenFailures) {
   const std::string usage =
-      "Usage: d88info [-s] [--map FILE.svg [--disk N]] d88file...\n";
+      "Usage: d88info [-s | --problems | --json] [--map FILE.svg [--disk N]] "
+      "d88file...\n";
   const struct {
     std::vector<std::string> args;
     std::string err;
@@ -433,7 +469,16 @@ TEST_F(D88infoTest, UsageAndOpenFailures) {
       {{"-x", "a.d88"}, "d88info: unknown option -x\n" + usage},
       {{"--map", "m.svg", "a", "b"},
        "d88info: --map takes one image\n" + usage},
-      {{"--disk", "64", "a"}, "d88info: --disk takes a number from 0 to 63\n"},
+      {{"--map", "m.svg", "--disk", "64", "a"},
+       "d88info: --disk takes a number from 0 to 63\n"},
+      {{"--disk=1", "a"}, "d88info: --disk goes with --map\n" + usage},
+      {{"--map"}, "d88info: --map needs a file name\n" + usage},
+      {{"--map="}, "d88info: --map needs a file name\n" + usage},
+      {{"-s", "--json", "a"},
+       "d88info: choose one of -s, --problems and --json\n" + usage},
+      {{"-sx", "a"}, "d88info: unknown option -sx\n" + usage},
+      {{"--bogus\x1B[2J", "a"},
+       "d88info: unknown option --bogus\\x1B[2J\n" + usage},
   };
   for (const auto& [args, err] : usage_cases) {
     const CommandResult result = RunCommand(D88INFO_PATH, args, dir_.path());
@@ -441,21 +486,38 @@ TEST_F(D88infoTest, UsageAndOpenFailures) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, err);
   }
-  const CommandResult help = RunCommand(D88INFO_PATH, {"-h"}, dir_.path());
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind(usage, 0), 0u);
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+  } informative[] = {
+      {{"-h"}, usage},
+      {{"-sh", "a"}, usage},
+      {{"--version"}, "d88info " D88_VERSION_STRING "\n"},
+  };
+  for (const auto& [args, out] : informative) {
+    const CommandResult result = RunCommand(D88INFO_PATH, args, dir_.path());
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.substr(0, out.size()), out);
+  }
 
-  std::vector<std::string> paths = {dir_.File("missing.d88"), dir_.path()};
+  std::vector<std::pair<std::string, std::string>> opens = {
+      {dir_.File("missing.d88"), "d88info: cannot open " +
+                                     dir_.File("missing.d88") +
+                                     ": No such file or directory\n"},
+      {dir_.path(), "d88info: " + dir_.path() + " is a directory\n"},
+  };
 #ifndef _WIN32  // FIFOs and devices by path
-  paths.push_back(dir_.File("fifo.d88"));
-  ASSERT_EQ(mkfifo(paths.back().c_str(), 0644), 0);
-  paths.push_back("/dev/urandom");
+  const std::string fifo = dir_.File("fifo.d88");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  opens.push_back({fifo, "d88info: " + fifo + " is not a regular file\n"});
+  opens.push_back(
+      {"/dev/urandom", "d88info: /dev/urandom is not a regular file\n"});
 #endif
-  for (const std::string& path : paths) {
+  for (const auto& [path, err] : opens) {
     const CommandResult result = RunCommand(D88INFO_PATH, {path}, dir_.path());
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "d88info: cannot open " + path + " as a D88 image\n");
+    EXPECT_EQ(result.err, err);
   }
 }
 
@@ -475,6 +537,13 @@ TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
   ASSERT_TRUE(WriteFile(dir_.File("clean.d88"), BuildImage({demo})));
   ASSERT_TRUE(WriteFile(dir_.File(odd), BuildImage({damaged, demo})));
   ASSERT_TRUE(WriteFile(dir_.File("empty.d88"), {}));
+  // Cut inside a record of track 24; the second of two disks cut in half.
+  Bytes cut = BuildImage({demo});
+  cut.resize(119152);
+  ASSERT_TRUE(WriteFile(dir_.File("cut.d88"), cut));
+  Bytes two = BuildImage({demo, demo});
+  two.resize(two.size() * 3 / 4);
+  ASSERT_TRUE(WriteFile(dir_.File("cut2.d88"), two));
   const struct {
     std::vector<std::string> args;
     int status;
@@ -486,11 +555,13 @@ TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
        1,
        "\"clean.d88\": 1 disk, clean\n\"" + shown +
            "\": 2 disks, suspect\n"
-           "\"empty.d88\": 0 disks, incomplete\n"},
+           "\"empty.d88\": not a D88 image\n"},
       {{"-s", "--", "-s"}, 1, ""},
-      {{"-s", "empty.d88", "clean.d88"},
+      {{"-s", "cut.d88", "clean.d88"},
        2,
-       "\"empty.d88\": 0 disks, incomplete\n\"clean.d88\": 1 disk, clean\n"},
+       "\"cut.d88\": 1 disk, damaged, incomplete\n"
+       "\"clean.d88\": 1 disk, clean\n"},
+      {{"-s", "cut2.d88"}, 2, "\"cut2.d88\": 2 disks, damaged\n"},
   };
   for (const auto& [args, status, out] : cases) {
     const CommandResult result = RunCommand(D88INFO_PATH, args, dir_.path());
@@ -502,12 +573,199 @@ TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
   const CommandResult both = RunCommand(
       D88INFO_PATH, {"clean.d88", "miss\ning.d88", odd}, dir_.path());
   EXPECT_EQ(both.status, 1);
-  EXPECT_EQ(both.err, "d88info: cannot open miss\\x0Aing.d88 as a D88 image\n");
+  EXPECT_EQ(both.err,
+            "d88info: cannot open miss\\x0Aing.d88: No such file or "
+            "directory\n");
   EXPECT_EQ(both.out.rfind("image \"clean.d88\"\ndisks: 1\n", 0), 0u);
   EXPECT_NE(both.out.find("\n\nimage \"" + shown + "\"\ndisks: 2\n"),
             std::string::npos);
   EXPECT_NE(both.out.find("  TRV03.BIN: suspect: 1/0/3/2 (CRC error)\n"),
             std::string::npos);
+}
+
+// The format has no magic number: the first disk's header decides.
+TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
+  const auto text = [](const std::string& t) {
+    return Bytes(t.begin(), t.end());
+  };
+  Bytes elf = text(
+      "\x7F"
+      "ELF\x02\x01\x01");
+  elf.resize(4096);
+  PutLe32(&elf, 0x18, 0x401000);  // entry point
+  Bytes png = text("\x89PNG\r\n\x1A\n");
+  png.resize(2000, 0x5A);
+  for (size_t i = 8; i < 0x1D; ++i) png[i] = 0;  // IHDR up to interlace
+  PutLe32(&png, 0x1D, 0x89C4151F);               // its CRC
+  Bytes zip = text("PK\x03\x04\x14");
+  zip.resize(1000, 'z');
+  PutLe16(&zip, 0x1A, 9);  // name length
+  DiskSpec bare;           // a header and no tracks
+  const struct {
+    Bytes image;
+    std::string reason;  // empty: a D88 image
+  } cases[] = {
+      {{}, "the file is empty"},
+      {text(std::string(700, 'x')), "the write-protect byte is 0x78"},
+      {elf, "the write-protect byte is 0x40"},
+      {png, "the disk size field 0xC4151F00 is 2 GiB or more"},
+      {zip, "the write-protect byte is 0x09"},
+      {Bytes(600), "600 bytes, shorter than a disk header (688 bytes)"},
+      {Bytes(800), "the disk size field is 0, smaller than a disk header"},
+      {[] {
+         Bytes b = BuildImage({StandardDisk(2, {1})});
+         PutLe32(&b, kTrackTableField, 40);
+         return b;
+       }(),
+       "track 0's offset 40 points inside the disk header"},
+      {BuildImage({bare}), ""},
+      {[] {
+         std::vector<DiskSpec> all(5);
+         for (int i = 0; i < 5; ++i) all[i].media_type = 0x10 * i;
+         all[4].write_protect = 0x10;
+         return BuildImage(all);
+       }(),
+       ""},
+      {[] {
+         Bytes b = BuildImage({StandardDisk(2, {1})});
+         b.resize(b.size() + 300, 0xFF);
+         return b;
+       }(),
+       ""},
+  };
+  for (const auto& [image, reason] : cases) {
+    const CommandResult result = RunOn(image, {"-s"});
+    if (reason.empty()) {
+      EXPECT_NE(result.status, 1) << result.err;
+      EXPECT_EQ(result.err, "");
+      continue;
+    }
+    EXPECT_EQ(result.status, 1) << reason;
+    EXPECT_EQ(result.out,
+              "\"" + dir_.File("image.d88") + "\": not a D88 image\n");
+    EXPECT_EQ(result.err.rfind("d88info: " + dir_.File("image.d88") +
+                                   " is not a D88 image: " + reason,
+                               0),
+              0u)
+        << result.err;
+  }
+}
+
+// Cuts at every kind of place, and what the report says of each.
+TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
+  const DiskSpec demo = StandardDisk(40, InterleavedNine());
+  const Bytes one = BuildImage({demo});
+  const size_t track24 = TrackOffset({demo}, 0, 24);
+  const size_t record = kSectorHeaderSize + 512;
+  const auto cut = [](Bytes image, size_t size) {
+    image.resize(size);
+    return image;
+  };
+  const Bytes two = BuildImage({demo, demo});
+  Bytes short_disk = one;  // the size field ends inside track 79
+  PutLe32(&short_disk, kDiskSizeField,
+          static_cast<uint32_t>(TrackOffset({demo}, 0, 79) + 100));
+  const struct {
+    Bytes image;
+    std::string text;
+    std::string verdict;
+  } cases[] = {
+      {cut(two, one.size() + 152),
+       "\nnote: the file ends 152 bytes into a further disk's header\n",
+       "1 disk, damaged"},
+      {cut(one, track24 + 8 * record + 5),
+       "  track 24: 12/0/1/2 12/0/6/2 12/0/2/2 12/0/7/2 12/0/3/2 12/0/8/2 "
+       "12/0/4/2 12/0/9/2\n"
+       "    note: 8 of the 9 records it states; the file ends here, inside "
+       "a record header\n",
+       "1 disk, damaged, incomplete"},
+      {cut(one, 119152),
+       ", truncated: the file ends 119152 bytes into the disk's 380848 "
+       "bytes\n"
+       "  note: track entries past the end of the file: 25-79\n",
+       "1 disk, damaged, incomplete"},
+      {cut(one, 119152),
+       "    note: 12/0/5/2: cut off by the end of the file (176 of 512 "
+       "bytes)\n",
+       "1 disk, damaged, incomplete"},
+      {cut(one, track24 + record),
+       "    note: 1 of the 9 records it states; the file ends here\n",
+       "1 disk, damaged, incomplete"},
+      {cut(two, one.size()), "\ndisks: 1\n", "1 disk, clean"},
+      {short_disk, "    note: 39/1/5/2: runs past the end of its disk\n",
+       "2 disks, damaged"},
+  };
+  for (const auto& [image, text, verdict] : cases) {
+    const CommandResult full = RunOn(image);
+    EXPECT_NE(("\n" + full.out).find(text), std::string::npos)
+        << text << " in:\n"
+        << full.out;
+    const CommandResult summary = RunOn(image, {"-s"});
+    EXPECT_EQ(summary.out,
+              "\"" + dir_.File("image.d88") + "\": " + verdict + "\n");
+    EXPECT_EQ(summary.status, verdict == "1 disk, clean" ? 0 : 2);
+  }
+}
+
+// --problems keeps what stands out; --json carries the same facts, and a
+// real parser reads them back.
+TEST_F(D88infoTest, ProblemsAndJson) {
+  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  disk.name = "N\xC3\xA9\xFF\"";        // UTF-8, a stray byte, a quote
+  disk.tracks[2][4].status = 0xB0;      // 1/0/3/2, in TRV03.BIN
+  disk.tracks[30][6].data.resize(300);  // 15/0/4/2 short
+  const Bytes image = BuildImage({disk});
+  EXPECT_EQ(RunOn(image, {"--problems"}).out,
+            "disks: 1\n"
+            "disk 0: \"N\xC3\xA9\xFF\\x22\", media type 0x00 (2D), "
+            "write-protect off\n"
+            "  track 2:\n"
+            "    note: 1/0/3/2: data CRC error (status 0xB0)\n"
+            "  track 30:\n"
+            "    note: 15/0/4/2: data size 300, not 512\n"
+            "volspar's runs on disk 0 (sectors 1-9, N 2):\n"
+            "  TRV03.BIN: suspect: 1/0/3/2 (CRC error)\n"
+            "  TRV04.BIN: incomplete: the run stops at 15/0/4/2 on track 30 "
+            "(short data: 300 of 512 bytes)" +
+                Left(300, 1691) +
+                "\n"
+                "volspar would not extract complete files from this image: "
+                "1 of 7 files incomplete, 1 suspect\n");
+  EXPECT_EQ(
+      RunOn(BuildImage({StandardDisk(40, InterleavedNine())}), {"--problems"})
+          .out,
+      "disks: 1\ndisk 0: \"\", media type 0x00 (2D), write-protect off\n"
+      "volspar would extract complete files from this image\n");
+#ifndef _WIN32  // Python reads the output back
+  if (!std::ifstream("/usr/bin/python3").good()) {
+    GTEST_SKIP() << "no python3 to parse the JSON";
+  }
+  const std::string json = dir_.File("out.json");
+  ASSERT_TRUE(WriteFile(dir_.File("empty.d88"), {}));
+  RunOn(image, {"--json", dir_.File("empty.d88"), dir_.File("none.d88")});
+  RunCommand(D88INFO_PATH,
+             {"--json", dir_.File("image.d88"), dir_.File("empty.d88"),
+              dir_.File("none.d88")},
+             dir_.path(), json);
+  const char* script =
+      "import json, sys\n"
+      "d = json.load(open(sys.argv[1], encoding='utf-8'))\n"
+      "i = d['images']\n"
+      "f = i[0]['files']\n"
+      "print(d['format'], i[0]['verdict'], repr(i[0]['disks'][0]['name']))\n"
+      "print(f[2]['state'], f[2]['reasons'], f[3]['bytes_from_image'])\n"
+      "print(i[0]['disks'][0]['tracks'][2]['records'][4]['notes'])\n"
+      "print(i[1]['verdict'], i[1]['reason'], i[2]['error'])\n";
+  const CommandResult parsed =
+      RunCommand("/usr/bin/python3", {"-c", script, json}, dir_.path());
+  EXPECT_EQ(parsed.err, "");
+  EXPECT_EQ(parsed.out,
+            "d88info/1 ['incomplete', 'suspect'] 'Né\xC3\xBF\"'\n"
+            "suspect ['suspect: 1/0/3/2 (CRC error)'] 300\n"
+            "['data CRC error (status 0xB0)']\n"
+            "['not a D88 image'] the file is empty cannot open: No such file "
+            "or directory\n");
+#endif
 }
 
 }  // namespace

@@ -1,0 +1,160 @@
+#include "platform/text_out.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Length of the valid UTF-8 sequence at `p` (never past its NUL), or 0.
+int Utf8Length(const unsigned char* p) {
+  int length;
+  uint32_t code;
+  if (p[0] < 0x80) return 1;
+  if (p[0] >= 0xC2 && p[0] <= 0xDF) {
+    length = 2;
+    code = p[0] & 0x1F;
+  } else if (p[0] >= 0xE0 && p[0] <= 0xEF) {
+    length = 3;
+    code = p[0] & 0x0F;
+  } else if (p[0] >= 0xF0 && p[0] <= 0xF4) {
+    length = 4;
+    code = p[0] & 0x07;
+  } else {
+    return 0;
+  }
+  for (int i = 1; i < length; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    code = code << 6 | (p[i] & 0x3F);
+  }
+  // Overlong forms, surrogates and values past Unicode are not UTF-8.
+  constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kMin[length] || code > 0x10FFFF ||
+      (code >= 0xD800 && code <= 0xDFFF)) {
+    return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+TextOut::TextOut(std::FILE* out) : out_(out), length_(0), buffer_() {}
+
+TextOut::~TextOut() { Flush(); }
+
+void TextOut::Put(const char* text) {
+  for (; *text != '\0'; ++text) Put(*text);
+}
+
+void TextOut::Put(char c) {
+  if (length_ == static_cast<int>(sizeof buffer_)) Flush();
+  buffer_[length_++] = c;
+}
+
+void TextOut::Int(int64_t value) {
+  char digits[24];
+  int count = 0;
+  // Negated digit by digit, so that the most negative value works too.
+  const bool negative = value < 0;
+  do {
+    const int digit = static_cast<int>(value % 10);
+    digits[count++] = static_cast<char>('0' + (negative ? -digit : digit));
+    value /= 10;
+  } while (value != 0);
+  if (negative) Put('-');
+  while (count > 0) Put(digits[--count]);
+}
+
+void TextOut::Hex2(int value) {
+  Put(kHexDigits[(value >> 4) & 0xF]);
+  Put(kHexDigits[value & 0xF]);
+}
+
+void TextOut::Quoted(const char* text) {
+  Put('"');
+  Escaped(text, true);
+  Put('"');
+}
+
+void TextOut::Path(const char* path, bool quoted) {
+  if (quoted) Put('"');
+  Escaped(path, false);
+  if (quoted) Put('"');
+}
+
+void TextOut::Json(const char* text) {
+  Put('"');
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  while (*p != '\0') {
+    const int length = Utf8Length(p);
+    if (length > 1) {
+      for (int i = 0; i < length; ++i) Put(static_cast<char>(p[i]));
+      p += length;
+      continue;
+    }
+    const unsigned char byte = *p++;
+    if (byte == '"' || byte == '\\') {
+      Put('\\');
+      Put(static_cast<char>(byte));
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      Put("\\u00");
+      Hex2(byte);
+    } else {
+      Put(static_cast<char>(byte));
+    }
+  }
+  Put('"');
+}
+
+void TextOut::Xml(const char* text) {
+  for (; *text != '\0'; ++text) {
+    const unsigned char byte = static_cast<unsigned char>(*text);
+    switch (byte) {
+      case '&':
+        Put("&amp;");
+        break;
+      case '<':
+        Put("&lt;");
+        break;
+      case '>':
+        Put("&gt;");
+        break;
+      case '"':
+        Put("&quot;");
+        break;
+      default:
+        if (byte < 0x20 || byte >= 0x7F) {
+          Put("\\x");
+          Hex2(byte);
+        } else {
+          Put(static_cast<char>(byte));
+        }
+    }
+  }
+}
+
+bool TextOut::Flush() {
+  if (out_ != nullptr && length_ > 0) {
+    std::fwrite(buffer_, 1, static_cast<size_t>(length_), out_);
+  }
+  length_ = 0;
+  return out_ == nullptr || !std::ferror(out_);
+}
+
+void TextOut::Escaped(const char* text, bool escape_backslash) {
+  for (; *text != '\0'; ++text) {
+    const unsigned char byte = static_cast<unsigned char>(*text);
+    if (byte < 0x20 || byte == 0x7F || byte == '"' ||
+        (byte == '\\' && escape_backslash)) {
+      Put("\\x");
+      Hex2(byte);
+    } else {
+      Put(static_cast<char>(byte));
+    }
+  }
+}
+
+void PrintPath(std::FILE* out, const char* path, bool quoted) {
+  TextOut text(out);
+  text.Path(path, quoted);
+}

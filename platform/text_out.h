@@ -1,0 +1,54 @@
+// Text for people and programs, written through a buffer of its own with
+// numbers formatted by hand: a report prints a number for every byte of
+// every sector ID, and printf's parsing would cost more than the walk that
+// found them. Also the ways bytes from images and command lines are
+// escaped, so that they stay on one line and read back unambiguously.
+
+#ifndef PLATFORM_TEXT_OUT_H_
+#define PLATFORM_TEXT_OUT_H_
+
+#include <cstdint>
+#include <cstdio>
+
+class TextOut {
+ public:
+  // Writes to `out`; a null stream takes the text and discards it.
+  explicit TextOut(std::FILE* out);
+  ~TextOut();  // flushes
+  TextOut(const TextOut&) = delete;
+  TextOut& operator=(const TextOut&) = delete;
+
+  void Put(const char* text);
+  void Put(char c);
+  void Int(int64_t value);
+  void Hex2(int value);  // two upper-case hexadecimal digits
+  // A disk name in double quotes, with control bytes, quotes and
+  // backslashes as \xNN.
+  void Quoted(const char* text);
+  // A path, in double quotes if `quoted`, with control bytes and quotes as
+  // \xNN; backslashes stay, since they separate the parts of Windows paths.
+  void Path(const char* path, bool quoted);
+  // A JSON string: valid UTF-8 stays, every other byte is the character of
+  // its Latin-1 value (\u00XX).
+  void Json(const char* text);
+  // Text for XML content and attributes: markup characters as entities,
+  // bytes XML cannot hold (controls, anything not ASCII) as \xNN.
+  void Xml(const char* text);
+
+  // Hands the buffered text to the stream; false once the stream failed.
+  bool Flush();
+  // The stream failed: a report may stop early.
+  bool Failed() const { return out_ != nullptr && std::ferror(out_) != 0; }
+
+ private:
+  void Escaped(const char* text, bool escape_backslash);
+
+  std::FILE* out_;
+  int length_;
+  char buffer_[4096];
+};
+
+// A path on `out` as TextOut::Path writes it, for one-off messages.
+void PrintPath(std::FILE* out, const char* path, bool quoted);
+
+#endif  // PLATFORM_TEXT_OUT_H_
