@@ -18,7 +18,7 @@ constexpr int kGap = 2;
 constexpr int kMargin = 8;
 constexpr int kLegendHeight = 64;
 constexpr int kPanelLine = 16;
-constexpr int kMinWidth = 640;
+constexpr int kMinWidth = 920;  // the legend's
 constexpr int kNoteWidth = 320;  // room for a track's trailing text
 // Cells drawn per track, as a report lists IDs: a map of a hostile image
 // stays a few megabytes.

@@ -22,10 +22,12 @@ class JsonWriter {
     out_->Put(bracket);
     if (depth_ > 0) --depth_;
   }
+  // `key` is plain ASCII, as every key of this program's documents is.
   void Key(const char* key) {
     Separate();
-    out_->Json(key);
-    out_->Put(':');
+    out_->Put('"');
+    out_->Put(key);
+    out_->Put("\":");
     after_key_ = true;
   }
   void String(const char* text) {

@@ -1,6 +1,5 @@
 #include "platform/text_out.h"
 
-#include <cstring>
 
 namespace {
 
@@ -42,16 +41,11 @@ TextOut::TextOut(std::FILE* out) : out_(out), length_(0), buffer_() {}
 
 TextOut::~TextOut() { Flush(); }
 
-void TextOut::Put(const char* text) {
-  for (; *text != '\0'; ++text) Put(*text);
-}
-
-void TextOut::Put(char c) {
-  if (length_ == static_cast<int>(sizeof buffer_)) Flush();
-  buffer_[length_++] = c;
-}
-
 void TextOut::Int(int64_t value) {
+  if (value >= 0 && value < 10) {
+    Put(static_cast<char>('0' + value));
+    return;
+  }
   char digits[24];
   int count = 0;
   // Negated digit by digit, so that the most negative value works too.

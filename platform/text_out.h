@@ -18,8 +18,14 @@ class TextOut {
   TextOut(const TextOut&) = delete;
   TextOut& operator=(const TextOut&) = delete;
 
-  void Put(const char* text);
-  void Put(char c);
+  // Inline: a report puts a few characters at a time, millions of times.
+  void Put(const char* text) {
+    while (*text != '\0') Put(*text++);
+  }
+  void Put(char c) {
+    if (length_ == kSize) Flush();
+    buffer_[length_++] = c;
+  }
   void Int(int64_t value);
   void Hex2(int value);  // two upper-case hexadecimal digits
   // A disk name in double quotes, with control bytes, quotes and
@@ -43,9 +49,10 @@ class TextOut {
  private:
   void Escaped(const char* text, bool escape_backslash);
 
+  static constexpr int kSize = 4096;
   std::FILE* out_;
   int length_;
-  char buffer_[4096];
+  char buffer_[kSize];
 };
 
 // A path on `out` as TextOut::Path writes it, for one-off messages.

@@ -124,18 +124,22 @@ TEST(BudgetTest, InstructionsStayWithinBudget) {
   SKIP_IF_INSTRUMENTED();
   const std::string valgrind = FindTool("valgrind");
   if (valgrind.empty()) GTEST_SKIP() << "valgrind is not installed";
+  TempDir work;
   const struct {
     const char* command;
+    const char* option;
     long budget;
-  } cases[] = {{VOLSPAR_PATH, 250000}, {D88INFO_PATH, 2000000}};
-  for (const auto& [command, budget] : cases) {
-    SCOPED_TRACE(command);
-    TempDir work;
-    const CommandResult result = RunCommand(
-        valgrind,
-        {"--tool=callgrind", "--toggle-collect=main",
-         "--callgrind-out-file=" + work.File("callgrind"), command, DEMO_IMAGE},
-        work.path());
+  } cases[] = {{VOLSPAR_PATH, nullptr, 250000},
+               {D88INFO_PATH, nullptr, 2000000},
+               {D88INFO_PATH, "--json", 2000000}};
+  for (const auto& [command, option, budget] : cases) {
+    SCOPED_TRACE(option != nullptr ? option : command);
+    std::vector<std::string> args = {
+        "--tool=callgrind", "--toggle-collect=main",
+        "--callgrind-out-file=" + work.File("callgrind"), command};
+    if (option != nullptr) args.push_back(option);
+    args.push_back(DEMO_IMAGE);
+    const CommandResult result = RunCommand(valgrind, args, work.path());
     ASSERT_EQ(result.status, 0) << result.err;
     const size_t at = result.err.find("Collected : ");
     ASSERT_NE(at, std::string::npos) << result.err;
