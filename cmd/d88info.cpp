@@ -41,6 +41,7 @@ struct Options {
   int styles = 0;  // of -s, --problems and --json given
   const char* map = nullptr;
   const char* disk = nullptr;
+  int disk_number = 0;
   int first_image = 0;  // index in argv
 };
 
@@ -146,6 +147,7 @@ bool ParseOptions(int argc, char** argv, Options* options, int* status) {
                    d88::D88File::kMaxDisks - 1);
       return false;
     }
+    options->disk_number = static_cast<int>(disk);
   }
   options->first_image = i;
   const int images = argc - i;
@@ -264,8 +266,8 @@ int Run(int argc, char** argv) {
     }
     unclean = unclean || IsUnclean(verdict);
     if (options.map != nullptr) {
-      const int disk = options.disk != nullptr ? std::atoi(options.disk) : 0;
-      failed = !WriteMap(&reader, path, disk, options.map, files, stderr) ||
+      failed = !WriteMap(&reader, path, options.disk_number, options.map, files,
+                         stderr) ||
                failed;
     }
   }

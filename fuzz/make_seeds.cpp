@@ -104,6 +104,23 @@ int main(int argc, char** argv) {
   PutLe16(&counts, 688 + 14, 0xFFFF);
   seeds.emplace_back("bad_counts.d88", counts);
 
+  // Truncated: the second of two disks cut in half, and cut in its header.
+  Bytes two = BuildImage({Disk(2, 0), Disk(2, 0)});
+  const size_t half = two.size() / 2;
+  two.resize(half + half / 2);
+  seeds.emplace_back("cut_second_disk.d88", two);
+  two.resize(half + 100);
+  seeds.emplace_back("cut_second_header.d88", two);
+  seeds.emplace_back("size_zero_second.d88", BuildImage({Disk(1, 0), zero}));
+
+  // Files that are not D88 images at all.
+  const std::string text = "root:x:0:0:root:/root:/bin/bash\n";
+  Bytes lines;
+  for (int i = 0; i < 40; ++i)
+    lines.insert(lines.end(), text.begin(), text.end());
+  seeds.emplace_back("text.d88", lines);
+  seeds.emplace_back("zeros.d88", Bytes(1000, 0));
+
   seeds.emplace_back("empty.d88", Bytes());
   seeds.emplace_back("short_header.d88", Bytes(687, 0));
 

@@ -279,7 +279,7 @@ class MapWriter {
   TextOut* out_ = nullptr;
   int64_t starts_[d88::D88File::kMaxTracks];
   int same_as_[d88::D88File::kMaxTracks];
-  StepRef steps_[kExtractionRows * kMaxRunSteps];
+  StepRef steps_[kExtractionRows * kMaxRunSteps] = {};
   int step_count_ = 0;
   int missing_ = 0;
 };

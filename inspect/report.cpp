@@ -99,8 +99,7 @@ void EntryNote(Inspection* in, const char* text, Test test) {
     length += std::snprintf(note + length, sizeof note - length, "%s %d",
                             any ? "," : "", track);
     if (last > track) {
-      length += std::snprintf(note + length, sizeof note - length, "-%d",
-                              last);
+      length += std::snprintf(note + length, sizeof note - length, "-%d", last);
     }
     track = last;
     any = true;
@@ -341,7 +340,8 @@ void Disk(Inspection* in, int disk) {
     json->Field("start", layout.start);
     json->Field("size", layout.size);
     json->Field("truncated", layout.truncated);
-    json->Field("bytes_in_file", layout.truncated ? held : int64_t{layout.size});
+    json->Field("bytes_in_file",
+                layout.truncated ? held : int64_t{layout.size});
     json->Key("notes");
     json->Begin('[');
   }
@@ -405,8 +405,8 @@ void Tail(Inspection* in) {
   } else if (length > 0) {
     const bool zero =
         std::all_of(tail, tail + length, [](uint8_t b) { return b == 0; });
-    std::snprintf(note, sizeof note, "%d bytes after the last disk, %s",
-                  length, zero ? "all zero" : "not all zero");
+    std::snprintf(note, sizeof note, "%d bytes after the last disk, %s", length,
+                  zero ? "all zero" : "not all zero");
   } else {
     return;
   }
@@ -427,28 +427,29 @@ const char* StopReason(const FileCheck& check, d88::StepResult result) {
 
 // Why file `row` is incomplete, in two parts: where its run stopped, and
 // how many of its bytes the image gives.
-void IncompleteReasons(const FileCheck& check, int row, char* stop,
-                       char* bytes, size_t size) {
+void IncompleteReasons(const FileCheck& check, int row, char* stop, char* bytes,
+                       size_t size) {
   const ExtractionEntry& entry = kExtractionTable[row];
   const int last = check.step_count - 1;
   const d88::RunStep& step = check.steps[last];
-  int length = std::snprintf(stop, size,
-                             "the run stops at %d/%d/%d/%d on track %d ",
-                             step.c, step.h, step.r, step.n, step.track);
+  int length =
+      std::snprintf(stop, size, "the run stops at %d/%d/%d/%d on track %d ",
+                    step.c, step.h, step.r, step.n, step.track);
   if (step.result == d88::StepResult::kShortData) {
     const int wanted =
         std::min(entry.bytes_read - last * kSectorSize, kSectorSize);
-    std::snprintf(stop + length, size - length,
-                  "(short data: %d of %d bytes)", step.delivered, wanted);
+    std::snprintf(stop + length, size - length, "(short data: %d of %d bytes)",
+                  step.delivered, wanted);
   } else {
     std::snprintf(stop + length, size - length, "(%s)",
                   StopReason(check, step.result));
   }
-  length = std::snprintf(bytes, size, "%d of the file's %d bytes come from "
-                         "the image, the other %d would be left over from "
-                         "earlier runs",
-                         check.from_image, check.needed,
-                         check.needed - check.from_image);
+  std::snprintf(bytes, size,
+                "%d of the file's %d bytes come from "
+                "the image, the other %d would be left over from "
+                "earlier runs",
+                check.from_image, check.needed,
+                check.needed - check.from_image);
 }
 
 // Sector `step` of a file, and what makes it suspect: "1/0/3/2 (CRC
@@ -460,8 +461,8 @@ void SuspectText(const FileCheck& check, int step, char* text, size_t size) {
   const int count = SuspectWords(check.infos[step], check.flags[step], words);
   if (count == 0) return;
   const d88::SectorId& id = check.infos[step].id;
-  int length = std::snprintf(text, size, "%d/%d/%d/%d (", id.c, id.h, id.r,
-                             id.n);
+  int length =
+      std::snprintf(text, size, "%d/%d/%d/%d (", id.c, id.h, id.r, id.n);
   for (int i = 0; i < count; ++i) {
     length += std::snprintf(text + length, size - length, "%s%s",
                             i > 0 ? ", " : "", words[i]);
