@@ -19,11 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(reader.Open(file.path()));
   TextOut out(sink);
   JsonWriter json(&out);
-  const ImageVerdict checked = InspectImage(&reader, file.path(),
-                                            ReportStyle::kNone, &out, &json,
-                                            &files);
-  for (const ReportStyle style : {ReportStyle::kFull, ReportStyle::kProblems,
-                                  ReportStyle::kJson}) {
+  const ImageVerdict checked = InspectImage(
+      &reader, file.path(), ReportStyle::kNone, &out, &json, &files);
+  for (const ReportStyle style :
+       {ReportStyle::kFull, ReportStyle::kProblems, ReportStyle::kJson}) {
     const ImageVerdict reported =
         InspectImage(&reader, file.path(), style, &out, &json, &files);
     FUZZ_CHECK(reported.d88 == checked.d88);

@@ -18,7 +18,7 @@ constexpr int kGap = 2;
 constexpr int kMargin = 8;
 constexpr int kLegendHeight = 64;
 constexpr int kPanelLine = 16;
-constexpr int kMinWidth = 920;  // the legend's
+constexpr int kMinWidth = 920;   // the legend's
 constexpr int kNoteWidth = 320;  // room for a track's trailing text
 // Cells drawn per track, as a report lists IDs: a map of a hostile image
 // stays a few megabytes.
@@ -77,8 +77,7 @@ class MapWriter {
                            ? layout.start + reader->GetTrackOffset(track)
                            : -1;
       same_as_[track] = -1;
-      for (int earlier = 0; earlier < track && starts_[track] >= 0;
-           ++earlier) {
+      for (int earlier = 0; earlier < track && starts_[track] >= 0; ++earlier) {
         if (starts_[earlier] == starts_[track]) {
           same_as_[track] = earlier;
           break;
@@ -236,9 +235,8 @@ class MapWriter {
     char text[160];
     std::snprintf(text, sizeof text, format, args...);
     char line[96];
-    std::snprintf(line, sizeof line,
-                  "<text x=\"%d\" y=\"%d\" stroke=\"none\">", x + 4,
-                  y + kCellHeight - 4);
+    std::snprintf(line, sizeof line, "<text x=\"%d\" y=\"%d\" stroke=\"none\">",
+                  x + 4, y + kCellHeight - 4);
     out_->Put(line);
     out_->Xml(text);
     out_->Put("</text>\n");
@@ -303,7 +301,8 @@ void DrawLegend(TextOut* out, int y) {
   } marks[] = {
       {kUsedStroke, "", "marked n: bytes in TRV0n.BIN"},
       {kReadStroke, "", "marked (n): read for TRV0n.BIN, not in it"},
-      {kUsedStroke, " stroke-dasharray=\"3 2\"", "missing: a sector a run needs"},
+      {kUsedStroke, " stroke-dasharray=\"3 2\"",
+       "missing: a sector a run needs"},
   };
   x = kMargin;
   for (const auto& mark : marks) {

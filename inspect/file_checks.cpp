@@ -38,8 +38,8 @@ void CheckFile(d88::D88File* reader, const DiskLayout* layout, int row,
     check->uses[i] = StepUse::kNone;
     if (step.record < 0) continue;
     const int begin = i * kSectorSize;
-    const bool in_file = begin < file_end &&
-                         begin + step.delivered > entry.write_offset;
+    const bool in_file =
+        begin < file_end && begin + step.delivered > entry.write_offset;
     check->uses[i] = in_file ? StepUse::kInFile : StepUse::kRead;
     if (layout == nullptr) continue;
     if (step.track != classified) {

@@ -34,7 +34,7 @@ struct FileCheck {
   d88::SectorInfo infos[kMaxRunSteps];  // the record each step read
   unsigned flags[kMaxRunSteps];         // its RecordFlag bits
   StepUse uses[kMaxRunSteps];
-  int step_count;  // steps stored; the last one ended the run
+  int step_count;   // steps stored; the last one ended the run
   bool file_ended;  // the last step found no sector where the file ended
   // Bytes of the file's range that came from the image, counting the
   // bytes a short sector does deliver; the rest would be left over from

@@ -52,11 +52,14 @@ const StatusName* FindStatus(int status) {
   return found != end ? found : nullptr;
 }
 
-template <typename... Args>
-void Add(Notes* notes, const char* format, Args... args) {
+template <typename First, typename... Rest>
+void Add(Notes* notes, const char* format, First first, Rest... rest) {
   if (notes->count == Notes::kMax) return;
-  std::snprintf(notes->text[notes->count++], Notes::kLength, format, args...);
+  std::snprintf(notes->text[notes->count++], Notes::kLength, format, first,
+                rest...);
 }
+
+void Add(Notes* notes, const char* text) { Add(notes, "%s", text); }
 
 // Counts the records of each ID: equal IDs sort next to each other, in
 // stored order.
@@ -71,8 +74,7 @@ void CountIds(TrackRecords* t) {
   std::sort(t->scratch, t->scratch + t->count);
   for (int first = 0; first < t->count;) {
     int end = first + 1;
-    while (end < t->count &&
-           t->scratch[end] >> 32 == t->scratch[first] >> 32) {
+    while (end < t->count && t->scratch[end] >> 32 == t->scratch[first] >> 32) {
       ++end;
     }
     for (int i = first; i < end; ++i) {
@@ -116,14 +118,13 @@ void AddGapNote(const TrackRecords& t, Notes* notes) {
     std::snprintf(list + length, sizeof list - length, " and %d more",
                   missing - kListed);
   }
-  Add(notes, "no sector%s %s (%d-%d otherwise present)",
-      missing > 1 ? "s" : "", list, low, high);
+  Add(notes, "no sector%s %s (%d-%d otherwise present)", missing > 1 ? "s" : "",
+      list, low, high);
 }
 
 // Judges the first `length` bytes of a disk header; if they cannot start a
 // D88 disk, says why in `reason` (`room` bytes, may be 0).
-bool JudgeHeader(const uint8_t* header, int length, char* reason,
-                 size_t room) {
+bool JudgeHeader(const uint8_t* header, int length, char* reason, size_t room) {
   const int protect = header[kWriteProtectOffset];
   if (protect != 0x00 && protect != 0x10) {
     std::snprintf(reason, room,
@@ -159,8 +160,8 @@ bool JudgeHeader(const uint8_t* header, int length, char* reason,
     if (entry == 0) continue;
     if (entry > 0 && entry < kShortestTableEnd) {
       std::snprintf(reason, room,
-                    "track %d's offset %d points inside the disk header",
-                    track, entry);
+                    "track %d's offset %d points inside the disk header", track,
+                    entry);
       return false;
     }
     if (entry < 0 || entry > disk_size) {
@@ -195,8 +196,7 @@ bool LooksLikeD88(d88::D88File* reader, char* reason, int size) {
 }
 
 bool LooksLikeCutHeader(const uint8_t* bytes, int length) {
-  return length >= kTrackTableOffset &&
-         JudgeHeader(bytes, length, nullptr, 0);
+  return length >= kTrackTableOffset && JudgeHeader(bytes, length, nullptr, 0);
 }
 
 bool SelectLayout(d88::D88File* reader, int disk, DiskLayout* layout) {
@@ -299,8 +299,9 @@ void TrackNotes(const TrackRecords& t, Notes* notes) {
   notes->count = 0;
   if (t.count == 0) return;
   const int n = t.infos[0].id.n;
-  if (std::any_of(t.infos, t.infos + t.count,
-                  [n](const d88::SectorInfo& info) { return info.id.n != n; })) {
+  if (std::any_of(t.infos, t.infos + t.count, [n](const d88::SectorInfo& info) {
+        return info.id.n != n;
+      })) {
     Add(notes, "the IDs do not all share one N");
   }
   // Where the file ends, the sectors after the cut are missing, not gaps.
@@ -311,11 +312,11 @@ void TrackNotes(const TrackRecords& t, Notes* notes) {
   const int stated = t.infos[t.count - 1].sector_count;
   const char* where = t.header_bytes > 0 ? ", inside a record header" : "";
   if (stated > t.count) {
-    Add(notes, "%d of the %d records it states; the file ends here%s",
-        t.count, stated, where);
+    Add(notes, "%d of the %d records it states; the file ends here%s", t.count,
+        stated, where);
   } else {
-    Add(notes, "the file ends after %d records, before the last one%s",
-        t.count, where);
+    Add(notes, "the file ends after %d records, before the last one%s", t.count,
+        where);
   }
 }
 

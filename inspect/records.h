@@ -41,9 +41,9 @@ enum RecordFlag : unsigned {
   kOddSize = 1u << 3,    // a data size other than 128 << N (N up to 7)
   kShort = 1u << 4,      // a data size below 128 << N
   kOddDensity = 1u << 5,
-  kOddMark = 1u << 6,    // a deleted-mark byte other than 0 and 0x10
-  kCutOff = 1u << 7,     // the file ends inside the record
-  kPastDisk = 1u << 8,   // the record runs past its disk's end
+  kOddMark = 1u << 6,   // a deleted-mark byte other than 0 and 0x10
+  kCutOff = 1u << 7,    // the file ends inside the record
+  kPastDisk = 1u << 8,  // the record runs past its disk's end
 };
 // The flags that make a file fed by the record suspect, and those that
 // make the image damaged.
@@ -65,7 +65,7 @@ struct TrackRecords {
   int64_t start;  // file offset of the first record
   int count;
   TrackEnd end;
-  int header_bytes;  // kFileEnd: bytes of the next header the file holds
+  int header_bytes;    // kFileEnd: bytes of the next header the file holds
   unsigned any_flags;  // the flags of all records together
   d88::SectorInfo infos[kMaxRecords];
   unsigned flags[kMaxRecords];

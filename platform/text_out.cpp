@@ -1,6 +1,5 @@
 #include "platform/text_out.h"
 
-
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
