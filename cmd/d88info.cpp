@@ -158,6 +158,13 @@ bool ParseOptions(int argc, char** argv, Options* options, int* status) {
   if (options->map != nullptr && images != 1) {
     return UsageError("--map takes one image", nullptr);
   }
+  if (options->map != nullptr && std::strcmp(options->map, "-") == 0 &&
+      !options->summary) {
+    return UsageError(
+        "--map - puts the map on standard output, where the report goes too: "
+        "give -s, whose line then goes to standard error",
+        nullptr);
+  }
   return true;
 }
 
@@ -213,7 +220,11 @@ int Run(int argc, char** argv) {
   static FileChecks files;
   const bool several = argc - options.first_image > 1;
   const bool json = options.style == ReportStyle::kJson;
-  TextOut out(stdout);
+  // With the map on standard output, the summary line goes to standard
+  // error.
+  const bool map_to_stdout =
+      options.map != nullptr && std::strcmp(options.map, "-") == 0;
+  TextOut out(map_to_stdout ? stderr : stdout);
   JsonWriter writer(&out);
   if (json) {
     writer.Begin('{');

@@ -140,7 +140,10 @@ D88File::D88File()
       open_failure_(OpenFailure::kNone),
       open_error_(0),
       window_start_(-1),
-      window_length_(0) {}
+      window_length_(0),
+      window_ends_file_(false),
+      last_read_end_(-1),
+      read_failed_(false) {}
 
 D88File::~D88File() {
   if (file_ != nullptr) std::fclose(file_);
@@ -168,9 +171,11 @@ bool D88File::Open(const char* path) {
   std::setvbuf(file_, nullptr, _IONBF, 0);
   window_start_ = -1;
   window_length_ = 0;
+  window_ends_file_ = false;
   // Only headers are read: disk sizes are not checked against the file, and
   // a tail shorter than a header ends the scan.
   errno = 0;
+  read_failed_ = false;
   int count = 0;
   int64_t offset = 0;
   uint8_t header[kDiskHeaderSize];
@@ -186,7 +191,7 @@ bool D88File::Open(const char* path) {
   }
   // A file that cannot be read is no image, as opposed to one too short to
   // hold a disk.
-  if (std::ferror(file_)) {
+  if (read_failed_) {
     open_failure_ = OpenFailure::kUnreadable;
     open_error_ = errno != 0 ? errno : EIO;
     std::fclose(file_);
@@ -242,7 +247,9 @@ void D88File::SetSectorRange(int first, int last) {
 int D88File::ReadSector(int track, int c, int h, int r, int n, uint8_t* buf,
                         int len) {
   if (len < 0) return 0;
-  return ReadStep(track, c, h, r, n, buf, len).delivered;
+  SideRecords side;
+  FindSide(track, c, h, n, r, r, &side);
+  return ReadFound(side, r, buf, len).delivered;
 }
 
 int D88File::ReadSectors(int track, int c, int h, int r, int n, uint8_t* buf,
@@ -251,9 +258,20 @@ int D88File::ReadSectors(int track, int c, int h, int r, int n, uint8_t* buf,
   if (len <= 0 || n < 0 || n > kMaxSizeCode) return 0;
   const int sector_size = 128 << n;
   int total = 0;
+  // One walk a track side finds every sector the run can still want there,
+  // as the walks of each sector would one by one: the first record of each
+  // ID, none past a count of 0.
+  SideRecords side;
+  bool walked = false;
   while (total < len) {
     const int chunk = len - total < sector_size ? len - total : sector_size;
-    const RunStep step = ReadStep(track, c, h, r, n, buf + total, chunk);
+    if (!walked || side.track != track || side.c != c || side.h != h ||
+        r < side.first_r || r > side.last_r) {
+      FindSide(track, c, h, n, r, r <= last_sector_ ? last_sector_ : 255,
+               &side);
+      walked = true;
+    }
+    const RunStep step = ReadFound(side, r, buf + total, chunk);
     if (trace != nullptr) {
       if (trace->step_count < trace->max_steps) {
         trace->steps[trace->step_count] = step;
@@ -365,29 +383,53 @@ bool D88File::NextRecord(TrackWalk* walk, Record* record) {
   return true;
 }
 
-RunStep D88File::ReadStep(int track, int c, int h, int r, int n, uint8_t* buf,
-                          int len) {
-  RunStep step = {track, c, h, r, n, -1, 0, StepResult::kNoTrack};
+void D88File::FindSide(int track, int c, int h, int n, int first_r, int last_r,
+                       SideRecords* side) {
+  side->track = track;
+  side->c = c;
+  side->h = h;
+  side->n = n;
+  // Sector numbers outside 0..255 match no record: such a range is empty,
+  // and its walk goes on to the track's end to say how the track ends.
+  const bool empty = first_r < 0 || first_r > 255 || last_r < first_r;
+  side->first_r = first_r;
+  side->last_r = empty ? first_r - 1 : (last_r > 255 ? 255 : last_r);
+  side->missing = StepResult::kNoTrack;
+  for (int r = side->first_r; r <= side->last_r; ++r) side->record[r] = -1;
   TrackWalk walk;
-  if (!BeginWalk(track, &walk)) return step;
-  step.result = StepResult::kNotFound;
+  if (!BeginWalk(track, &walk)) return;
+  side->start = walk.start;
+  side->missing = StepResult::kNotFound;
+  int wanted = side->last_r - side->first_r + 1;
   Record record;
   while (NextRecord(&walk, &record)) {
     const SectorInfo& info = record.info;
     // A count of 0 ends the track before the record's ID is looked at.
     if (info.sector_count == 0) {
-      step.result = StepResult::kZeroCount;
+      side->missing = StepResult::kZeroCount;
       break;
     }
-    if (info.id.c == c && info.id.h == h && info.id.r == r && info.id.n == n) {
-      step.record = walk.index - 1;
-      const int size = info.data_size < len ? info.data_size : len;
-      step.delivered = ReadAt(walk.start, record.data_offset, buf, size);
-      step.result =
-          step.delivered < len ? StepResult::kShortData : StepResult::kRead;
-      break;
+    const int r = info.id.r;
+    if (info.id.c != c || info.id.h != h || info.id.n != n ||
+        r < side->first_r || r > side->last_r || side->record[r] >= 0) {
+      continue;
     }
+    side->record[r] = walk.index - 1;
+    side->data_size[r] = info.data_size;
+    side->data_offset[r] = record.data_offset;
+    if (--wanted == 0) break;
   }
+}
+
+RunStep D88File::ReadFound(const SideRecords& side, int r, uint8_t* buf,
+                           int len) {
+  RunStep step = {side.track, side.c, side.h, r, side.n, -1, 0, side.missing};
+  if (r < side.first_r || r > side.last_r || side.record[r] < 0) return step;
+  step.record = side.record[r];
+  const int size = side.data_size[r] < len ? side.data_size[r] : len;
+  step.delivered = ReadAt(side.start, side.data_offset[r], buf, size);
+  step.result =
+      step.delivered < len ? StepResult::kShortData : StepResult::kRead;
   return step;
 }
 
@@ -395,18 +437,29 @@ int D88File::ReadAt(int64_t track_start, int64_t offset, uint8_t* buf,
                     int len) {
   if (len <= 0 || offset < 0) return 0;
   const int64_t window_end = window_start_ + window_length_;
-  const bool at_end_of_file = window_length_ < kWindowSize;
-  const bool hit =
-      offset >= window_start_ &&
-      (offset + len <= window_end || (at_end_of_file && offset <= window_end));
+  const bool hit = window_start_ >= 0 && offset >= window_start_ &&
+                   (offset + len <= window_end ||
+                    (window_ends_file_ && offset <= window_end));
   if (!hit) {
     if (len >= kWindowSize) return ReadFile(offset, buf, len);
     // Filling from the track's start keeps a track that fits the window in
-    // one fill, whichever record of it missed first.
-    window_start_ =
-        offset + len - track_start <= kWindowSize ? track_start : offset;
-    window_length_ = ReadFile(window_start_, window_, kWindowSize);
+    // one fill, whichever record of it missed first. Past that, a read just
+    // after the last one fills the window from where it is; one that skips
+    // far (records spread out, as aliased tracks of a sparse file can place
+    // them) reads only what it needs, so that the bytes read stay bounded
+    // by the bytes wanted rather than by the records walked.
+    int fill = kWindowSize;
+    if (offset + len - track_start <= kWindowSize) {
+      window_start_ = track_start;
+    } else {
+      const int64_t skipped = offset - last_read_end_;
+      if (skipped < 0 || skipped >= kWindowSize / 4) fill = len;
+      window_start_ = offset;
+    }
+    window_length_ = ReadFile(window_start_, window_, fill);
+    window_ends_file_ = window_length_ < fill;
   }
+  last_read_end_ = offset + len;
   const int skip = static_cast<int>(offset - window_start_);
   const int got = window_length_ - skip < len ? window_length_ - skip : len;
   if (got > 0) std::memcpy(buf, window_ + skip, static_cast<size_t>(got));
@@ -418,11 +471,25 @@ int D88File::ReadFile(int64_t offset, uint8_t* buf, int len) {
 #ifdef _WIN32
   // long is 32 bits on Windows: offsets past 2 GiB need the 64-bit call.
   if (_fseeki64(file_, offset, SEEK_SET) != 0) return 0;
+  const int got =
+      static_cast<int>(std::fread(buf, 1, static_cast<size_t>(len), file_));
+  if (std::ferror(file_)) read_failed_ = true;
+  return got;
 #else
-  if (offset > LONG_MAX) return 0;
-  if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return 0;
+  // One call a read, where a seek and a read would be two: walks of records
+  // spread far apart read header by header.
+  const int fd = fileno(file_);
+  int got = 0;
+  while (got < len) {
+    const ssize_t n = pread(fd, buf + got, static_cast<size_t>(len - got),
+                            static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) read_failed_ = true;
+    if (n <= 0) break;
+    got += static_cast<int>(n);
+  }
+  return got;
 #endif
-  return static_cast<int>(std::fread(buf, 1, static_cast<size_t>(len), file_));
 }
 
 void D88File::ClearSelection() {

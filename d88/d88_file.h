@@ -162,10 +162,28 @@ class D88File {
   bool BeginWalk(int track, TrackWalk* walk) const;
   // Reads the next record header; false at the end of the track.
   bool NextRecord(TrackWalk* walk, Record* record);
-  // Reads up to `len` bytes of the first record of `track` with ID
-  // (c, h, r, n) into `buf`, and tells what the walk found.
-  RunStep ReadStep(int track, int c, int h, int r, int n, uint8_t* buf,
-                   int len);
+  // The first record of each sector number first_r..last_r with (c, h, n)
+  // on one track, as one walk finds them.
+  struct SideRecords {
+    int track;
+    int c;
+    int h;
+    int n;
+    int first_r;
+    int last_r;
+    int64_t start;       // the track's first record
+    StepResult missing;  // what a sector that was not found gets
+    int record[256];     // stored position; -1 when not found
+    int data_size[256];
+    int64_t data_offset[256];
+  };
+  // Walks `track` once for the sectors (c, h, first_r..last_r, n), stopping
+  // as soon as it has found them all.
+  void FindSide(int track, int c, int h, int n, int first_r, int last_r,
+                SideRecords* side);
+  // Reads up to `len` bytes of sector `r` of `side` into `buf`, and tells
+  // what was found.
+  RunStep ReadFound(const SideRecords& side, int r, uint8_t* buf, int len);
   // Reads up to `len` bytes at file `offset` of the track that starts at
   // `track_start`, through the window; returns the bytes delivered.
   int ReadAt(int64_t track_start, int64_t offset, uint8_t* buf, int len);
@@ -194,9 +212,12 @@ class D88File {
   OpenFailure open_failure_;
   int open_error_;
   // The bytes of the file at window_start_ (-1: none) that the last fill
-  // delivered; fewer than kWindowSize when it met the end of the file.
+  // delivered, and whether it met the end of the file.
   int64_t window_start_;
   int window_length_;
+  bool window_ends_file_;
+  int64_t last_read_end_;  // where the last read through the window ended
+  bool read_failed_;       // a read since Open met an error, not the file's end
   uint8_t window_[kWindowSize];
 };
 

@@ -354,20 +354,17 @@ bool WriteMap(d88::D88File* reader, const char* image_path, int disk,
   const int height =
       2 * kMargin + 24 + rows * kRowHeight + kLegendHeight + panel;
 
+  // "-" is standard output; anything else goes through the one policy for
+  // every file the commands write.
+  const bool to_stdout = std::strcmp(path, "-") == 0;
   FileId image;
   const bool known = image_path != nullptr && IdentifyFile(image_path, &image);
   OutputFile file;
-  if (!file.Create(path, known ? &image : nullptr)) {
-    if (file.failure() == OutputFile::Failure::kKept) {
-      std::fprintf(err, "d88info: will not replace %s: it is the image\n",
-                   path);
-    } else {
-      std::fprintf(err, "d88info: cannot create %s: %s\n", path,
-                   std::strerror(file.error()));
-    }
+  if (!to_stdout && !file.Create(path, known ? &image : nullptr)) {
+    file.Report(err, "d88info");
     return false;
   }
-  TextOut svg(file.stream());
+  TextOut svg(to_stdout ? stdout : file.stream());
   char line[512];
   std::snprintf(line, sizeof line,
                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -402,12 +399,9 @@ bool WriteMap(d88::D88File* reader, const char* image_path, int disk,
   DrawLegend(&svg, y + kMargin);
   if (disk == 0) DrawPanel(&svg, files, y + kMargin + kLegendHeight);
   svg.Put("</svg>\n");
-  svg.Flush();
-  if (!file.Commit()) {
-    std::fprintf(
-        err, "d88info: cannot %s %s: %s\n",
-        file.failure() == OutputFile::Failure::kWrite ? "write" : "create",
-        path, std::strerror(file.error()));
+  if (!svg.Flush() && to_stdout) return false;  // the caller says so
+  if (!to_stdout && !file.Commit()) {
+    file.Report(err, "d88info");
     return false;
   }
   return true;

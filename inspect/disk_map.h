@@ -11,9 +11,9 @@
 #include "inspect/file_checks.h"
 
 // Draws disk `disk` of `reader`'s open image, read from `image_path`, as SVG
-// into the file `path`, which is replaced whole or not at all, and never
-// when it is the image; `files` are the checks of volspar's files on disk
-// 0. Reports a failure on `err`.
+// into the file `path` (standard output for "-"), written as the output
+// policy says and never when it is the image; `files` are the checks of
+// volspar's files on disk 0. Reports a failure on `err`.
 bool WriteMap(d88::D88File* reader, const char* image_path, int disk,
               const char* path, const FileChecks& files, std::FILE* err);
 

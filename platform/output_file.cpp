@@ -4,7 +4,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <initializer_list>
+
+#include "platform/text_out.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -18,13 +22,66 @@ namespace {
 
 // Tries that many names for the new file before giving up.
 constexpr int kAttempts = 100;
+// The longest name most file systems take for one directory entry.
+constexpr size_t kMaxComponent = 255;
+// The new file's name: "." + the name, cut to fit, + "." + six characters.
+constexpr size_t kTempExtra = 8;
+// Causes that no errno value says well.
+constexpr int kBlockDevice = -1;
+constexpr int kNoReader = -2;
+
+// The new file in progress, for the signal handlers: set before the file
+// is created and cleared once it is renamed or removed.
+char pending[4096 + 16];
+volatile std::sig_atomic_t pending_set = 0;
+
+// Builds the new file's name for `name` in the same directory, with
+// `attempt` in its last characters; false if it does not fit `size`.
+bool TempName(const char* name, int attempt, int process, char* temp,
+              size_t size) {
+  const char* base = name;
+  for (const char* p = name; *p != '\0'; ++p) {
+#ifdef _WIN32
+    if (*p == '\\' || *p == ':') base = p + 1;
+#endif
+    if (*p == '/') base = p + 1;
+  }
+  const size_t dir = static_cast<size_t>(base - name);
+  size_t cut = std::strlen(base);
+  if (cut > kMaxComponent - kTempExtra) cut = kMaxComponent - kTempExtra;
+  // Never between the bytes of one UTF-8 character.
+  while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) {
+    --cut;
+  }
+  const unsigned tag =
+      static_cast<unsigned>(process) * 100u + static_cast<unsigned>(attempt);
+  const int length =
+      std::snprintf(temp, size, "%.*s.%.*s.%06x", static_cast<int>(dir), name,
+                    static_cast<int>(cut), base, tag & 0xFFFFFF);
+  return length > 0 && static_cast<size_t>(length) < size;
+}
 
 #ifdef _WIN32
+wchar_t pending_wide[32768];
+
 // Names are UTF-8; the wide calls reach every name whatever the code page.
 bool Widen(const char* name, wchar_t* wide, int size) {
   return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide,
                              size) != 0;
 }
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  if (pending_set) DeleteFileW(pending_wide);
+  return FALSE;  // and let the process end as it would
+}
+
+void InstallHandlers() {
+  static bool installed = false;
+  if (!installed) SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  installed = true;
+}
+
+int ProcessId() { return _getpid(); }
 
 int CreateNew(const char* name) {
   wchar_t wide[32768];
@@ -32,11 +89,38 @@ int CreateNew(const char* name) {
     errno = EINVAL;
     return -1;
   }
-  return _wopen(wide, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                _S_IREAD | _S_IWRITE);
+  std::memcpy(pending_wide, wide, sizeof pending_wide);
+  pending_set = 1;
+  const int fd = _wopen(wide, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                        _S_IREAD | _S_IWRITE);
+  if (fd < 0) pending_set = 0;
+  return fd;
 }
 
-int ProcessId() { return _getpid(); }
+// The errno value POSIX gives for what Windows reports, so that messages
+// read the same on both.
+int ErrnoOf(DWORD error, const wchar_t* target) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED: {
+      const DWORD attributes = GetFileAttributesW(target);
+      return attributes != INVALID_FILE_ATTRIBUTES &&
+                     (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                 ? EISDIR
+                 : EACCES;
+    }
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EBUSY;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return ENOENT;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    default:
+      return EIO;
+  }
+}
 
 // rename() will not replace an existing file on Windows.
 bool Replace(const char* from, const char* to) {
@@ -49,7 +133,7 @@ bool Replace(const char* from, const char* to) {
   if (MoveFileExW(wide_from, wide_to, MOVEFILE_REPLACE_EXISTING) != 0) {
     return true;
   }
-  errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+  errno = ErrnoOf(GetLastError(), wide_to);
   return false;
 }
 
@@ -75,19 +159,59 @@ bool Identify(const char* path, bool follow_links, FileId* id) {
   id->number = uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
   return true;
 }
+
+// NUL, CON and the like, with or without an extension, in any directory.
+bool IsDeviceName(const char* name) {
+  const char* base = name;
+  for (const char* p = name; *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '/' || *p == ':') base = p + 1;
+  }
+  for (const char* device : {"NUL", "CON"}) {
+    if (_strnicmp(base, device, 3) == 0 && (base[3] == '\0' || base[3] == '.'))
+      return true;
+  }
+  return false;
+}
 #else
-int CreateNew(const char* name) {
-  // Mode 0666 less the umask, as for any file a command creates.
-  return open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+void OnSignal(int signal) {
+  if (pending_set) unlink(pending);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+void InstallHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action = {};
+    struct sigaction old = {};
+    // A signal the caller ignores (nohup) stays ignored.
+    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) {
+      continue;
+    }
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 int ProcessId() { return static_cast<int>(getpid()); }
+
+int CreateNew(const char* name) {
+  std::snprintf(pending, sizeof pending, "%s", name);
+  pending_set = 1;
+  // Mode 0666 less the umask, as for any file a command creates.
+  const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) pending_set = 0;
+  return fd;
+}
 
 bool Replace(const char* from, const char* to) {
   return std::rename(from, to) == 0;
 }
 
-void RemoveFile(const char* name) { std::remove(name); }
+void RemoveFile(const char* name) { unlink(name); }
 
 bool Identify(const char* path, bool follow_links, FileId* id) {
   struct stat info;
@@ -100,14 +224,27 @@ bool Identify(const char* path, bool follow_links, FileId* id) {
 }
 #endif
 
+void CloseFd(int fd) {
+#ifdef _WIN32
+  _close(fd);
+#else
+  close(fd);
+#endif
+}
+
 }  // namespace
 
 OutputFile::OutputFile()
     : name_(nullptr),
       stream_(nullptr),
+      mode_(Mode::kNone),
       failure_(Failure::kNone),
       error_(0),
       write_error_(0),
+      keep_mode_(false),
+      old_mode_(0),
+      old_owner_(-1),
+      old_group_(-1),
       temp_name_() {}
 
 OutputFile::~OutputFile() { Discard(); }
@@ -116,45 +253,113 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
   Discard();
   name_ = name;
   failure_ = Failure::kNone;
+  error_ = 0;
   write_error_ = 0;
+  keep_mode_ = false;
+  mode_ = Mode::kReplace;
   FileId entry;
   if (keep != nullptr && Identify(name, false, &entry) &&
       entry.volume == keep->volume && entry.number == keep->number) {
-    Fail(Failure::kKept, 0);
-    return false;
+    return Fail(Failure::kKept, 0);
   }
+#ifdef _WIN32
+  wchar_t wide[32768];
+  if (!Widen(name, wide, 32768)) return Fail(Failure::kCreate, EINVAL);
+  if (IsDeviceName(name)) {
+    mode_ = Mode::kThrough;
+    std::FILE* device = _wfopen(wide, L"wb");
+    if (device == nullptr) return Fail(Failure::kCreate, errno);
+    stream_ = device;
+    std::setvbuf(stream_, nullptr, _IONBF, 0);
+    return true;
+  }
+  const DWORD attributes = GetFileAttributesW(wide);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      return Fail(Failure::kCreate, EISDIR);
+    }
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+      return Fail(Failure::kCreate, EACCES);
+    }
+  }
+#else
+  struct stat info;
+  if (lstat(name, &info) == 0) {
+    struct stat target = info;
+    const bool link = S_ISLNK(info.st_mode);
+    if (link && stat(name, &target) != 0) target = info;
+    if (S_ISCHR(target.st_mode) || S_ISFIFO(target.st_mode)) {
+      // Written through; a FIFO without a reader fails instead of blocking.
+      mode_ = Mode::kThrough;
+      const int fd = open(name, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0) {
+        return Fail(Failure::kCreate, errno == ENXIO ? kNoReader : errno);
+      }
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return Open(fd);
+    }
+    if (!link && S_ISDIR(info.st_mode)) return Fail(Failure::kCreate, EISDIR);
+    if (!link && S_ISBLK(info.st_mode)) {
+      return Fail(Failure::kCreate, kBlockDevice);
+    }
+    if (!link && S_ISREG(info.st_mode)) {
+      if (access(name, W_OK) != 0) return Fail(Failure::kCreate, errno);
+      keep_mode_ = true;
+      old_mode_ = info.st_mode & 07777;
+      old_owner_ = info.st_uid;
+      old_group_ = info.st_gid;
+    }
+  }
+#endif
+  InstallHandlers();
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < kAttempts; ++attempt) {
-    const int length =
-        std::snprintf(temp_name_, sizeof temp_name_, "%s.tmp-%d-%d", name,
-                      ProcessId(), attempt);
-    if (length < 0 || length >= static_cast<int>(sizeof temp_name_)) {
+    if (!TempName(name, attempt, ProcessId(), temp_name_, sizeof temp_name_)) {
       temp_name_[0] = '\0';
-      Fail(Failure::kCreate, ENAMETOOLONG);
-      return false;
+      return Fail(Failure::kCreate, ENAMETOOLONG);
     }
     fd = CreateNew(temp_name_);
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
+    const int cause = errno;
     temp_name_[0] = '\0';
-    Fail(Failure::kCreate, errno);
-    return false;
+#ifndef _WIN32
+    // The directory refuses new files, but the file takes writes.
+    if ((cause == EACCES || cause == EPERM) && keep_mode_) {
+      mode_ = Mode::kInPlace;
+      const int in_place =
+          open(name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+      if (in_place >= 0) return Open(in_place);
+    }
+#endif
+    return Fail(Failure::kCreate, cause);
   }
+#ifndef _WIN32
+  if (keep_mode_) {
+    // The owner first: changing it clears the set-ID bits that the mode
+    // then restores. A process that may not give the file away keeps it.
+    if (fchown(fd, static_cast<uid_t>(old_owner_),
+               static_cast<gid_t>(old_group_)) != 0) {
+      old_mode_ &= ~static_cast<unsigned>(S_ISUID | S_ISGID);
+    }
+    fchmod(fd, static_cast<mode_t>(old_mode_));
+  }
+#endif
+  return Open(fd);
+}
+
+bool OutputFile::Open(int fd) {
 #ifdef _WIN32
   stream_ = _fdopen(fd, "wb");
 #else
   stream_ = fdopen(fd, "wb");
 #endif
   if (stream_ == nullptr) {
-    Fail(Failure::kCreate, errno);
-#ifdef _WIN32
-    _close(fd);
-#else
-    close(fd);
-#endif
+    const int cause = errno;
+    CloseFd(fd);
     Discard();
-    return false;
+    return Fail(Failure::kCreate, cause);
   }
   // Callers write whole buffers; a stream buffer would only copy them.
   std::setvbuf(stream_, nullptr, _IONBF, 0);
@@ -178,22 +383,40 @@ bool OutputFile::Commit() {
   stream_ = nullptr;
   if (written && !closed) cause = errno;
   if (!written || !closed) {
-    Fail(Failure::kWrite, cause != 0 ? cause : EIO);
     Discard();
-    return false;
+    return Fail(Failure::kWrite, cause != 0 ? cause : EIO);
   }
-  if (!Replace(temp_name_, name_)) {
-    Fail(Failure::kReplace, errno);
+  if (mode_ == Mode::kReplace && !Replace(temp_name_, name_)) {
+    const int replace_error = errno;
     Discard();
-    return false;
+    return Fail(Failure::kReplace, replace_error);
   }
+  pending_set = 0;
   temp_name_[0] = '\0';
   return true;
 }
 
-void OutputFile::Fail(Failure failure, int error) {
+void OutputFile::Report(std::FILE* err, const char* command) const {
+  std::fprintf(err, "%s: ", command);
+  if (failure_ == Failure::kKept) {
+    std::fputs("will not replace ", err);
+    PrintPath(err, name_, false);
+    std::fputs(": it is the image\n", err);
+    return;
+  }
+  std::fputs(failure_ == Failure::kWrite ? "cannot write " : "cannot create ",
+             err);
+  PrintPath(err, name_, false);
+  const char* reason = error_ == kBlockDevice ? "it is a block device"
+                       : error_ == kNoReader  ? "no process reads the FIFO"
+                                              : std::strerror(error_);
+  std::fprintf(err, ": %s\n", reason);
+}
+
+bool OutputFile::Fail(Failure failure, int error) {
   failure_ = failure;
   error_ = error;
+  return false;
 }
 
 void OutputFile::Discard() {
@@ -205,6 +428,7 @@ void OutputFile::Discard() {
     RemoveFile(temp_name_);
     temp_name_[0] = '\0';
   }
+  pending_set = 0;
 }
 
 bool IdentifyFile(const char* path, FileId* id) {

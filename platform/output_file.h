@@ -1,4 +1,18 @@
-// Files that are replaced whole or not at all.
+// Files the commands write, under one policy:
+// - a new or regular file is replaced whole or not at all: the bytes go to
+//   a new file beside it, created exclusively, renamed over the name only
+//   once written, flushed and closed; it takes the old file's permission
+//   bits (and owner and group, where the process may set them);
+// - a character device or FIFO, or a symbolic link to one, is written
+//   through (/dev/null, /dev/stdout); a FIFO that nobody reads fails at
+//   once instead of blocking;
+// - a directory, a block device, a regular file the user may not write,
+//   and the image a command reads are never written;
+// - where the directory refuses new files but the file itself is writable,
+//   the file is written in place, as a plain redirection would: the one
+//   case where a failure can leave it half written;
+// - SIGINT, SIGTERM and SIGHUP (Ctrl-C or a closed console on Windows)
+//   remove the new file in progress before the process ends.
 
 #ifndef PLATFORM_OUTPUT_FILE_H_
 #define PLATFORM_OUTPUT_FILE_H_
@@ -16,11 +30,6 @@ struct FileId {
 // Identifies the file that `path` opens; false when there is none.
 bool IdentifyFile(const char* path, FileId* id);
 
-// Writes a new version of a file. The bytes go to a new file beside it,
-// created exclusively, so that nothing already there under the name (a
-// link, a FIFO, a device, the earlier version) is ever written through. Only
-// once the new file is written, flushed and closed is it renamed over the
-// name; on any failure it is removed and the name keeps what it had.
 class OutputFile {
  public:
   enum class Failure { kNone, kKept, kCreate, kWrite, kReplace };
@@ -30,34 +39,43 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Starts a new version of `name`; false if no new file could be made, or
-  // (failure kKept) if the entry `name` itself, not what a link there points
-  // to, is the file `keep`, which must never be replaced: the image a
-  // command reads, whose owner would lose it.
+  // Starts writing `name`; false if it cannot be written, or (failure
+  // kKept) if the entry `name` itself, not what a link there points to, is
+  // the file `keep`: the image a command reads, whose owner would lose it.
   bool Create(const char* name, const FileId* keep = nullptr);
-  // Where to write the new version. It starts unbuffered, so that Write of
-  // a whole buffer is one write; callers of many small writes set a buffer.
+  // Where to write. It starts unbuffered, so that Write of a whole buffer
+  // is one write; callers of many small writes set a buffer.
   std::FILE* stream() const { return stream_; }
   // Writes `size` bytes, remembering why the first failed write failed.
   bool Write(const void* data, size_t size);
-  // Closes the new file, checking every result, and puts it in place.
+  // Closes the file, checking every result, and puts a new one in place.
   bool Commit();
 
   // What failed, and the errno value that said why.
   Failure failure() const { return failure_; }
   int error() const { return error_; }
+  // Says on `err` what failed, as "COMMAND: cannot create NAME: reason".
+  void Report(std::FILE* err, const char* command) const;
 
  private:
-  void Fail(Failure failure, int error);
+  enum class Mode { kNone, kReplace, kThrough, kInPlace };
+
+  bool Fail(Failure failure, int error);
+  bool Open(int fd);
   void Discard();
 
   static constexpr int kMaxName = 4096;
   const char* name_;
   std::FILE* stream_;
+  Mode mode_;
   Failure failure_;
   int error_;
   int write_error_;  // errno of the first failed Write, 0 if none
-  char temp_name_[kMaxName + 32];
+  bool keep_mode_;   // give the new file the old one's mode and owner
+  unsigned old_mode_;
+  int64_t old_owner_;
+  int64_t old_group_;
+  char temp_name_[kMaxName + 16];
 };
 
 #endif  // PLATFORM_OUTPUT_FILE_H_
