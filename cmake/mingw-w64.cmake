@@ -13,4 +13,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Self-contained programs: the C++ runtime and winpthread linked in, so that
 # only DLLs every Windows has are needed.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+# Wine runs the programs and tests: wine64, then wine, where Debian puts them
+# or on the PATH.
+find_program(D88_WINE NAMES wine64 wine HINTS /usr/lib/wine REQUIRED)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${D88_WINE})

@@ -32,7 +32,6 @@ constexpr int kNoReader = -2;
 
 // The new file in progress, for the signal handlers: set before the file
 // is created and cleared once it is renamed or removed.
-char pending[4096 + 16];
 volatile std::sig_atomic_t pending_set = 0;
 
 // Builds the new file's name for `name` in the same directory, with
@@ -173,6 +172,8 @@ bool IsDeviceName(const char* name) {
   return false;
 }
 #else
+char pending[4096 + 16];
+
 void OnSignal(int signal) {
   if (pending_set) unlink(pending);
   std::signal(signal, SIG_DFL);
@@ -257,12 +258,12 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
   write_error_ = 0;
   keep_mode_ = false;
   mode_ = Mode::kReplace;
+#ifdef _WIN32
   FileId entry;
   if (keep != nullptr && Identify(name, false, &entry) &&
       entry.volume == keep->volume && entry.number == keep->number) {
     return Fail(Failure::kKept, 0);
   }
-#ifdef _WIN32
   wchar_t wide[32768];
   if (!Widen(name, wide, 32768)) return Fail(Failure::kCreate, EINVAL);
   if (IsDeviceName(name)) {
@@ -285,6 +286,10 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
 #else
   struct stat info;
   if (lstat(name, &info) == 0) {
+    if (keep != nullptr && static_cast<uint64_t>(info.st_dev) == keep->volume &&
+        static_cast<uint64_t>(info.st_ino) == keep->number) {
+      return Fail(Failure::kKept, 0);
+    }
     struct stat target = info;
     const bool link = S_ISLNK(info.st_mode);
     if (link && stat(name, &target) != 0) target = info;

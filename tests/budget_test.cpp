@@ -56,7 +56,7 @@ int TrackVisits() {
 struct ImageSyscalls {
   int reads = 0;
   int seeks = 0;
-  std::set<int64_t> offsets;  // where the seeks went
+  std::set<int64_t> offsets;  // where the seeks and reads went
 };
 
 // The budgets are for the plain build: a sanitizer's runtime adds its own
@@ -73,10 +73,11 @@ ImageSyscalls TraceImageSyscalls(const std::string& strace,
                                  const std::string& image) {
   TempDir work;
   const std::string trace_path = work.File("trace");
-  const CommandResult result = RunCommand(
-      strace,
-      {"-y", "-e", "trace=read,lseek", "-o", trace_path, VOLSPAR_PATH, image},
-      work.path());
+  const CommandResult result =
+      RunCommand(strace,
+                 {"-y", "-e", "trace=read,pread64,lseek", "-o", trace_path,
+                  VOLSPAR_PATH, image},
+                 work.path());
   EXPECT_EQ(result.status, 0) << result.err;
   const std::string on_image = "<" + image + ">, ";
   ImageSyscalls counts;
@@ -85,6 +86,14 @@ ImageSyscalls TraceImageSyscalls(const std::string& strace,
     const size_t at = line.find(on_image);
     if (at == std::string::npos) continue;
     if (line.rfind("read(", 0) == 0) ++counts.reads;
+    if (line.rfind("pread64(", 0) == 0) {
+      // pread64(fd<path>, "..."..., length, offset) = delivered
+      ++counts.reads;
+      const size_t end = line.rfind(") = ");
+      const size_t comma = line.rfind(", ", end);
+      counts.offsets.insert(
+          std::strtoll(line.c_str() + comma + 2, nullptr, 10));
+    }
     if (line.rfind("lseek(", 0) == 0) {
       ++counts.seeks;
       counts.offsets.insert(
