@@ -11,7 +11,7 @@ else()
   # Man pages and changelogs compressed, without names or times in them, so
   # that the packages are the same from build to build.
   find_program(D88_GZIP gzip REQUIRED)
-  set(pages volspar d88info)
+  set(pages volspar d88info volpack)
   set(compressed)
   foreach(page IN LISTS pages)
     set(out ${PROJECT_BINARY_DIR}/man/${page}.1.gz)

@@ -423,9 +423,11 @@ void D88File::FindSide(int track, int c, int h, int n, int first_r, int last_r,
 
 RunStep D88File::ReadFound(const SideRecords& side, int r, uint8_t* buf,
                            int len) {
-  RunStep step = {side.track, side.c, side.h, r, side.n, -1, 0, side.missing};
+  RunStep step = {side.track, side.c, side.h,       r, side.n,
+                  -1,         0,      side.missing, -1};
   if (r < side.first_r || r > side.last_r || side.record[r] < 0) return step;
   step.record = side.record[r];
+  step.offset = side.data_offset[r];
   const int size = side.data_size[r] < len ? side.data_size[r] : len;
   step.delivered = ReadAt(side.start, side.data_offset[r], buf, size);
   step.result =

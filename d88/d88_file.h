@@ -54,6 +54,7 @@ struct RunStep {
   int record;     // stored position of the record read; -1 when none
   int delivered;  // bytes the record gave the run
   StepResult result;
+  int64_t offset;  // file offset of the bytes delivered; -1 when none
 };
 
 // Where ReadSectors stores the steps of a run, for callers that explain one.

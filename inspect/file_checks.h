@@ -9,17 +9,6 @@
 #include "d88/d88_file.h"
 #include "runs/extraction_table.h"
 
-constexpr int kSectorSize = 128 << kExtractionSizeCode;
-constexpr int kMaxRunSteps = 64;
-constexpr bool StepsCoverEveryRun() {
-  for (const ExtractionEntry& row : kExtractionTable) {
-    // cppcheck-suppress useStlAlgorithm
-    if (row.bytes_read > kMaxRunSteps * kSectorSize) return false;
-  }
-  return true;
-}
-static_assert(StepsCoverEveryRun(), "a trace holds every step of every run");
-
 enum class FileState { kComplete, kSuspect, kIncomplete };
 
 // What a step of a run gives the row's file.

@@ -31,12 +31,12 @@ int32_t ReadLe32(const uint8_t* p) {
 // The controller's status values that have a meaning: in the words of a
 // note, and of a suspect file's line (none for deleted data, which the
 // line calls deleted whatever says so).
-struct StatusName {
+struct StatusMeaning {
   int status;
   const char* note;
   const char* word;
 };
-constexpr StatusName kStatusNames[] = {
+constexpr StatusMeaning kStatusNames[] = {
     {0x10, "deleted data", nullptr},
     {0xA0, "ID CRC error", "CRC error"},
     {0xB0, "data CRC error", "CRC error"},
@@ -44,11 +44,11 @@ constexpr StatusName kStatusNames[] = {
     {0xF0, "no data mark", "no data mark"},
 };
 
-const StatusName* FindStatus(int status) {
-  const StatusName* end = std::end(kStatusNames);
-  const StatusName* found = std::find_if(
+const StatusMeaning* FindStatus(int status) {
+  const StatusMeaning* end = std::end(kStatusNames);
+  const StatusMeaning* found = std::find_if(
       std::begin(kStatusNames), end,
-      [status](const StatusName& name) { return name.status == status; });
+      [status](const StatusMeaning& name) { return name.status == status; });
   return found != end ? found : nullptr;
 }
 
@@ -265,7 +265,7 @@ void RecordNotes(const TrackRecords& t, int i, Notes* notes) {
   const d88::SectorInfo& info = t.infos[i];
   const unsigned flags = t.flags[i];
   notes->count = 0;
-  if (const StatusName* name = FindStatus(info.status)) {
+  if (const StatusMeaning* name = FindStatus(info.status)) {
     Add(notes, "%s (status 0x%02X)", name->note, info.status);
   } else if (info.status != 0) {
     Add(notes, "unknown status 0x%02X", info.status);
@@ -324,11 +324,16 @@ bool TrackIsDamaged(const TrackRecords& t) {
   return t.end == TrackEnd::kFileEnd || (t.any_flags & kDamageFlags) != 0;
 }
 
+const char* StatusName(int status) {
+  const StatusMeaning* meaning = FindStatus(status);
+  return meaning != nullptr ? meaning->note : nullptr;
+}
+
 int SuspectWords(const d88::SectorInfo& info, unsigned flags,
                  const char* words[3]) {
   int count = 0;
   if (flags & kBadStatus) {
-    const StatusName* name = FindStatus(info.status);
+    const StatusMeaning* name = FindStatus(info.status);
     words[count++] = name != nullptr ? name->word : "unknown status";
   }
   if (flags & kDeleted) words[count++] = "deleted";

@@ -96,6 +96,10 @@ void TrackNotes(const TrackRecords& track, Notes* notes);
 // The track stands out for something that makes the image damaged.
 bool TrackIsDamaged(const TrackRecords& track);
 
+// What the controller's `status` means, such as "data CRC error"; null for
+// 0 and for values without a meaning.
+const char* StatusName(int status);
+
 // A suspect file's words for record `info` with `flags`: "CRC error",
 // "deleted", "duplicate", ...; `words` gets at most three, returns how many.
 int SuspectWords(const d88::SectorInfo& info, unsigned flags,

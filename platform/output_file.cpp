@@ -378,6 +378,25 @@ bool OutputFile::Write(const void* data, size_t size) {
   return false;
 }
 
+bool OutputFile::WriteAt(int64_t offset, const void* data, size_t size) {
+  if (stream_ == nullptr) return false;
+#ifdef _WIN32
+  const bool placed = _fseeki64(stream_, offset, SEEK_SET) == 0;
+#else
+  const bool placed = fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+  if (!placed) {
+    if (write_error_ == 0) write_error_ = errno;
+    return false;
+  }
+  return Write(data, size);
+}
+
+bool OutputFile::Abandon(int error) {
+  Discard();
+  return Fail(Failure::kWrite, error != 0 ? error : EIO);
+}
+
 bool OutputFile::Commit() {
   if (stream_ == nullptr) return false;
   errno = 0;

@@ -48,8 +48,13 @@ class OutputFile {
   std::FILE* stream() const { return stream_; }
   // Writes `size` bytes, remembering why the first failed write failed.
   bool Write(const void* data, size_t size);
+  // Writes `size` bytes at `offset` of what was written so far.
+  bool WriteAt(int64_t offset, const void* data, size_t size);
   // Closes the file, checking every result, and puts a new one in place.
   bool Commit();
+  // Gives up on the file, because of `error`: a new one is removed, and the
+  // name keeps what it had. Returns false.
+  bool Abandon(int error);
 
   // What failed, and the errno value that said why.
   Failure failure() const { return failure_; }

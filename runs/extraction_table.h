@@ -53,6 +53,17 @@ constexpr bool RangesFit() {
   }
   return true;
 }
+// A run's sectors, and at most how many a run takes.
+inline constexpr int kSectorSize = 128 << kExtractionSizeCode;
+inline constexpr int kMaxRunSteps = 64;
+constexpr bool StepsCoverEveryRun() {
+  for (const ExtractionEntry& row : kExtractionTable) {
+    // cppcheck-suppress useStlAlgorithm
+    if (row.bytes_read > kMaxRunSteps * kSectorSize) return false;
+  }
+  return true;
+}
+static_assert(StepsCoverEveryRun(), "a trace holds every step of every run");
 static_assert(TracksAreTwoCPlusH(), "every run starts on track 2C + H");
 static_assert(RangesFit(),
               "every file's range lies within the bytes its run reads, and "

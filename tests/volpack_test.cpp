@@ -1,0 +1,221 @@
+#include <sys/stat.h>
+#ifndef _WIN32
+#include <sys/mount.h>
+#include <unistd.h>
+#endif
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "d88/d88_file.h"
+#include "gtest/gtest.h"
+#include "runs/extraction_table.h"
+#include "runs/packing.h"
+#include "tests/image_builder.h"
+#include "tests/test_util.h"
+
+namespace d88test {
+namespace {
+
+// Where byte `at` of the data of sector (c, h, r) of the demonstration disk
+// lies in its image.
+size_t DataOffset(const std::vector<DiskSpec>& disks, int c, int h, int r,
+                  size_t at) {
+  const std::vector<int>& order = InterleavedNine();
+  const size_t index = static_cast<size_t>(
+      std::find(order.begin(), order.end(), r) - order.begin());
+  return TrackOffset(disks, 0, 2 * c + h) + index * (kSectorHeaderSize + 512) +
+         kSectorHeaderSize + at;
+}
+
+class VolpackTest : public ::testing::Test {
+ protected:
+  // Extracts the files of `disks` into the working directory.
+  void Extract(const std::vector<DiskSpec>& disks) {
+    image_ = BuildImage(disks);
+    ASSERT_TRUE(WriteFile(dir_.File("image.d88"), image_));
+    ASSERT_EQ(RunCommand(VOLSPAR_PATH, {dir_.File("image.d88")}, work_->path())
+                  .status,
+              0);
+  }
+  CommandResult Pack(const std::string& target = "new.d88") {
+    return RunCommand(VOLPACK_PATH, {dir_.File("image.d88"), target},
+                      work_->path());
+  }
+  void Poke(const char* file, size_t at, uint8_t value) {
+    Bytes bytes = ReadFile(work_->File(file));
+    bytes[at] = value;
+    ASSERT_TRUE(WriteFile(work_->File(file), bytes));
+  }
+
+  TempDir dir_;
+  TempDir own_work_;
+  TempDir* work_ = &own_work_;  // the commands' working directory
+  Bytes image_;
+};
+
+// Unchanged files give the image back; one byte changed in a file changes
+// that one byte of the image, and volspar then extracts the edited file.
+TEST_F(VolpackTest, PutsEachByteBackWhereItCameFrom) {
+  const std::vector<DiskSpec> disks = {StandardDisk(40, InterleavedNine())};
+  Extract(disks);
+  CommandResult result = Pack();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadFile(work_->File("new.d88")), image_);
+  EXPECT_EQ(result.out.substr(result.out.size() - 21),
+            "new.d88 was written.\n");
+  for (int row = 0; row < kExtractionRows; ++row) {
+    const ExtractionEntry& entry = kExtractionTable[row];
+    SCOPED_TRACE(entry.file_name);
+    const size_t at = static_cast<size_t>(entry.write_length) - 1;
+    const size_t in_run = static_cast<size_t>(entry.write_offset) + at;
+    // The sector of the run that holds the file's last byte.
+    int c = entry.c, h = entry.h, r = entry.r;
+    for (size_t s = 0; s < in_run / 512; ++s) {
+      if (r++ == 9) {
+        r = 1;
+        c += h;
+        h ^= 1;
+      }
+    }
+    Poke(entry.file_name, at, 0xA5);
+    const Bytes edited = ReadFile(work_->File(entry.file_name));
+    result = Pack();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find(std::string(entry.file_name) +
+                              ": 1 byte changed in 1 of its "),
+              std::string::npos)
+        << result.out;
+    const Bytes packed = ReadFile(work_->File("new.d88"));
+    Bytes expected = image_;
+    expected[DataOffset(disks, c, h, r, in_run % 512)] = 0xA5;
+    EXPECT_EQ(packed, expected);
+    // Back: the new image gives the edited file.
+    ASSERT_TRUE(WriteFile(dir_.File("image.d88"), packed));
+    ASSERT_EQ(RunCommand(VOLSPAR_PATH, {dir_.File("image.d88")}, work_->path())
+                  .status,
+              0);
+    EXPECT_EQ(ReadFile(work_->File(entry.file_name)), edited);
+    image_ = packed;
+  }
+}
+
+// Of two records with one ID, the first is the one read, and so the one
+// written.
+TEST_F(VolpackTest, WritesTheFirstOfDuplicateIds) {
+  std::vector<DiskSpec> disks = {StandardDisk(40, InterleavedNine())};
+  disks[0].tracks[29].push_back(disks[0].tracks[29][1]);  // 14/1/6 again
+  Extract(disks);
+  Poke("TRV06.BIN", 0, 0x5A);
+  const CommandResult result = Pack();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find("note: 14/1/6/2 is the first of 2 records with "
+                            "its ID; the others keep their bytes\n"),
+            std::string::npos)
+      << result.out;
+  Bytes expected = image_;
+  expected[DataOffset(disks, 14, 1, 6, 0)] = 0x5A;
+  EXPECT_EQ(ReadFile(work_->File("new.d88")), expected);
+}
+
+// Every refusal says why, and writes nothing: no new image, no new file.
+TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
+  const DiskSpec demo = StandardDisk(40, InterleavedNine());
+  DiskSpec short_sector = demo;
+  short_sector.tracks[30][6].data.resize(300);  // 15/0/4/2
+  const struct {
+    const char* what;
+    DiskSpec disk;
+    void (*change)(const std::string& work);
+    std::string target;
+    std::string err;
+  } cases[] = {
+      {"missing", demo,
+       [](const std::string& w) { std::remove((w + "/TRV05.BIN").c_str()); },
+       "new.d88",
+       "volpack: cannot open TRV05.BIN: No such file or directory\n"},
+      {"long", demo,
+       [](const std::string& w) {
+         ASSERT_TRUE(WriteFile(w + "/TRV02.BIN", Bytes(49)));
+       },
+       "new.d88", "volpack: TRV02.BIN is 49 bytes long; it must be 48\n"},
+      {"directory", demo,
+       [](const std::string& w) {
+         std::filesystem::remove(w + "/TRV03.BIN");
+         std::filesystem::create_directory(w + "/TRV03.BIN");
+       },
+       "new.d88", "volpack: TRV03.BIN is a directory\n"},
+      {"short", short_sector, [](const std::string&) {}, "new.d88",
+       "volpack: TRV04.BIN cannot go back: 15/0/4/2 on track 30 is short "
+       "(300 of 512 bytes)\n"},
+      {"onto a file", demo, [](const std::string&) {}, "TRV01.BIN",
+       "volpack: will not write over TRV01.BIN\n"},
+  };
+  for (const auto& [what, disk, change, target, err] : cases) {
+    SCOPED_TRACE(what);
+    TempDir fresh;
+    work_ = &fresh;
+    Extract({disk});
+    change(work_->path());
+    const std::vector<std::string> before = work_->List();
+    const CommandResult result = Pack(target);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, err);
+    EXPECT_EQ(work_->List(), before);
+    work_ = &own_work_;
+  }
+  // The image itself, by another name.
+  Extract({demo});
+  const CommandResult result = Pack(dir_.File("image.d88"));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "volpack: will not write over " +
+                            dir_.File("image.d88") + ": it is the image\n");
+  EXPECT_EQ(ReadFile(dir_.File("image.d88")), image_);
+}
+
+// Files that put different bytes on the same image bytes are named.
+TEST(PackingTest, FilesMustAgreeOnSharedBytes) {
+  static PackPlan plan;
+  plan.steps[0][0] = {8, 4, 0, 5, 2, 0, 512, d88::StepResult::kRead, 1000};
+  plan.steps[5][2] = {29, 14, 1, 8, 2, 0, 512, d88::StepResult::kRead, 1000};
+  plan.segments[0] = {0, 0, 0, 16, 1000};
+  plan.segments[1] = {5, 2, 4, 8, 1008};
+  plan.segment_count = 2;
+  Bytes one(20096, 1);
+  Bytes six(3072, 1);
+  const uint8_t* files[kExtractionRows] = {one.data(), nullptr, nullptr,
+                                           nullptr,    nullptr, six.data()};
+  EXPECT_TRUE(CheckAgreement(plan, files, stderr));
+  six[10] = 2;
+  TempDir dir;
+  std::FILE* err = std::fopen(dir.File("err").c_str(), "w+");
+  ASSERT_NE(err, nullptr);
+  EXPECT_FALSE(CheckAgreement(plan, files, err));
+  std::fclose(err);
+  EXPECT_EQ(ReadText(dir.File("err")),
+            "volpack: TRV01.BIN and TRV06.BIN disagree on 4/0/5/2\n");
+}
+
+#ifndef _WIN32
+// A full file system: no new image, and nothing left behind.
+TEST_F(VolpackTest, FullFileSystemLeavesNothing) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  TempDir small;
+  if (mount("tmpfs", small.path().c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  Extract({StandardDisk(40, InterleavedNine())});
+  const CommandResult result = Pack(small.File("new.d88"));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "volpack: cannot write " + small.File("new.d88") +
+                            ": No space left on device\n");
+  EXPECT_EQ(small.List(), std::vector<std::string>());
+  umount(small.path().c_str());
+}
+#endif
+
+}  // namespace
+}  // namespace d88test
