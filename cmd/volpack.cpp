@@ -74,8 +74,7 @@ bool LoadFile(int row, const FileId* target) {
   FileId id;
   if (target != nullptr && IdentifyFile(entry.file_name, &id) &&
       SameFile(id, *target)) {
-    std::fprintf(stderr, "volpack: will not write over %s\n",
-                 entry.file_name);
+    std::fprintf(stderr, "volpack: will not write over %s\n", entry.file_name);
     return false;
   }
   return true;

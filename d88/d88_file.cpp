@@ -262,14 +262,18 @@ int D88File::ReadSectors(int track, int c, int h, int r, int n, uint8_t* buf,
   // as the walks of each sector would one by one: the first record of each
   // ID, none past a count of 0.
   SideRecords side;
-  bool walked = false;
+  // No side walked yet: its empty range sends the first step to a walk.
+  side.track = side.c = side.h = side.n = -1;
+  side.start = -1;
+  side.missing = StepResult::kNoTrack;
+  side.first_r = 1;
+  side.last_r = 0;
   while (total < len) {
     const int chunk = len - total < sector_size ? len - total : sector_size;
-    if (!walked || side.track != track || side.c != c || side.h != h ||
-        r < side.first_r || r > side.last_r) {
+    if (side.track != track || side.c != c || side.h != h || r < side.first_r ||
+        r > side.last_r) {
       FindSide(track, c, h, n, r, r <= last_sector_ ? last_sector_ : 255,
                &side);
-      walked = true;
     }
     const RunStep step = ReadFound(side, r, buf + total, chunk);
     if (trace != nullptr) {
@@ -395,7 +399,12 @@ void D88File::FindSide(int track, int c, int h, int n, int first_r, int last_r,
   side->first_r = first_r;
   side->last_r = empty ? first_r - 1 : (last_r > 255 ? 255 : last_r);
   side->missing = StepResult::kNoTrack;
-  for (int r = side->first_r; r <= side->last_r; ++r) side->record[r] = -1;
+  side->start = -1;
+  for (int r = side->first_r; r <= side->last_r; ++r) {
+    side->record[r] = -1;
+    side->data_size[r] = 0;
+    side->data_offset[r] = -1;
+  }
   TrackWalk walk;
   if (!BeginWalk(track, &walk)) return;
   side->start = walk.start;

@@ -383,7 +383,8 @@ bool OutputFile::WriteAt(int64_t offset, const void* data, size_t size) {
 #ifdef _WIN32
   const bool placed = _fseeki64(stream_, offset, SEEK_SET) == 0;
 #else
-  const bool placed = fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) == 0;
+  const bool placed =
+      fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) == 0;
 #endif
   if (!placed) {
     if (write_error_ == 0) write_error_ = errno;

@@ -115,8 +115,8 @@ bool CheckHomes(const PackPlan& plan, int row, std::FILE* err) {
   const int at = plan.homeless[row];
   if (at < 0) return true;
   const d88::RunStep& step = plan.steps[row][at];
-  std::fprintf(err, "volpack: %s cannot go back: ",
-               kExtractionTable[row].file_name);
+  std::fprintf(err,
+               "volpack: %s cannot go back: ", kExtractionTable[row].file_name);
   PutId(err, step);
   std::fprintf(err, " on track %d is ", step.track);
   if (step.result == d88::StepResult::kShortData) {
@@ -143,8 +143,8 @@ bool CheckAgreement(const PackPlan& plan, const uint8_t* const files[],
       if (from >= to) continue;
       const uint8_t* x =
           files[first.row] + first.file_offset + (from - first.image_offset);
-      const uint8_t* y = files[second.row] + second.file_offset +
-                         (from - second.image_offset);
+      const uint8_t* y =
+          files[second.row] + second.file_offset + (from - second.image_offset);
       if (std::memcmp(x, y, static_cast<size_t>(to - from)) == 0) continue;
       std::fprintf(err, "volpack: %s and %s disagree on ",
                    kExtractionTable[first.row].file_name,
@@ -158,9 +158,8 @@ bool CheckAgreement(const PackPlan& plan, const uint8_t* const files[],
 }
 
 bool WritePacked(const char* image_path, int64_t image_size,
-                 const char* new_path, const FileId* keep,
-                 const PackPlan& plan, const uint8_t* const files[],
-                 OutputFile* out) {
+                 const char* new_path, const FileId* keep, const PackPlan& plan,
+                 const uint8_t* const files[], OutputFile* out) {
   if (!out->Create(new_path, keep)) return false;
   if (!CopyImage(image_path, image_size, out)) return out->Abandon(errno);
   for (int i = 0; i < plan.segment_count; ++i) {

@@ -50,8 +50,7 @@ bool CheckAgreement(const PackPlan& plan, const uint8_t* const files[],
 // bytes) with every segment's image bytes replaced by the file's; through
 // `out`, replaced whole or not at all and never over `keep`.
 bool WritePacked(const char* image_path, int64_t image_size,
-                 const char* new_path, const FileId* keep,
-                 const PackPlan& plan, const uint8_t* const files[],
-                 OutputFile* out);
+                 const char* new_path, const FileId* keep, const PackPlan& plan,
+                 const uint8_t* const files[], OutputFile* out);
 
 #endif  // RUNS_PACKING_H_
