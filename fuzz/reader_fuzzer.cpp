@@ -59,12 +59,31 @@ int ReadSectorChecked(d88::D88File* reader, int track, int c, int h, int r,
 void ReadSectorsChecked(d88::D88File* reader, int track, int c, int h, int r,
                         int n, int len) {
   Guarded buf(len < 0 ? 0 : len);
-  const int got = reader->ReadSectors(track, c, h, r, n, buf.data(), len);
+  static d88::RunStep steps[64];
+  d88::RunTrace trace = {steps, 64, 0};
+  const int got =
+      reader->ReadSectors(track, c, h, r, n, buf.data(), len, &trace);
   FUZZ_CHECK(got >= 0 && got <= (len < 0 ? 0 : len));
   if (n < 0 || n > 23) FUZZ_CHECK(got == 0);
   // Only whole sectors count, except for a last, shorter chunk.
   if (n >= 0 && n <= 23 && got < len) FUZZ_CHECK(got % (128 << n) == 0);
   buf.CheckGuard();
+  if (n < 0 || n > 23) return;
+  // A run reads what ReadSector, walking the track for each sector on its
+  // own, reads: the same records, the same bytes.
+  const int size = 128 << n;
+  for (int i = 0; i < trace.step_count && i < 64; ++i) {
+    const d88::RunStep& step = steps[i];
+    const int chunk = len - i * size < size ? len - i * size : size;
+    Guarded one(chunk);
+    const int alone = reader->ReadSector(step.track, step.c, step.h, step.r,
+                                         step.n, one.data(), chunk);
+    FUZZ_CHECK(alone == step.delivered);
+    FUZZ_CHECK(std::memcmp(one.data(), buf.data() + i * size,
+                           static_cast<size_t>(alone)) == 0);
+    FUZZ_CHECK((step.result == d88::StepResult::kRead) == (alone == chunk));
+    one.CheckGuard();
+  }
 }
 
 void ExerciseDisk(d88::D88File* reader, Params* params) {
