@@ -191,7 +191,7 @@ TEST(PackingTest, FilesMustAgreeOnSharedBytes) {
   EXPECT_TRUE(CheckAgreement(plan, files, stderr));
   six[10] = 2;
   TempDir dir;
-  std::FILE* err = std::fopen(dir.File("err").c_str(), "w+");
+  std::FILE* err = std::fopen(dir.File("err").c_str(), "wb");
   ASSERT_NE(err, nullptr);
   EXPECT_FALSE(CheckAgreement(plan, files, err));
   std::fclose(err);
