@@ -172,42 +172,30 @@ bool ParseOptions(int argc, char** argv, Options* options, int* status) {
 // JSON, as the image's error.
 void ReportOpenFailure(const d88::D88File& reader, const char* path,
                        JsonWriter* json) {
-  const char* cause = std::strerror(reader.GetOpenError());
+  PrintOpenFailure(stderr, "d88info", reader, path);
+  if (json == nullptr) return;
   char error[160];
-  std::fputs("d88info: ", stderr);
+  const char* cause = std::strerror(reader.GetOpenError());
   switch (reader.GetOpenFailure()) {
     case d88::OpenFailure::kDirectory:
-      PrintPath(stderr, path, false);
-      std::fputs(" is a directory\n", stderr);
       std::snprintf(error, sizeof error, "a directory");
       break;
     case d88::OpenFailure::kNotRegularFile:
-      PrintPath(stderr, path, false);
-      std::fputs(" is not a regular file\n", stderr);
       std::snprintf(error, sizeof error, "not a regular file");
       break;
     case d88::OpenFailure::kUnreadable:
-      std::fputs("cannot read ", stderr);
-      PrintPath(stderr, path, false);
-      std::fprintf(stderr, ": %s\n", cause);
       std::snprintf(error, sizeof error, "cannot read: %s", cause);
       break;
     default:
-      std::fputs("cannot open ", stderr);
-      PrintPath(stderr, path, false);
-      std::fprintf(stderr, ": %s\n", cause);
       std::snprintf(error, sizeof error, "cannot open: %s", cause);
-      break;
   }
-  if (json != nullptr) {
-    json->Begin('{');
-    json->Field("path", path);
-    json->Key("verdict");
-    json->Begin('[');
-    json->End(']');
-    json->Field("error", error);
-    json->End('}');
-  }
+  json->Begin('{');
+  json->Field("path", path);
+  json->Key("verdict");
+  json->Begin('[');
+  json->End(']');
+  json->Field("error", error);
+  json->End('}');
 }
 
 }  // namespace

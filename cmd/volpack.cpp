@@ -8,6 +8,7 @@
 #include "d88/d88_file.h"
 #include "d88/version.h"
 #include "inspect/records.h"
+#include "inspect/report.h"
 #include "platform/command_main.h"
 #include "platform/output_file.h"
 #include "platform/text_out.h"
@@ -28,25 +29,6 @@ constexpr char kHelp[] =
 
 uint8_t contents[kExtractionRows][kMaxRunSteps * kSectorSize];
 
-// Says on standard error why `path` could not be opened by `reader`.
-void ReportOpenFailure(const d88::D88File& reader, const char* path) {
-  std::fputs("volpack: ", stderr);
-  switch (reader.GetOpenFailure()) {
-    case d88::OpenFailure::kDirectory:
-      PrintPath(stderr, path, false);
-      std::fputs(" is a directory\n", stderr);
-      return;
-    case d88::OpenFailure::kNotRegularFile:
-      PrintPath(stderr, path, false);
-      std::fputs(" is not a regular file\n", stderr);
-      return;
-    default:
-      std::fputs("cannot open ", stderr);
-      PrintPath(stderr, path, false);
-      std::fprintf(stderr, ": %s\n", std::strerror(reader.GetOpenError()));
-  }
-}
-
 bool SameFile(const FileId& a, const FileId& b) {
   return a.volume == b.volume && a.number == b.number;
 }
@@ -57,7 +39,7 @@ bool LoadFile(int row, const FileId* target) {
   const ExtractionEntry& entry = kExtractionTable[row];
   d88::D88File file;  // opens any regular file without waiting on it
   if (!file.Open(entry.file_name)) {
-    ReportOpenFailure(file, entry.file_name);
+    PrintOpenFailure(stderr, "volpack", file, entry.file_name);
     return false;
   }
   if (file.GetFileSize() != entry.write_length) {
@@ -181,7 +163,7 @@ int Run(int argc, char** argv) {
   const char* new_image = paths[1];
   d88::D88File reader;
   if (!reader.Open(image)) {
-    ReportOpenFailure(reader, image);
+    PrintOpenFailure(stderr, "volpack", reader, image);
     return 1;
   }
   static PackPlan plan;

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "inspect/records.h"
+#include "runs/extraction.h"
 
 namespace {
 
@@ -416,15 +418,8 @@ void Tail(Inspection* in) {
 }
 
 const char* StopReason(const FileCheck& check, d88::StepResult result) {
-  if (check.file_ended) return "missing: the file ends before it";
-  switch (result) {
-    case d88::StepResult::kNoTrack:
-      return "missing: the track is absent";
-    case d88::StepResult::kZeroCount:
-      return "missing: the track ends at a record whose sector count is 0";
-    default:
-      return "missing";
-  }
+  return check.file_ended ? "missing: the file ends before it"
+                          : MissingWords(result);
 }
 
 // Why file `row` is incomplete, in two parts: where its run stopped, and
@@ -601,6 +596,26 @@ void JsonVerdict(JsonWriter* json, const ImageVerdict& verdict) {
 }
 
 }  // namespace
+
+void PrintOpenFailure(std::FILE* err, const char* command,
+                      const d88::D88File& reader, const char* path) {
+  std::fprintf(err, "%s: ", command);
+  const d88::OpenFailure failure = reader.GetOpenFailure();
+  if (failure == d88::OpenFailure::kDirectory ||
+      failure == d88::OpenFailure::kNotRegularFile) {
+    PrintPath(err, path, false);
+    std::fputs(failure == d88::OpenFailure::kDirectory
+                   ? " is a directory\n"
+                   : " is not a regular file\n",
+               err);
+    return;
+  }
+  std::fputs(failure == d88::OpenFailure::kUnreadable ? "cannot read "
+                                                      : "cannot open ",
+             err);
+  PrintPath(err, path, false);
+  std::fprintf(err, ": %s\n", std::strerror(reader.GetOpenError()));
+}
 
 int VerdictWords(const ImageVerdict& verdict, const char* words[3]) {
   if (!verdict.d88) {

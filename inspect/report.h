@@ -28,6 +28,12 @@ int VerdictWords(const ImageVerdict& verdict, const char* words[3]);
 // Some word other than "clean" applies.
 bool IsUnclean(const ImageVerdict& verdict);
 
+// Says on `err` why `reader` could not open `path`, as `command`:
+// "COMMAND: cannot open PATH: No such file or directory", "COMMAND: PATH is
+// a directory", ...
+void PrintOpenFailure(std::FILE* err, const char* command,
+                      const d88::D88File& reader, const char* path);
+
 // Inspects `reader`'s open image, read from `path`. Writes what it finds
 // to `out` in `style` (JSON: one image object through `json`), and traces
 // volspar's files into `files`. Stops writing early once `out` fails.

@@ -41,3 +41,14 @@ bool ExtractRuns(d88::D88File* reader, const char* image_path,
   }
   return ok;
 }
+
+const char* MissingWords(d88::StepResult result) {
+  switch (result) {
+    case d88::StepResult::kNoTrack:
+      return "missing: the track is absent";
+    case d88::StepResult::kZeroCount:
+      return "missing: the track ends at a record whose sector count is 0";
+    default:
+      return "missing";
+  }
+}

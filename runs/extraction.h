@@ -21,4 +21,8 @@
 bool ExtractRuns(d88::D88File* reader, const char* image_path,
                  uint8_t* work_buffer, std::FILE* out, std::FILE* err);
 
+// What a run that found no sector says of it: "missing", or "missing: the
+// track is absent", ...
+const char* MissingWords(d88::StepResult result);
+
 #endif  // RUNS_EXTRACTION_H_

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/text_out.h"
+#include "runs/extraction.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -15,17 +16,6 @@
 #endif
 
 namespace {
-
-const char* MissingWords(d88::StepResult result) {
-  switch (result) {
-    case d88::StepResult::kNoTrack:
-      return "missing: the track is absent";
-    case d88::StepResult::kZeroCount:
-      return "missing: the track ends at a record whose sector count is 0";
-    default:
-      return "missing";
-  }
-}
 
 void PutId(std::FILE* out, const d88::RunStep& step) {
   std::fprintf(out, "%d/%d/%d/%d", step.c, step.h, step.r, step.n);

@@ -21,25 +21,6 @@ namespace {
 uint8_t work_buffer[kWorkBufferSize];
 FileChecks files;
 
-// Says why `path` could not be opened, in the command's words.
-void OpenFailure(const d88::D88File& reader, const char* path, std::FILE* err) {
-  std::fputs("d88info: ", err);
-  switch (reader.GetOpenFailure()) {
-    case d88::OpenFailure::kDirectory:
-      PrintPath(err, path, false);
-      std::fputs(" is a directory\n", err);
-      return;
-    case d88::OpenFailure::kNotRegularFile:
-      PrintPath(err, path, false);
-      std::fputs(" is not a regular file\n", err);
-      return;
-    default:
-      std::fputs("cannot open ", err);
-      PrintPath(err, path, false);
-      std::fprintf(err, ": %s\n", std::strerror(reader.GetOpenError()));
-  }
-}
-
 }  // namespace
 
 extern "C" {
@@ -58,7 +39,7 @@ int d88web_inspect(const char* path, int problems, int disk) {
   if (report == nullptr || verdict_out == nullptr || err == nullptr) {
     // Nothing to say it on.
   } else if (!reader.Open(path)) {
-    OpenFailure(reader, path, err);
+    PrintOpenFailure(err, "d88info", reader, path);
   } else {
     TextOut out(report);
     JsonWriter json(&out);
