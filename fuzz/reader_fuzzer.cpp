@@ -79,7 +79,8 @@ void ReadSectorsChecked(d88::D88File* reader, int track, int c, int h, int r,
     const int alone = reader->ReadSector(step.track, step.c, step.h, step.r,
                                          step.n, one.data(), chunk);
     FUZZ_CHECK(alone == step.delivered);
-    FUZZ_CHECK(std::memcmp(one.data(), buf.data() + i * size,
+    FUZZ_CHECK(std::memcmp(one.data(),
+                           buf.data() + static_cast<ptrdiff_t>(i) * size,
                            static_cast<size_t>(alone)) == 0);
     FUZZ_CHECK((step.result == d88::StepResult::kRead) == (alone == chunk));
     one.CheckGuard();
