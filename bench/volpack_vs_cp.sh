@@ -1,16 +1,14 @@
 #!/usr/bin/env bash
 # volpack against cp: wall time, best of five, on the demonstration image
-# and on a 64 MiB image of 64 disks of 1 MiB (80 cylinders, two sides,
-# 16 sectors of 256 bytes, and the seven runs' sectors of the first disk in
-# place). Usage: bench/volpack_vs_cp.sh [BUILD_DIR]
+# and on a 64 MiB image of 64 disks of 1 MiB each (the demonstration disk,
+# padded). Usage: bench/volpack_vs_cp.sh [BUILD_DIR]
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# One disk: the demonstration disk's tracks, padded to 1 MiB with a track
-# table entry-free tail, so that every disk of the big image is the same.
+# One disk: the demonstration disk, its size field and its length 1 MiB.
 python3 - "$build/demo.d88" <<'PY'
 import struct, sys
 demo = bytearray(open(sys.argv[1], 'rb').read())
