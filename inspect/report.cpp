@@ -94,7 +94,11 @@ void EntryNote(Inspection* in, const char* text, Test test) {
   char note[1024];
   int length = std::snprintf(note, sizeof note, "%s:", text);
   bool any = false;
-  for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
+  // 164 entries fit, listed one by one; the bound only keeps the buffer
+  // safe should the words grow.
+  for (int track = 0; track < d88::D88File::kMaxTracks &&
+                      length < static_cast<int>(sizeof note) - 16;
+       ++track) {
     if (!passes(track)) continue;
     // Runs of three or more tracks as "25-79".
     int last = track;

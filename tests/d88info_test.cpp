@@ -256,15 +256,7 @@ TEST_F(D88infoTest, TrackNotesNameWhatStandsOut) {
 // the listing stops after 2^20 records, so the report ends well within a
 // second.
 TEST_F(D88infoTest, ListingStopsAtItsRecordBudget) {
-  DiskSpec disk;
-  for (int i = 0; i < 65535; ++i) {
-    disk.tracks[0].push_back({i & 255, 0, i >> 8, 0, Bytes(), 65535});
-  }
-  Bytes one = BuildImage({disk});
-  for (uint32_t track = 1; track < 164; ++track) {
-    PutLe32(&one, kTrackTableField + 4 * track,
-            static_cast<uint32_t>(kDiskHeaderSize + kSectorHeaderSize * track));
-  }
+  const Bytes one = AliasedTrackDisk();
   Bytes image = one;
   image.insert(image.end(), one.begin(), one.end());
   const CommandResult result = RunOn(image);

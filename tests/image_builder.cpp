@@ -142,6 +142,19 @@ const std::vector<int>& InterleavedNine() {
 }
 
 // Paths are UTF-8 on every system, as the commands take them.
+Bytes AliasedTrackDisk() {
+  DiskSpec disk;
+  for (int i = 0; i < 65535; ++i) {
+    disk.tracks[0].push_back({i & 255, 0, i >> 8, 0, Bytes(), 65535});
+  }
+  Bytes image = BuildImage({disk});
+  for (uint32_t track = 1; track < 164; ++track) {
+    PutLe32(&image, kTrackTableField + 4 * track,
+            static_cast<uint32_t>(kDiskHeaderSize + kSectorHeaderSize * track));
+  }
+  return image;
+}
+
 bool WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(std::filesystem::u8path(path),
                     std::ios::binary | std::ios::trunc);

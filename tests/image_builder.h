@@ -83,6 +83,11 @@ DiskSpec StandardDisk(int cylinders, const std::vector<int>& order);
 // The nine sectors of a 512-byte track in the interleave order 1,6,2,7,...
 const std::vector<int>& InterleavedNine();
 
+// A hostile disk: one track of 65,535 empty records, which every other
+// track entry enters one record further on, so that every walk crosses
+// almost the whole track.
+Bytes AliasedTrackDisk();
+
 bool WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);
 
