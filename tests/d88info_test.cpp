@@ -76,63 +76,49 @@ TEST_F(D88infoTest, DemonstrationImageIsComplete) {
   EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail);
 }
 
+// An incomplete file names where its run stopped and how many of its bytes
+// are real; a short sector's bytes count.
 TEST_F(D88infoTest, NamesTheSectorWhereARunStops) {
-  EXPECT_EQ(CheckLine("TRV03.BIN",
-                      [](DiskSpec* disk) {
-                        auto& track = disk->tracks[2];
-                        track.erase(track.begin() + 2);  // C1 H0 R2
-                      }),
-            "  TRV03.BIN: incomplete: the run stops at 1/0/2/2 on track 2 "
-            "(missing)" +
-                Left(0, 976));
-  // The walk ends at a count of 0 before the sector: its bytes are there,
-  // but the track says it holds no more sectors.
-  EXPECT_EQ(CheckLine("TRV07.BIN",
-                      [](DiskSpec* disk) {
-                        disk->tracks[26][3].sector_count = 0;  // C13 H0 R7
-                      }),
-            "  TRV07.BIN: incomplete: the run stops at 13/0/7/2 on track 26 "
-            "(missing: the track ends at a record whose sector count is 0)" +
-                Left(512, 1536));
-  // Row 1's run has crossed to the next cylinder when it meets the gap.
-  EXPECT_EQ(CheckLine("TRV01.BIN",
-                      [](DiskSpec* disk) {
-                        auto& track = disk->tracks[10];
-                        track.erase(track.begin() + 4);  // C5 H0 R3
-                      }),
-            "  TRV01.BIN: incomplete: the run stops at 5/0/3/2 on track 10 "
-            "(missing)" +
-                Left(8192, 20096));
-  EXPECT_EQ(CheckLine("TRV05.BIN",
-                      [](DiskSpec* disk) {
-                        disk->tracks[27][7].data.resize(50);  // C13 H1 R9
-                      }),
-            "  TRV05.BIN: incomplete: the run stops at 13/1/9/2 on track 27 "
-            "(short data: 50 of 512 bytes)" +
-                Left(1074, 1078));
-  EXPECT_EQ(CheckLine("TRV04.BIN",
-                      [](DiskSpec* disk) {
-                        disk->tracks[30][6].data.resize(300);  // C15 H0 R4
-                      }),
-            "  TRV04.BIN: incomplete: the run stops at 15/0/4/2 on track 30 "
-            "(short data: 300 of 512 bytes)" +
-                Left(300, 1691));
-  // A short sector's bytes count: a file that ends inside them holds only
-  // bytes of the image (TRV02 takes bytes 80-127, TRV03 464 bytes of R3).
-  EXPECT_EQ(CheckLine(
-                "TRV02.BIN",
-                [](DiskSpec* disk) {
-                  disk->tracks[1][1].data.resize(200);  // C0 H1 R6
-                },
-                0),
-            "  TRV02.BIN: complete");
-  EXPECT_EQ(CheckLine(
-                "TRV03.BIN",
-                [](DiskSpec* disk) {
-                  disk->tracks[2][4].data.resize(464);  // C1 H0 R3
-                },
-                0),
-            "  TRV03.BIN: complete");
+  const struct {
+    const char* file;
+    void (*change)(DiskSpec*);
+    int status;
+    std::string line;
+  } cases[] = {
+      {"TRV03.BIN",
+       [](DiskSpec* d) { d->tracks[2].erase(d->tracks[2].begin() + 2); }, 2,
+       "incomplete: the run stops at 1/0/2/2 on track 2 (missing)" +
+           Left(0, 976)},
+      // The walk ends at a count of 0 before the sector: its bytes are
+      // there, but the track says it holds no more sectors.
+      {"TRV07.BIN", [](DiskSpec* d) { d->tracks[26][3].sector_count = 0; }, 2,
+       "incomplete: the run stops at 13/0/7/2 on track 26 (missing: the track "
+       "ends at a record whose sector count is 0)" +
+           Left(512, 1536)},
+      // Row 1's run has crossed to the next cylinder when it meets the gap.
+      {"TRV01.BIN",
+       [](DiskSpec* d) { d->tracks[10].erase(d->tracks[10].begin() + 4); }, 2,
+       "incomplete: the run stops at 5/0/3/2 on track 10 (missing)" +
+           Left(8192, 20096)},
+      {"TRV05.BIN", [](DiskSpec* d) { d->tracks[27][7].data.resize(50); }, 2,
+       "incomplete: the run stops at 13/1/9/2 on track 27 (short data: 50 of "
+       "512 bytes)" +
+           Left(1074, 1078)},
+      {"TRV04.BIN", [](DiskSpec* d) { d->tracks[30][6].data.resize(300); }, 2,
+       "incomplete: the run stops at 15/0/4/2 on track 30 (short data: 300 of "
+       "512 bytes)" +
+           Left(300, 1691)},
+      // Files that end inside a short sector's bytes hold only bytes of the
+      // image: TRV02 takes bytes 80-127 of R6, TRV03 464 bytes of R3.
+      {"TRV02.BIN", [](DiskSpec* d) { d->tracks[1][1].data.resize(200); }, 0,
+       "complete"},
+      {"TRV03.BIN", [](DiskSpec* d) { d->tracks[2][4].data.resize(464); }, 0,
+       "complete"},
+  };
+  for (const auto& [file, change, status, line] : cases) {
+    EXPECT_EQ(CheckLine(file, change, status),
+              "  " + std::string(file) + ": " + line);
+  }
 }
 
 // Sectors whose headers say their bytes may be wrong make the files they
