@@ -33,10 +33,6 @@ constexpr int kDataSizeOffset = 14;
 // Largest size code whose sector size, 128 << n, fits a signed 32-bit int.
 constexpr int kMaxSizeCode = 23;
 
-// A sector count is 16 bits wide, so no record past this position can be the
-// last one its track states; stopping there bounds the walk on any input.
-constexpr int kMaxRecordsPerTrack = 65536;
-
 // Little-endian fields, assembled byte by byte whatever the host's order.
 int ReadLe16(const uint8_t* p) { return p[0] | (p[1] << 8); }
 
@@ -223,20 +219,39 @@ bool D88File::SelectDisk(int index) {
       kDiskHeaderSize) {
     return false;
   }
+  DiskHeader decoded;
+  DecodeDiskHeader(header, kDiskHeaderSize, &decoded);
   disk_base_ = disk_starts_[index];
-  const uint8_t* entry = header + kTrackTableOffset;
-  for (int i = 0; i < kMaxTracks; ++i, entry += 4) {
-    track_table_[i] = ReadLe32(entry);
-  }
-  media_type_ = header[kMediaTypeOffset];
-  write_protect_ = header[kWriteProtectOffset];
-  disk_size_ = ReadLe32(header + kDiskSizeOffset);
-  int i = 0;
-  for (; i < kNameLength && header[i] != 0; ++i) {
-    name_[i] = static_cast<char>(header[i]);
-  }
-  for (; i < kNameLength; ++i) name_[i] = '\0';
+  std::memcpy(track_table_, decoded.track_table, sizeof track_table_);
+  media_type_ = decoded.media_type;
+  write_protect_ = decoded.write_protect;
+  disk_size_ = decoded.size;
+  std::memcpy(name_, decoded.name, sizeof name_);
   return true;
+}
+
+void D88File::DecodeDiskHeader(const uint8_t* bytes, int length,
+                               DiskHeader* header) {
+  *header = {};
+  int i = 0;
+  for (; i < kNameLength && i < length && bytes[i] != 0; ++i) {
+    header->name[i] = static_cast<char>(bytes[i]);
+  }
+  if (length > kWriteProtectOffset) {
+    header->write_protect = bytes[kWriteProtectOffset];
+  }
+  if (length > kMediaTypeOffset) header->media_type = bytes[kMediaTypeOffset];
+  if (length >= kDiskSizeOffset + 4) {
+    header->size = ReadLe32(bytes + kDiskSizeOffset);
+  }
+  const int whole = (length - kTrackTableOffset) / 4;
+  header->table_entries = whole < 0            ? 0
+                          : whole < kMaxTracks ? whole
+                                               : kMaxTracks;
+  for (int track = 0; track < header->table_entries; ++track) {
+    header->track_table[track] =
+        ReadLe32(bytes + kTrackTableOffset + 4 * track);
+  }
 }
 
 void D88File::SetSectorRange(int first, int last) {
@@ -310,15 +325,15 @@ int D88File::ReadSectorIds(int track, uint8_t* buf, int len) {
   TrackWalk walk;
   if (!BeginWalk(track, &walk)) return 0;
   int written = 0;
-  Record record;
+  TrackRecord record;
+  // Past a count of 0 the bytes are no longer records of this track: the
+  // walk ends there.
   while (len - written >= 4 && NextRecord(&walk, &record)) {
     buf[written] = record.info.id.c;
     buf[written + 1] = record.info.id.h;
     buf[written + 2] = record.info.id.r;
     buf[written + 3] = record.info.id.n;
     written += 4;
-    // Past a count of 0 the bytes are no longer records of this track.
-    if (record.info.sector_count == 0) break;
   }
   return written;
 }
@@ -327,10 +342,9 @@ int D88File::ReadSectorInfos(int track, SectorInfo* infos, int max_infos) {
   TrackWalk walk;
   if (!BeginWalk(track, &walk)) return 0;
   int stored = 0;
-  Record record;
+  TrackRecord record;
   while (stored < max_infos && NextRecord(&walk, &record)) {
     infos[stored++] = record.info;
-    if (record.info.sector_count == 0) break;  // as ReadSectorIds
   }
   return stored;
 }
@@ -359,17 +373,18 @@ bool D88File::BeginWalk(int track, TrackWalk* walk) const {
   if (entry == 0 || entry > disk_size_) return false;
   const int64_t start = static_cast<int64_t>(disk_base_) + entry;
   if (start < 0) return false;
-  *walk = {start, start, 0, false};
+  *walk = {start, start, 0, WalkEnd::kNone, 0};
   return true;
 }
 
-bool D88File::NextRecord(TrackWalk* walk, Record* record) {
-  if (walk->done) return false;
+bool D88File::NextRecord(TrackWalk* walk, TrackRecord* record) {
+  if (walk->end != WalkEnd::kNone) return false;
   uint8_t header[kSectorHeaderSize];
-  // A header cut short by the end of the file ends the track.
-  if (ReadAt(walk->start, walk->next, header, kSectorHeaderSize) <
-      kSectorHeaderSize) {
-    walk->done = true;
+  const int got = ReadAt(walk->start, walk->next, header, kSectorHeaderSize);
+  // A file that ends at or inside a header ends the track.
+  if (got < kSectorHeaderSize) {
+    walk->end = got == 0 ? WalkEnd::kFileEnd : WalkEnd::kShortHeader;
+    walk->header_bytes = got;
     return false;
   }
   SectorInfo& info = record->info;
@@ -379,12 +394,34 @@ bool D88File::NextRecord(TrackWalk* walk, Record* record) {
   info.deleted = header[kDeletedOffset];
   info.status = header[kStatusOffset];
   info.data_size = ReadLe16(header + kDataSizeOffset);
+  record->index = walk->index;
+  record->header_offset = walk->next;
   record->data_offset = walk->next + kSectorHeaderSize;
+  const int64_t held = file_size_ - record->data_offset;
+  record->data_held = held <= 0               ? 0
+                      : held < info.data_size ? static_cast<int>(held)
+                                              : info.data_size;
   walk->next = record->data_offset + info.data_size;
-  walk->done = walk->index == info.sector_count - 1 ||
-               walk->index + 1 == kMaxRecordsPerTrack;
+  if (info.sector_count == 0) {
+    walk->end = WalkEnd::kZeroCount;
+  } else if (walk->index == info.sector_count - 1) {
+    walk->end = WalkEnd::kStated;
+  } else if (walk->index + 1 == kMaxRecordsPerTrack) {
+    walk->end = WalkEnd::kRecordBound;
+  }
   ++walk->index;
   return true;
+}
+
+bool D88File::ResumeWalk(TrackWalk* walk) {
+  if (walk->end != WalkEnd::kNone && walk->end != WalkEnd::kStated &&
+      walk->end != WalkEnd::kZeroCount) {
+    return false;
+  }
+  // The bound holds for a resumed walk as for any other.
+  walk->end = walk->index < kMaxRecordsPerTrack ? WalkEnd::kNone
+                                                : WalkEnd::kRecordBound;
+  return walk->end == WalkEnd::kNone;
 }
 
 void D88File::FindSide(int track, int c, int h, int n, int first_r, int last_r,
@@ -410,11 +447,11 @@ void D88File::FindSide(int track, int c, int h, int n, int first_r, int last_r,
   side->start = walk.start;
   side->missing = StepResult::kNotFound;
   int wanted = side->last_r - side->first_r + 1;
-  Record record;
+  TrackRecord record;
   while (NextRecord(&walk, &record)) {
     const SectorInfo& info = record.info;
     // A count of 0 ends the track before the record's ID is looked at.
-    if (info.sector_count == 0) {
+    if (walk.end == WalkEnd::kZeroCount) {
       side->missing = StepResult::kZeroCount;
       break;
     }
@@ -423,7 +460,7 @@ void D88File::FindSide(int track, int c, int h, int n, int first_r, int last_r,
         r < side->first_r || r > side->last_r || side->record[r] >= 0) {
       continue;
     }
-    side->record[r] = walk.index - 1;
+    side->record[r] = record.index;
     side->data_size[r] = info.data_size;
     side->data_offset[r] = record.data_offset;
     if (--wanted == 0) break;

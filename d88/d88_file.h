@@ -64,6 +64,44 @@ struct RunTrace {
   int step_count;  // set by the run: the steps taken, the last one ending it
 };
 
+// A disk header's fields, as the reader decodes them.
+struct DiskHeader {
+  char name[17];      // up to the first NUL, at most 16 bytes
+  int write_protect;  // byte 0x1A: 0x10 on, 0x00 off
+  int media_type;     // byte 0x1B
+  int32_t size;       // the disk's size, header included
+  int32_t track_table[164];
+  int table_entries;  // entries that the decoded bytes hold whole
+};
+
+// Why a walk over a track's records ended.
+enum class WalkEnd {
+  kNone,         // still walking
+  kStated,       // after the record that its sector count names as the last
+  kZeroCount,    // at a record whose sector count is 0
+  kFileEnd,      // the file ends where the next record header would start
+  kShortHeader,  // the file ends inside the next record header
+  kRecordBound,  // after D88File::kMaxRecordsPerTrack records
+};
+
+// One record of a track, as a walk finds it.
+struct TrackRecord {
+  SectorInfo info;
+  int index;              // stored position in the track, from 0
+  int64_t header_offset;  // file offset of its header
+  int64_t data_offset;    // file offset of its data
+  int data_held;          // bytes of its data that the file holds
+};
+
+// A walk over the records of one track, from its first record on.
+struct TrackWalk {
+  int64_t start;     // file offset of the track's first record
+  int64_t next;      // file offset of the next record header
+  int index;         // records found so far
+  WalkEnd end;       // why the walk ended; kNone while it goes on
+  int header_bytes;  // kShortHeader: bytes of the cut header the file holds
+};
+
 // Why the last Open with a path failed.
 enum class OpenFailure {
   kNone,
@@ -79,6 +117,9 @@ class D88File {
   static constexpr int kMaxTracks = 164;
   static constexpr int kDiskHeaderSize = 688;
   static constexpr int kSectorHeaderSize = 16;
+  // A sector count is 16 bits wide, so no record past this position can be
+  // the last one its track states: a walk ends there on any input.
+  static constexpr int kMaxRecordsPerTrack = 65536;
 
   D88File();
   ~D88File();  // closes the stream
@@ -146,23 +187,26 @@ class D88File {
   // returns the bytes the file delivered.
   int ReadImageBytes(int64_t offset, uint8_t* buf, int len);
 
- private:
-  // A walk over the records of one track, from its first record on.
-  struct TrackWalk {
-    int64_t start;  // file offset of the track's first record
-    int64_t next;   // file offset of the next record header
-    int index;      // position of the next record in the track
-    bool done;
-  };
-  struct Record {
-    SectorInfo info;
-    int64_t data_offset;
-  };
+  // Decodes the first `length` bytes of a disk header, which may be cut
+  // short; the fields they do not reach are 0.
+  static void DecodeDiskHeader(const uint8_t* bytes, int length,
+                               DiskHeader* header);
 
-  // Starts a walk of `track` of the selected disk; false if it is absent.
+  // The one walk over a track's records that every read and every check
+  // of a track goes through. BeginWalk starts at the first record of
+  // `track` of the selected disk; false when the track is absent.
+  // NextRecord yields the records in stored order; false once the walk has
+  // ended, `walk->end` saying why. A walk ends after the record its sector
+  // count names as the last, at a count of 0, where the file ends, or at
+  // the record bound.
   bool BeginWalk(int track, TrackWalk* walk) const;
-  // Reads the next record header; false at the end of the track.
-  bool NextRecord(TrackWalk* walk, Record* record);
+  bool NextRecord(TrackWalk* walk, TrackRecord* record);
+  // Goes on past a walk's end at a sector count (kStated, kZeroCount), for
+  // callers that look for records the counts hide; false when the walk
+  // ended for another reason. A walk still going on is left as it is.
+  static bool ResumeWalk(TrackWalk* walk);
+
+ private:
   // The first record of each sector number first_r..last_r with (c, h, n)
   // on one track, as one walk finds them.
   struct SideRecords {
