@@ -1,40 +1,51 @@
-// Runs d88info's report in every style, its verdict alone and its disk map
-// on the input as an image: each must end, and every style must come to
-// the same verdict.
+// Runs d88info's views on the input as an image: the report, the problems,
+// the JSON and the summary's walk, and the disk map. Each must end, and
+// every view must come to the same findings.
 
 #include <initializer_list>
 
 #include "d88/d88_file.h"
 #include "fuzz/fuzz_support.h"
-#include "inspect/disk_map.h"
-#include "inspect/report.h"
+#include "inspect/views.h"
+
+namespace {
+
+bool SameFindings(const ImageFindings& a, const ImageFindings& b) {
+  return a.d88 == b.d88 && a.disks == b.disks &&
+         a.health.damaged == b.health.damaged &&
+         a.health.read_errors == b.health.read_errors &&
+         a.health.error_disks == b.health.error_disks &&
+         a.files.incomplete == b.files.incomplete &&
+         a.files.suspect == b.files.suspect &&
+         a.files.not_its_disk == b.files.not_its_disk;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static MemoryFile file;
   static std::FILE* const sink = EnterOwnDirectory();
-  static FileChecks files;
+  static Inspection checked;
+  static Inspection shown;
   if (!file.Set(data, size)) return 0;
 
   d88::D88File reader;
   FUZZ_CHECK(reader.Open(file.path()));
+  InspectAll(&reader, &checked);
   TextOut out(sink);
   JsonWriter json(&out);
-  const ImageVerdict checked = InspectImage(
-      &reader, file.path(), ReportStyle::kNone, &out, &json, &files);
-  for (const ReportStyle style :
-       {ReportStyle::kFull, ReportStyle::kProblems, ReportStyle::kJson}) {
-    const ImageVerdict reported =
-        InspectImage(&reader, file.path(), style, &out, &json, &files);
-    FUZZ_CHECK(reported.d88 == checked.d88);
-    FUZZ_CHECK(reported.damaged == checked.damaged);
-    FUZZ_CHECK(reported.incomplete == checked.incomplete);
-    FUZZ_CHECK(reported.suspect == checked.suspect);
+  for (const bool problems : {false, true}) {
+    WriteTextReport(&reader, problems, &out, &shown);
+    FUZZ_CHECK(SameFindings(shown.image, checked.image));
   }
-  FUZZ_CHECK(checked.disks >= 0 && checked.disks <= d88::D88File::kMaxDisks);
-  FUZZ_CHECK(!checked.d88 || checked.disks > 0);
+  WriteJsonReport(&reader, file.path(), &json, &shown);
+  FUZZ_CHECK(SameFindings(shown.image, checked.image));
+  const ImageFindings& image = checked.image;
+  FUZZ_CHECK(image.disks >= 0 && image.disks <= d88::D88File::kMaxDisks);
+  FUZZ_CHECK(!image.d88 || image.disks > 0);
   const int disk = size > 0 ? data[0] % 3 : 0;
-  if (checked.d88) {
-    FUZZ_CHECK(WriteMap(&reader, file.path(), disk, "map.svg", files, sink) ==
+  if (image.d88) {
+    FUZZ_CHECK(WriteMap(&reader, file.path(), disk, "map.svg", image, sink) ==
                (disk < reader.GetDiskCount()));
   }
   return 0;

@@ -1,12 +1,10 @@
-#include "inspect/disk_map.h"
-
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
-#include "inspect/records.h"
+#include "inspect/views.h"
+#include "platform/input_file.h"
 #include "platform/output_file.h"
-#include "platform/text_out.h"
 
 namespace {
 
@@ -18,11 +16,17 @@ constexpr int kGap = 2;
 constexpr int kMargin = 8;
 constexpr int kLegendHeight = 64;
 constexpr int kPanelLine = 16;
-constexpr int kMinWidth = 920;   // the legend's
-constexpr int kNoteWidth = 320;  // room for a track's trailing text
+constexpr int kMinWidth = 920;  // the legend's
+// Widths of text at the map's font size, generous, so that nothing is
+// clipped: an ASCII character, and a wider one.
+constexpr int kCharWidth = 7;
+constexpr int kWideCharWidth = 12;
 // Cells drawn per track, as a report lists IDs: a map of a hostile image
 // stays a few megabytes.
 constexpr int kMaxCells = 256;
+// Missing sectors drawn: at most every step of every run.
+constexpr int kMaxMissing = kExtractionRows * kMaxRunSteps;
+constexpr int kTextLength = 200;
 
 enum class CellState {
   kNormal,
@@ -60,227 +64,339 @@ CellState StateOf(unsigned flags) {
 
 int CellWidth(int n) { return 12 + 6 * std::min(std::max(n, 0), 4); }
 
-// What the map draws for the steps of volspar's runs.
-struct StepRef {
-  int row;
-  int step;
+// The width of `text` as drawn.
+int TextWidth(const char* text) {
+  int width = 0;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+       *p != '\0'; ++p) {
+    if (*p < 0x80) width += kCharWidth;
+    if (*p >= 0xC0) width += kWideCharWidth;
+  }
+  return width;
+}
+
+// A record, or a sector a run looked for and did not find.
+struct Cell {
+  RecordFacts facts;
+  int missing_step;  // -1: a record; else the run step (row * 64 + step)
+  unsigned used;     // bit k: the bytes are in file k
+  unsigned read;     // bit k: read for file k, not in it
+  int x;
+  int width;
 };
 
-class MapWriter {
- public:
-  MapWriter(d88::D88File* reader, const DiskLayout& layout,
-            const FileChecks* files)
-      : reader_(reader), layout_(layout), files_(files) {
-    for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
-      d88::SectorInfo first;
-      starts_[track] = reader->ReadSectorInfos(track, &first, 1) > 0
-                           ? layout.start + reader->GetTrackOffset(track)
-                           : -1;
-      same_as_[track] = -1;
-      for (int earlier = 0; earlier < track && starts_[track] >= 0; ++earlier) {
-        if (starts_[earlier] == starts_[track]) {
-          same_as_[track] = earlier;
-          break;
-        }
-      }
+struct Row {
+  int track;
+  int first_cell;
+  int cells;
+  char text[kTextLength];  // after the cells
+  int text_x;
+  int width;
+};
+
+// The map of one disk, laid out once, then drawn from the same positions.
+struct MapLayout {
+  Row rows[d88::D88File::kMaxTracks];
+  int row_count;
+  Cell cells[d88::D88File::kMaxTracks * kMaxCells + kMaxMissing];
+  int cell_count;
+  char title[kTextLength];
+  int width;
+  int height;
+};
+
+MapLayout map;
+
+}  // namespace
+
+namespace {
+
+// A step of volspar's runs: row * kMaxRunSteps + step.
+int StepKey(int row, int step) { return row * kMaxRunSteps + step; }
+
+// The steps of volspar's runs that looked on `track`.
+int FindSteps(const FileChecks* files, int track, int* keys) {
+  int count = 0;
+  if (files == nullptr) return 0;
+  for (int row = 0; row < kExtractionRows; ++row) {
+    const RowRun& run = files->model.rows[row];
+    for (int i = 0; i < run.step_count; ++i) {
+      if (run.steps[i].track == track) keys[count++] = StepKey(row, i);
     }
   }
+  return count;
+}
 
-  // The width of `track`'s row; 0 when it has no row. Only the records a
-  // row draws are read.
-  int Measure(int track) {
-    FindSteps(track);
-    if (starts_[track] < 0 && missing_ == 0) return 0;
+const d88::RunStep& StepOf(const FileChecks& files, int key) {
+  return files.model.rows[key / kMaxRunSteps].steps[key % kMaxRunSteps];
+}
+
+void MarkUses(const FileChecks* files, const int* keys, int count, int record,
+              Cell* cell) {
+  cell->used = 0;
+  cell->read = 0;
+  for (int k = 0; k < count; ++k) {
+    const int row = keys[k] / kMaxRunSteps;
+    const int step = keys[k] % kMaxRunSteps;
+    if (StepOf(*files, keys[k]).record != record) continue;
+    const bool in_file = files->files[row].uses[step] == StepUse::kInFile;
+    (in_file ? cell->used : cell->read) |= 1u << row;
+  }
+}
+
+void AddText(Row* row, const char* text) {
+  const size_t length = std::strlen(row->text);
+  std::snprintf(row->text + length, sizeof row->text - length, "%s%s",
+                length > 0 ? "; " : "", text);
+}
+
+// The cells of one listed track, and what follows them.
+void AddRecords(const TrackFindings& found, const FileChecks* files,
+                const int* keys, int key_count, Row* row) {
+  char text[kTextLength];
+  if (found.same_disk >= 0) {
+    std::snprintf(text, sizeof text, "same records as track %d",
+                  found.same_track);
+    AddText(row, text);
+    return;
+  }
+  const TrackRecords& t = *found.records;
+  for (int i = 0; i < std::min(t.count, kMaxCells); ++i) {
+    Cell& cell = map.cells[map.cell_count++];
+    cell.facts = t.facts[i];
+    cell.missing_step = -1;
+    cell.width = CellWidth(t.facts[i].record.info.id.n);
+    MarkUses(files, keys, key_count, i, &cell);
+  }
+  if (t.count > kMaxCells) {
+    std::snprintf(text, sizeof text, "\xE2\x80\xA6 and %d more records",
+                  t.count - kMaxCells);
+    AddText(row, text);
+  }
+  const bool cut =
+      t.end == d88::WalkEnd::kFileEnd || t.end == d88::WalkEnd::kShortHeader;
+  if (cut && found.notes.count > 0) {
+    AddText(row, found.notes.text[found.notes.count - 1]);
+  }
+}
+
+// Adds the row of `track` (`found`: its findings, null when it has no
+// records); drawn only when it has cells or words.
+void AddRow(int track, const TrackFindings* found, const FileChecks* files) {
+  Row& row = map.rows[map.row_count];
+  row = {track, map.cell_count, 0, {}, 0, 0};
+  int keys[kMaxMissing];
+  const int key_count = FindSteps(files, track, keys);
+  if (found != nullptr) AddRecords(*found, files, keys, key_count, &row);
+  for (int k = 0; k < key_count; ++k) {
+    if (StepOf(*files, keys[k]).record >= 0) continue;
+    Cell& cell = map.cells[map.cell_count++];
+    cell.missing_step = keys[k];
+    cell.width = CellWidth(StepOf(*files, keys[k]).n);
+  }
+  row.cells = map.cell_count - row.first_cell;
+  if (row.cells > 0 || row.text[0] != '\0') ++map.row_count;
+}
+
+// One walk over the disk's findings gathers every row.
+void Gather(Inspection* in, const FileChecks* files) {
+  map.row_count = 0;
+  map.cell_count = 0;
+  int next = 0;
+  while (NextTrack(in)) {
+    const TrackFindings& found = in->track;
+    // Tracks without records where a run looked for sectors.
+    for (; next < found.track; ++next) AddRow(next, nullptr, files);
+    next = found.track + 1;
+    if (found.not_listed) {
+      Row& row = map.rows[map.row_count++];
+      row = {found.track, map.cell_count, 0, {}, 0, 0};
+      std::snprintf(row.text, sizeof row.text,
+                    "not drawn from here on: past the records d88info reads "
+                    "of one image");
+      return;
+    }
+    AddRow(found.track, &found, files);
+  }
+  for (; next < d88::D88File::kMaxTracks; ++next) AddRow(next, nullptr, files);
+}
+
+}  // namespace
+
+namespace {
+
+// The panel's lines: the image's health, volspar's files as a whole, and
+// each file on the disk volspar reads.
+int PanelLines(const ImageFindings& image, int disk, char lines[][kTextLength],
+               int max) {
+  char phrase[kTextLength - 40];
+  HealthPhrase(image.health, phrase, sizeof phrase);
+  std::snprintf(lines[0], kTextLength, "the image: %s", phrase);
+  const FileChecks& files = image.files;
+  const char* words[2];
+  const int count = VolsparWords(files, words);
+  if (files.not_its_disk) {
+    NotItsDiskPhrase(files, phrase, sizeof phrase);
+  } else {
+    std::snprintf(phrase, sizeof phrase, "%s%s%s", words[0],
+                  count > 1 ? ", " : "", count > 1 ? words[1] : "");
+  }
+  std::snprintf(lines[1], kTextLength, "volspar's files (disk 0): %s", phrase);
+  if (disk != 0 || files.not_its_disk) return 2;
+  int n = 2;
+  for (int row = 0; row < kExtractionRows && n < max; ++row, ++n) {
+    std::snprintf(lines[n], kTextLength, "%s: %s",
+                  kExtractionTable[row].file_name,
+                  StateWord(files.files[row].state));
+  }
+  return n;
+}
+
+// Places every cell and text, and sizes the picture to hold them all.
+void Layout(int panel_lines, char panel[][kTextLength]) {
+  int width = std::max(kMinWidth, 2 * kMargin + TextWidth(map.title));
+  for (int r = 0; r < map.row_count; ++r) {
+    Row& row = map.rows[r];
     int x = kMargin + kLabelWidth;
-    if (same_as_[track] < 0 && starts_[track] >= 0) {
-      static d88::SectorInfo infos[kMaxCells];
-      const int count = reader_->ReadSectorInfos(track, infos, kMaxCells);
-      for (int i = 0; i < count; ++i) x += CellWidth(infos[i].id.n) + kGap;
+    for (int c = row.first_cell; c < row.first_cell + row.cells; ++c) {
+      map.cells[c].x = x;
+      x += map.cells[c].width + kGap;
     }
-    for (int k = 0; k < step_count_; ++k) {
-      if (Step(k).record < 0) x += CellWidth(Step(k).n) + kGap;
-    }
-    return x + kNoteWidth;
+    row.text_x = x + 4;
+    if (row.text[0] != '\0') x = row.text_x + TextWidth(row.text);
+    row.width = x + kMargin;
+    width = std::max(width, row.width);
   }
+  for (int k = 0; k < panel_lines; ++k) {
+    width = std::max(width, 2 * kMargin + TextWidth(panel[k]));
+  }
+  map.width = width;
+  map.height = 2 * kMargin + 24 + map.row_count * kRowHeight + kLegendHeight +
+               panel_lines * kPanelLine + kMargin;
+}
 
-  // Draws the row of `track` at `y` on `out`; false when it has no row.
-  bool Draw(int track, int y, TextOut* out) {
-    out_ = out;
-    FindSteps(track);
-    if (starts_[track] < 0 && missing_ == 0) return false;
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "<g stroke=\"#888888\"><text x=\"%d\" y=\"%d\" "
-                  "stroke=\"none\">track %d (C%d H%d)</text>\n",
-                  kMargin, y + kCellHeight - 4, track, track / 2, track % 2);
-    out_->Put(line);
-    int x = kMargin + kLabelWidth;
-    if (same_as_[track] >= 0) {
-      std::snprintf(line, sizeof line,
-                    "<text x=\"%d\" y=\"%d\" stroke=\"none\">same records as "
-                    "track %d</text>\n",
-                    x, y + kCellHeight - 4, same_as_[track]);
-      out_->Put(line);
-      x += 160;
-    } else if (starts_[track] >= 0) {
-      x = DrawRecords(track, x, y);
-    }
-    for (int k = 0; k < step_count_; ++k) {
-      if (Step(k).record < 0) x = DrawMissing(k, x, y);
-    }
-    out_->Put("</g>\n");
-    return true;
+// The label of a record's cell: the files that use it, then "(n)" for
+// those whose runs only read it.
+void CellLabel(const Cell& cell, char* label) {
+  int length = 0;
+  for (int row = 0; row < kExtractionRows; ++row) {
+    if ((cell.used >> row & 1) == 0) continue;
+    if (length > 0) label[length++] = ',';
+    label[length++] = static_cast<char>('1' + row);
   }
+  bool first = true;
+  for (int row = 0; row < kExtractionRows; ++row) {
+    if ((cell.read >> row & 1) == 0) continue;
+    if (first && length > 0) label[length++] = ' ';
+    label[length++] = first ? '(' : ',';
+    label[length++] = static_cast<char>('1' + row);
+    first = false;
+  }
+  if (!first) label[length++] = ')';
+  label[length] = '\0';
+}
 
- private:
-  const d88::RunStep& Step(int k) const {
-    return files_->files[steps_[k].row].steps[steps_[k].step];
+void DrawRecord(const Cell& cell, int y, TextOut* out) {
+  const d88::SectorInfo& info = cell.facts.record.info;
+  char line[512];
+  std::snprintf(line, sizeof line, "<g><title>%d/%d/%d/%d ", info.id.c,
+                info.id.h, info.id.r, info.id.n);
+  out->Put(line);
+  Notes notes;
+  RecordNotes(cell.facts, &notes);
+  if (notes.count == 0) out->Put("normal");
+  for (int k = 0; k < notes.count; ++k) {
+    if (k > 0) out->Put(", ");
+    out->Xml(notes.text[k]);
   }
-  StepUse Use(int k) const {
-    return files_->files[steps_[k].row].uses[steps_[k].step];
-  }
-
-  // Gathers the steps of volspar's runs that looked on `track`.
-  void FindSteps(int track) {
-    step_count_ = 0;
-    missing_ = 0;
-    if (files_ == nullptr) return;
+  for (int pass = 0; pass < 2; ++pass) {
+    const unsigned rows = pass == 0 ? cell.used : cell.read;
     for (int row = 0; row < kExtractionRows; ++row) {
-      const FileCheck& check = files_->files[row];
-      for (int i = 0; i < check.step_count; ++i) {
-        if (check.steps[i].track != track) continue;
-        steps_[step_count_++] = {row, i};
-        missing_ += check.steps[i].record < 0;
-      }
+      if ((rows >> row & 1) == 0) continue;
+      out->Put(pass == 0 ? ", in " : ", read for ");
+      out->Put(kExtractionTable[row].file_name);
+      if (pass == 1) out->Put(", not in it");
     }
   }
-
-  int DrawRecords(int track, int x, int y) {
-    const TrackRecords& t = ClassifyTrack(reader_, layout_, track);
-    char line[512];
-    for (int i = 0; i < std::min(t.count, kMaxCells); ++i) {
-      const d88::SectorInfo& info = t.infos[i];
-      const int width = CellWidth(info.id.n);
-      // The files that use this record, and those whose runs only read it.
-      char label[3 * kExtractionRows + 4] = {};
-      int used = 0;
-      int read = 0;
-      for (int k = 0; k < step_count_; ++k) {
-        if (Step(k).record != i) continue;
-        (Use(k) == StepUse::kInFile ? used : read)++;
-      }
-      std::snprintf(line, sizeof line, "<g><title>%d/%d/%d/%d ", info.id.c,
-                    info.id.h, info.id.r, info.id.n);
-      out_->Put(line);
-      Notes notes;
-      RecordNotes(t, i, &notes);
-      if (notes.count == 0) out_->Put("normal");
-      for (int k = 0; k < notes.count; ++k) {
-        if (k > 0) out_->Put(", ");
-        out_->Xml(notes.text[k]);
-      }
-      int length = 0;
-      for (const StepUse wanted : {StepUse::kInFile, StepUse::kRead}) {
-        bool first = true;
-        for (int k = 0; k < step_count_; ++k) {
-          if (Step(k).record != i || Use(k) != wanted) continue;
-          const char* name = kExtractionTable[steps_[k].row].file_name;
-          out_->Put(wanted == StepUse::kInFile ? ", in " : ", read for ");
-          out_->Put(name);
-          if (wanted == StepUse::kRead) out_->Put(", not in it");
-          if (wanted == StepUse::kRead && first && used > 0) {
-            label[length++] = ' ';
-          }
-          if (wanted == StepUse::kRead && first) label[length++] = '(';
-          if (!first) label[length++] = ',';
-          label[length++] = static_cast<char>('1' + steps_[k].row);
-          first = false;
-        }
-        if (wanted == StepUse::kRead && !first) label[length++] = ')';
-      }
-      const char* stroke = used > 0 ? kUsedStroke : kReadStroke;
-      std::snprintf(line, sizeof line,
-                    "</title><rect x=\"%d\" y=\"%d\" width=\"%d\" "
-                    "height=\"%d\" fill=\"%s\"%s%s%s/>",
-                    x, y, width, kCellHeight,
-                    kStyles[static_cast<int>(StateOf(t.flags[i]))].fill,
-                    used + read > 0 ? " stroke=\"" : "",
-                    used + read > 0 ? stroke : "",
-                    used + read > 0 ? "\" stroke-width=\"2\"" : "");
-      out_->Put(line);
-      if (length > 0) {
-        std::snprintf(line, sizeof line,
-                      "<text x=\"%d\" y=\"%d\" font-size=\"9\" "
-                      "stroke=\"none\">%s</text>",
-                      x + 2, y + kCellHeight - 4, label);
-        out_->Put(line);
-      }
-      out_->Put("</g>\n");
-      x += width + kGap;
-    }
-    if (t.count > kMaxCells) {
-      x = DrawText(x, y, "\xE2\x80\xA6 and %d more records",
-                   t.count - kMaxCells);
-    }
-    if (t.end == TrackEnd::kFileEnd) {
-      Notes notes;
-      TrackNotes(t, &notes);
-      x = DrawText(x, y, "%s", notes.text[notes.count - 1]);
-    }
-    return x;
-  }
-
-  template <typename... Args>
-  int DrawText(int x, int y, const char* format, Args... args) {
-    char text[160];
-    std::snprintf(text, sizeof text, format, args...);
-    char line[96];
-    std::snprintf(line, sizeof line, "<text x=\"%d\" y=\"%d\" stroke=\"none\">",
-                  x + 4, y + kCellHeight - 4);
-    out_->Put(line);
-    out_->Xml(text);
-    out_->Put("</text>\n");
-    return x + kNoteWidth;
-  }
-
-  int DrawMissing(int k, int x, int y) {
-    const d88::RunStep& step = Step(k);
-    const int row = steps_[k].row;
-    const ExtractionEntry& entry = kExtractionTable[row];
-    const int begin = steps_[k].step * kSectorSize;
-    const bool needed = begin < entry.write_offset + entry.write_length &&
-                        begin + kSectorSize > entry.write_offset;
-    const char* why = step.result == d88::StepResult::kNoTrack ? " (no track)"
-                      : step.result == d88::StepResult::kZeroCount
-                          ? " (after a record whose sector count is 0)"
-                          : "";
-    const int width = CellWidth(step.n);
-    char line[640];
+  const bool marked = (cell.used | cell.read) != 0;
+  std::snprintf(line, sizeof line,
+                "</title><rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" "
+                "fill=\"%s\"%s%s%s/>",
+                cell.x, y, cell.width, kCellHeight,
+                kStyles[static_cast<int>(StateOf(cell.facts.flags))].fill,
+                marked ? " stroke=\"" : "",
+                marked ? (cell.used != 0 ? kUsedStroke : kReadStroke) : "",
+                marked ? "\" stroke-width=\"2\"" : "");
+  out->Put(line);
+  char label[3 * kExtractionRows + 4];
+  CellLabel(cell, label);
+  if (label[0] != '\0') {
     std::snprintf(line, sizeof line,
-                  "<g><title>%d/%d/%d/%d missing%s, %s %s%s</title>"
-                  "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" "
-                  "fill=\"%s\" stroke=\"%s\" stroke-width=\"2\" "
-                  "stroke-dasharray=\"3 2\"/><text x=\"%d\" y=\"%d\" "
-                  "font-size=\"9\" stroke=\"none\">%c?</text></g>\n",
-                  step.c, step.h, step.r, step.n, why,
-                  needed ? "needed by" : "read for", entry.file_name,
-                  needed ? "" : ", not in it", x, y, width, kCellHeight,
-                  kMissingFill, needed ? kUsedStroke : kReadStroke, x + 2,
-                  y + kCellHeight - 4, '1' + row);
-    out_->Put(line);
-    return x + width + kGap;
+                  "<text x=\"%d\" y=\"%d\" font-size=\"9\" "
+                  "stroke=\"none\">%s</text>",
+                  cell.x + 2, y + kCellHeight - 4, label);
+    out->Put(line);
   }
+  out->Put("</g>\n");
+}
 
-  d88::D88File* reader_;
-  DiskLayout layout_;
-  const FileChecks* files_;
-  TextOut* out_ = nullptr;
-  int64_t starts_[d88::D88File::kMaxTracks];
-  int same_as_[d88::D88File::kMaxTracks];
-  StepRef steps_[kExtractionRows * kMaxRunSteps] = {};
-  int step_count_ = 0;
-  int missing_ = 0;
-};
+void DrawMissing(const Cell& cell, const FileChecks& files, int y,
+                 TextOut* out) {
+  const int row = cell.missing_step / kMaxRunSteps;
+  const int index = cell.missing_step % kMaxRunSteps;
+  const d88::RunStep& step = StepOf(files, cell.missing_step);
+  int from = 0;
+  int to = 0;
+  // A sector is needed when its place in the run lies within the file.
+  const bool needed = SectorSpan(row, index, kSectorSize, &from, &to);
+  const char* why = step.result == d88::StepResult::kNoTrack ? " (no track)"
+                    : step.result == d88::StepResult::kZeroCount
+                        ? " (after a record whose sector count is 0)"
+                        : "";
+  char line[640];
+  std::snprintf(
+      line, sizeof line,
+      "<g><title>%d/%d/%d/%d missing%s, %s %s%s</title>"
+      "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" "
+      "fill=\"%s\" stroke=\"%s\" stroke-width=\"2\" "
+      "stroke-dasharray=\"3 2\"/><text x=\"%d\" y=\"%d\" "
+      "font-size=\"9\" stroke=\"none\">%c?</text></g>\n",
+      step.c, step.h, step.r, step.n, why, needed ? "needed by" : "read for",
+      kExtractionTable[row].file_name, needed ? "" : ", not in it", cell.x, y,
+      cell.width, kCellHeight, kMissingFill, needed ? kUsedStroke : kReadStroke,
+      cell.x + 2, y + kCellHeight - 4, '1' + row);
+  out->Put(line);
+}
+
+}  // namespace
+
+namespace {
+
+void DrawRow(const Row& row, const FileChecks* files, int y, TextOut* out) {
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "<g stroke=\"#888888\"><text x=\"%d\" y=\"%d\" "
+                "stroke=\"none\">track %d (C%d H%d)</text>\n",
+                kMargin, y + kCellHeight - 4, row.track, row.track / 2,
+                row.track % 2);
+  out->Put(line);
+  for (int c = row.first_cell; c < row.first_cell + row.cells; ++c) {
+    const Cell& cell = map.cells[c];
+    if (cell.missing_step < 0) {
+      DrawRecord(cell, y, out);
+    } else {
+      DrawMissing(cell, *files, y, out);
+    }
+  }
+  if (row.text[0] != '\0') {
+    std::snprintf(line, sizeof line, "<text x=\"%d\" y=\"%d\" stroke=\"none\">",
+                  row.text_x, y + kCellHeight - 4);
+    out->Put(line);
+    out->Xml(row.text);
+    out->Put("</text>\n");
+  }
+  out->Put("</g>\n");
+}
 
 void DrawLegend(TextOut* out, int y) {
   char line[512];
@@ -317,90 +433,115 @@ void DrawLegend(TextOut* out, int y) {
   }
 }
 
-// Each of volspar's files with its verdict word.
-void DrawPanel(TextOut* out, const FileChecks& files, int y) {
-  char line[160];
-  for (int row = 0; row < kExtractionRows; ++row) {
-    std::snprintf(line, sizeof line, "<text x=\"%d\" y=\"%d\">%s: %s</text>\n",
-                  kMargin, y + row * kPanelLine + 11,
-                  kExtractionTable[row].file_name,
-                  StateWord(files.files[row].state));
-    out->Put(line);
+void DrawMap(const FileChecks* files, char panel[][kTextLength],
+             int panel_lines, TextOut* out) {
+  char line[512];
+  std::snprintf(line, sizeof line,
+                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" "
+                "width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
+                "font-family=\"sans-serif\" font-size=\"11\">\n<title>",
+                map.width, map.height, map.width, map.height);
+  out->Put(line);
+  out->Xml(map.title);
+  std::snprintf(line, sizeof line,
+                "</title>\n<rect width=\"100%%\" height=\"100%%\" "
+                "fill=\"#ffffff\"/>\n<text x=\"%d\" y=\"%d\" "
+                "font-size=\"13\">",
+                kMargin, kMargin + 12);
+  out->Put(line);
+  out->Xml(map.title);
+  out->Put("</text>\n");
+  int y = kMargin + 24;
+  for (int r = 0; r < map.row_count; ++r, y += kRowHeight) {
+    DrawRow(map.rows[r], files, y, out);
   }
+  DrawLegend(out, y + kMargin);
+  y += kMargin + kLegendHeight;
+  for (int k = 0; k < panel_lines; ++k) {
+    std::snprintf(line, sizeof line, "<text x=\"%d\" y=\"%d\">", kMargin,
+                  y + k * kPanelLine + 11);
+    out->Put(line);
+    out->Xml(panel[k]);
+    out->Put("</text>\n");
+  }
+  out->Put("</svg>\n");
+}
+
+void Title(const DiskFindings& disk) {
+  const DiskLayout& layout = disk.layout;
+  const int length =
+      std::snprintf(map.title, sizeof map.title, "disk %d: \"%s\"", disk.index,
+                    disk.name_text[0] != '\0' ? disk.name_text : disk.name);
+  if (layout.truncated) {
+    std::snprintf(map.title + length, sizeof map.title - length,
+                  ", truncated: the file ends %lld bytes into the disk's %d "
+                  "bytes",
+                  static_cast<long long>(layout.file_size - layout.start),
+                  layout.size);
+  }
+}
+
+// A map may replace an earlier map, or an empty file, but nothing else: a
+// disk image named by mistake where the map should go stays as it is.
+bool IsReplaceable(const char* path) {
+  uint8_t head[64];
+  const int length = ReadRegularHead(path, head, sizeof head);
+  if (length <= 0) return true;  // nothing, empty, or not a regular file
+  int at = 0;
+  if (length >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) {
+    at = 3;
+  }
+  while (at < length && (head[at] == ' ' || head[at] == '\t' ||
+                         head[at] == '\r' || head[at] == '\n')) {
+    ++at;
+  }
+  const auto starts = [&](const char* text) {
+    const int size = static_cast<int>(std::strlen(text));
+    return at + size <= length && std::memcmp(head + at, text, size) == 0;
+  };
+  return starts("<?xml") || starts("<svg");
 }
 
 }  // namespace
 
 bool WriteMap(d88::D88File* reader, const char* image_path, int disk,
-              const char* path, const FileChecks& files, std::FILE* err) {
-  DiskLayout layout;
-  if (!SelectLayout(reader, disk, &layout)) {
+              const char* path, const ImageFindings& image, std::FILE* err) {
+  static Inspection in;
+  BeginInspection(reader, &in);
+  if (!SeekDisk(&in, disk) || !in.disk.readable) {
     std::fprintf(err,
                  "d88info: cannot draw disk %d: the image has no such disk\n",
                  disk);
     return false;
   }
   // volspar reads disk 0 only: its runs are drawn there, and nowhere else.
-  MapWriter map(reader, layout, disk == 0 ? &files : nullptr);
-  int rows = 0;
-  int width = kMinWidth;
-  for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
-    const int row_width = map.Measure(track);
-    if (row_width == 0) continue;
-    ++rows;
-    width = std::max(width, row_width + kMargin);
-  }
-  const int panel = disk == 0 ? kExtractionRows * kPanelLine + kMargin : 0;
-  const int height =
-      2 * kMargin + 24 + rows * kRowHeight + kLegendHeight + panel;
-
-  // "-" is standard output; anything else goes through the one policy for
-  // every file the commands write.
-  const bool to_stdout = std::strcmp(path, "-") == 0;
-  FileId image;
-  const bool known = image_path != nullptr && IdentifyFile(image_path, &image);
+  const FileChecks* files =
+      disk == 0 && !image.files.not_its_disk ? &image.files : nullptr;
+  Title(in.disk);
+  Gather(&in, files);
+  char panel[2 + kExtractionRows][kTextLength];
+  const int panel_lines = PanelLines(image, disk, panel, 2 + kExtractionRows);
+  Layout(panel_lines, panel);
+  FileId image_id;
+  const bool known =
+      image_path != nullptr && IdentifyFile(image_path, &image_id);
   OutputFile file;
-  if (!to_stdout && !file.Create(path, known ? &image : nullptr)) {
+  if (!file.Create(path, known ? &image_id : nullptr)) {
     file.Report(err, "d88info");
     return false;
   }
-  TextOut svg(to_stdout ? stdout : file.stream());
-  char line[512];
-  std::snprintf(line, sizeof line,
-                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" "
-                "width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
-                "font-family=\"sans-serif\" font-size=\"11\">\n"
-                "<title>disk %d: \"",
-                width, height, width, height, disk);
-  svg.Put(line);
-  svg.Xml(reader->GetDiskName());
-  std::snprintf(line, sizeof line,
-                "\"</title>\n<rect width=\"100%%\" height=\"100%%\" "
-                "fill=\"#ffffff\"/>\n<text x=\"%d\" y=\"%d\" "
-                "font-size=\"13\">disk %d: \"",
-                kMargin, kMargin + 12, disk);
-  svg.Put(line);
-  svg.Xml(reader->GetDiskName());
-  svg.Put('"');
-  if (layout.truncated) {
-    std::snprintf(line, sizeof line,
-                  ", truncated: the file ends %lld bytes into the disk's %d "
-                  "bytes",
-                  static_cast<long long>(layout.file_size - layout.start),
-                  layout.size);
-    svg.Put(line);
+  if (!file.writes_through() && !IsReplaceable(path)) {
+    file.Abandon(0);
+    std::fputs("d88info: will not replace ", err);
+    PrintPath(err, path, false);
+    std::fputs(": it is not an SVG file\n", err);
+    return false;
   }
-  svg.Put("</text>\n");
-  int y = kMargin + 24;
-  for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
-    if (map.Draw(track, y, &svg)) y += kRowHeight;
-  }
-  DrawLegend(&svg, y + kMargin);
-  if (disk == 0) DrawPanel(&svg, files, y + kMargin + kLegendHeight);
-  svg.Put("</svg>\n");
-  if (!svg.Flush() && to_stdout) return false;  // the caller says so
-  if (!to_stdout && !file.Commit()) {
+  TextOut svg(file.stream());
+  DrawMap(files, panel, panel_lines, &svg);
+  svg.Flush();
+  if (!file.Commit()) {
     file.Report(err, "d88info");
     return false;
   }

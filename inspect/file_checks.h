@@ -1,13 +1,14 @@
-// volspar's seven files on an image: where each run goes, sector by
-// sector, which bytes of each file the image delivers, and which sectors
-// they come from. Traced once per image; the report, the JSON and the map
-// all read the same trace.
+// volspar's seven files on an image: what each run delivers, sector by
+// sector, whether the file's bytes can be trusted, and whether the disk is
+// one volspar reads at all. Worked out once per image from the run model;
+// the report, the JSON, the map and the page all read the same checks.
 
 #ifndef INSPECT_FILE_CHECKS_H_
 #define INSPECT_FILE_CHECKS_H_
 
 #include "d88/d88_file.h"
 #include "runs/extraction_table.h"
+#include "runs/run_model.h"
 
 enum class FileState { kComplete, kSuspect, kIncomplete };
 
@@ -19,25 +20,26 @@ enum class StepUse {
 };
 
 struct FileCheck {
-  d88::RunStep steps[kMaxRunSteps];
   d88::SectorInfo infos[kMaxRunSteps];  // the record each step read
   unsigned flags[kMaxRunSteps];         // its RecordFlag bits
   StepUse uses[kMaxRunSteps];
-  int step_count;   // steps stored; the last one ended the run
   bool file_ended;  // the last step found no sector where the file ended
-  // Bytes of the file's range that came from the image, counting the
-  // bytes a short sector does deliver; the rest would be left over from
-  // earlier runs.
-  int from_image;
-  int needed;    // the file's length
+  // The size code of a record with the ID of the sector the run missed,
+  // but another N; -1 when there is none.
+  int other_n;
   int suspects;  // sectors in the file whose headers say they may be wrong
   FileState state;
 };
 
 struct FileChecks {
+  RunModel model;
   FileCheck files[kExtractionRows];
   int incomplete;
   int suspect;  // complete files with a suspect sector
+  // None of the tracks the runs visit holds a sector of volspar's size: a
+  // disk of another kind, whose files would say nothing.
+  bool not_its_disk;
+  int common_n;  // the commonest size code on those tracks; -1: no sectors
 };
 
 // Runs volspar's rows on disk 0 of `reader` as volspar does, and checks
@@ -45,5 +47,9 @@ struct FileChecks {
 void CheckFiles(d88::D88File* reader, FileChecks* checks);
 
 const char* StateWord(FileState state);
+
+// Step `step` gives the file bytes of a record whose header says they may
+// be wrong.
+bool IsSuspect(const FileCheck& check, int step);
 
 #endif  // INSPECT_FILE_CHECKS_H_

@@ -4,6 +4,7 @@
 #ifndef INSPECT_JSON_WRITER_H_
 #define INSPECT_JSON_WRITER_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/text_out.h"
@@ -22,12 +23,14 @@ class JsonWriter {
     out_->Put(bracket);
     if (depth_ > 0) --depth_;
   }
-  // `key` is plain ASCII, as every key of this program's documents is.
-  void Key(const char* key) {
+  // `key` is a plain ASCII literal, as every key of this program's
+  // documents is: it goes out in one copy.
+  template <size_t N>
+  void Key(const char (&key)[N]) {
     Separate();
     out_->Put('"');
-    out_->Put(key);
-    out_->Put("\":");
+    out_->PutLiteral(key);
+    out_->PutLiteral("\":");
     after_key_ = true;
   }
   void String(const char* text) {
@@ -42,8 +45,8 @@ class JsonWriter {
     Separate();
     out_->Put(value ? "true" : "false");
   }
-  template <typename Value>
-  void Field(const char* key, Value value) {
+  template <size_t N, typename Value>
+  void Field(const char (&key)[N], Value value) {
     Key(key);
     Put(value);
   }

@@ -6,27 +6,8 @@
 
 namespace {
 
-constexpr int kHeaderSize = d88::D88File::kDiskHeaderSize;
-constexpr int kWriteProtectOffset = 0x1A;
-constexpr int kMediaTypeOffset = 0x1B;
-constexpr int kDiskSizeOffset = 0x1C;
-constexpr int kTrackTableOffset = 0x20;
-// Images written with a 160-entry table start their first track at 0x2A0
-// and hold that track's first record header where entries 160-163 would
-// be; so only the first 160 entries are judged, and none may point below
-// 0x2A0.
-constexpr int kJudgedEntries = 160;
-constexpr int kShortestTableEnd = kTrackTableOffset + 4 * kJudgedEntries;
-constexpr int kMediaTypes[] = {0x00, 0x10, 0x20, 0x30, 0x40};
 // Sizes up to this size code have a data size to compare with.
 constexpr int kMaxCheckedSizeCode = 7;
-
-int32_t ReadLe32(const uint8_t* p) {
-  const uint32_t value =
-      static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-      static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-  return static_cast<int32_t>(value);
-}
 
 // The controller's status values that have a meaning: in the words of a
 // note, and of a suspect file's line (none for deleted data, which the
@@ -65,7 +46,7 @@ void Add(Notes* notes, const char* text) { Add(notes, "%s", text); }
 // stored order.
 void CountIds(TrackRecords* t) {
   for (int i = 0; i < t->count; ++i) {
-    const d88::SectorId& id = t->infos[i].id;
+    const d88::SectorId& id = t->facts[i].record.info.id;
     const uint64_t key = static_cast<uint64_t>(id.c) << 24 |
                          static_cast<uint64_t>(id.h) << 16 |
                          static_cast<uint64_t>(id.r) << 8 | id.n;
@@ -79,8 +60,8 @@ void CountIds(TrackRecords* t) {
     }
     for (int i = first; i < end; ++i) {
       const int index = static_cast<int>(t->scratch[i] & 0xFFFFFFFF);
-      t->id_count[index] = end - first;
-      t->id_rank[index] = i - first + 1;
+      t->facts[index].id_count = end - first;
+      t->facts[index].id_rank = i - first + 1;
     }
     first = end;
   }
@@ -95,7 +76,7 @@ void AddGapNote(const TrackRecords& t, Notes* notes) {
   int high = 0;
   int distinct = 0;
   for (int i = 0; i < t.count; ++i) {
-    const int r = t.infos[i].id.r;
+    const int r = t.facts[i].record.info.id.r;
     if (present[r]) continue;
     present[r] = true;
     ++distinct;
@@ -122,148 +103,127 @@ void AddGapNote(const TrackRecords& t, Notes* notes) {
       list, low, high);
 }
 
-// Judges the first `length` bytes of a disk header; if they cannot start a
-// D88 disk, says why in `reason` (`room` bytes, may be 0).
-bool JudgeHeader(const uint8_t* header, int length, char* reason, size_t room) {
-  const int protect = header[kWriteProtectOffset];
-  if (protect != 0x00 && protect != 0x10) {
-    std::snprintf(reason, room,
-                  "the write-protect byte is 0x%02X, not 0x00 or 0x10",
-                  protect);
-    return false;
+// Flags of record `i` of `t`, on the disk `layout` describes.
+unsigned RecordFlags(const TrackRecords& t, int i, const DiskLayout& layout) {
+  const d88::TrackRecord& record = t.facts[i].record;
+  const d88::SectorInfo& info = record.info;
+  unsigned flags = 0;
+  if (info.status != 0 && info.status != 0x10) flags |= kBadStatus;
+  if (info.deleted != 0 || info.status == 0x10) flags |= kDeleted;
+  if (info.deleted != 0 && info.deleted != 0x10) flags |= kOddMark;
+  if (t.facts[i].id_count > 1) flags |= kDuplicate;
+  if (info.density != 0) flags |= kOddDensity;
+  if (info.id.n <= kMaxCheckedSizeCode) {
+    const int nominal = 128 << info.id.n;
+    if (info.data_size != nominal) flags |= kOddSize;
+    if (info.data_size < nominal) flags |= kShort;
   }
-  const int media = header[kMediaTypeOffset];
-  if (std::find(std::begin(kMediaTypes), std::end(kMediaTypes), media) ==
-      std::end(kMediaTypes)) {
-    std::snprintf(reason, room,
-                  "the media type is 0x%02X, not one of 0x00, 0x10, 0x20, "
-                  "0x30 and 0x40",
-                  media);
-    return false;
+  if (record.data_held < info.data_size) flags |= kCutOff;
+  if (layout.end >= 0 && record.data_offset + info.data_size > layout.end) {
+    flags |= kPastDisk;
   }
-  const int32_t disk_size = ReadLe32(header + kDiskSizeOffset);
-  if (disk_size < 0) {
-    std::snprintf(reason, room, "the disk size field 0x%08X is 2 GiB or more",
-                  static_cast<unsigned>(disk_size));
-    return false;
-  }
-  if (disk_size < kHeaderSize) {
-    std::snprintf(reason, room,
-                  "the disk size field is %d, smaller than a disk header",
-                  disk_size);
-    return false;
-  }
-  for (int track = 0; track < kJudgedEntries; ++track) {
-    const int at = kTrackTableOffset + 4 * track;
-    if (at + 4 > length) break;
-    const int32_t entry = ReadLe32(header + at);
-    if (entry == 0) continue;
-    if (entry > 0 && entry < kShortestTableEnd) {
-      std::snprintf(reason, room,
-                    "track %d's offset %d points inside the disk header", track,
-                    entry);
-      return false;
+  return flags;
+}
+
+// Records that lie after the end the counts give and before the next
+// track: whole records of the track's own cylinder and side, each of its
+// nominal size, as a track that states too few sectors stores them.
+int CountHidden(d88::D88File* reader, int64_t boundary, d88::TrackWalk walk,
+                const d88::SectorId& first) {
+  int hidden = 0;
+  d88::TrackRecord record;
+  while (d88::D88File::ResumeWalk(&walk) &&
+         reader->NextRecord(&walk, &record)) {
+    const d88::SectorInfo& info = record.info;
+    const bool whole = record.data_offset + info.data_size <= boundary &&
+                       record.data_held == info.data_size;
+    if (!whole || info.id.c != first.c || info.id.h != first.h ||
+        info.id.n > kMaxCheckedSizeCode || info.data_size != 128 << info.id.n) {
+      break;
     }
-    if (entry < 0 || entry > disk_size) {
-      std::snprintf(reason, room,
-                    "track %d's offset 0x%08X points past the disk's size "
-                    "(%d bytes)",
-                    track, static_cast<unsigned>(entry), disk_size);
-      return false;
-    }
+    ++hidden;
   }
-  return true;
+  return hidden;
+}
+
+// How the track ends, where the counts or the file end it unusually.
+void EndNote(const TrackRecords& t, Notes* notes) {
+  const int stated = t.facts[t.count - 1].record.info.sector_count;
+  switch (t.end) {
+    case d88::WalkEnd::kFileEnd:
+    case d88::WalkEnd::kShortHeader: {
+      const char* where = t.header_bytes > 0 ? ", inside a record header" : "";
+      if (stated > t.count) {
+        Add(notes, "%d of the %d records it states; the file ends here%s",
+            t.count, stated, where);
+      } else {
+        Add(notes, "the file ends after %d records, before the last one%s",
+            t.count, where);
+      }
+      return;
+    }
+    case d88::WalkEnd::kZeroCount:
+      Add(notes, "the track ends at record %d, whose sector count is 0",
+          t.count);
+      if (t.hidden > 0) {
+        Add(notes, "%d more record%s follow%s it", t.hidden,
+            t.hidden == 1 ? "" : "s", t.hidden == 1 ? "s" : "");
+      }
+      return;
+    case d88::WalkEnd::kRecordBound:
+      Add(notes, "no record ends the track within the %d records a walk reads",
+          TrackRecords::kMax);
+      return;
+    default:
+      if (t.hidden > 0) {
+        Add(notes, "%d more record%s follow%s the stated last one", t.hidden,
+            t.hidden == 1 ? "" : "s", t.hidden == 1 ? "s" : "");
+      }
+  }
 }
 
 }  // namespace
-
-bool LooksLikeD88(d88::D88File* reader, char* reason, int size) {
-  const size_t room = static_cast<size_t>(size);
-  const int64_t file_size = reader->GetFileSize();
-  uint8_t header[kHeaderSize];
-  if (file_size == 0) {
-    std::snprintf(reason, room, "the file is empty");
-    return false;
-  }
-  if (file_size < kHeaderSize ||
-      reader->ReadImageBytes(0, header, kHeaderSize) < kHeaderSize) {
-    std::snprintf(reason, room,
-                  "%lld bytes, shorter than a disk header (%d bytes)",
-                  static_cast<long long>(file_size), kHeaderSize);
-    return false;
-  }
-  return JudgeHeader(header, kHeaderSize, reason, room);
-}
-
-bool LooksLikeCutHeader(const uint8_t* bytes, int length) {
-  return length >= kTrackTableOffset && JudgeHeader(bytes, length, nullptr, 0);
-}
-
-bool SelectLayout(d88::D88File* reader, int disk, DiskLayout* layout) {
-  if (!reader->SelectDisk(disk)) return false;
-  layout->start = reader->GetDiskStart(disk);
-  layout->size = reader->GetDiskSize();
-  layout->file_size = reader->GetFileSize();
-  layout->end = layout->size > 0 ? layout->start + layout->size : -1;
-  layout->truncated = layout->end > layout->file_size;
-  return true;
-}
 
 const TrackRecords& ClassifyTrack(d88::D88File* reader,
                                   const DiskLayout& layout, int track) {
   static TrackRecords records;
   TrackRecords& t = records;
-  t.count = reader->ReadSectorInfos(track, t.infos, kMaxRecords);
-  t.start = layout.start + reader->GetTrackOffset(track);
-  t.end = TrackEnd::kStated;
+  // Field by field: the arrays hold megabytes, and only the first `count`
+  // entries are read.
+  t.track = track;
+  t.start = -1;
+  t.count = 0;
+  t.end = d88::WalkEnd::kNone;
   t.header_bytes = 0;
+  t.hidden = 0;
+  t.unformatted = false;
   t.any_flags = 0;
-  if (t.count == 0) return t;
-  CountIds(&t);
-  // Records follow one another without gaps, so each one's place in the
-  // file is the sum of those before it.
-  int64_t offset = t.start;
-  for (int i = 0; i < t.count; ++i) {
-    const d88::SectorInfo& info = t.infos[i];
-    const int64_t data = offset + d88::D88File::kSectorHeaderSize;
-    offset = data + info.data_size;
-    t.available[i] = static_cast<int>(
-        std::clamp<int64_t>(layout.file_size - data, 0, info.data_size));
-    unsigned flags = 0;
-    if (info.status != 0 && info.status != 0x10) flags |= kBadStatus;
-    if (info.deleted != 0 || info.status == 0x10) flags |= kDeleted;
-    if (info.deleted != 0 && info.deleted != 0x10) flags |= kOddMark;
-    if (t.id_count[i] > 1) flags |= kDuplicate;
-    if (info.density != 0) flags |= kOddDensity;
-    if (info.id.n <= kMaxCheckedSizeCode) {
-      const int nominal = 128 << info.id.n;
-      if (info.data_size != nominal) flags |= kOddSize;
-      if (info.data_size < nominal) flags |= kShort;
-    }
-    if (t.available[i] < info.data_size) flags |= kCutOff;
-    if (layout.end >= 0 && offset > layout.end) flags |= kPastDisk;
-    t.flags[i] = flags;
-    t.any_flags |= flags;
+  d88::TrackWalk walk;
+  if (track >= layout.track_limit || !reader->BeginWalk(track, &walk)) {
+    return t;
   }
-  const int stated = t.infos[t.count - 1].sector_count;
-  if (stated == 0) {
-    t.end = TrackEnd::kZeroCount;
-  } else if (stated == t.count) {
-    t.end = TrackEnd::kStated;
-  } else if (t.count == kMaxRecords) {
-    t.end = TrackEnd::kWalkLimit;
-  } else {
-    // The walk ends early only where a record header is cut short.
-    t.end = TrackEnd::kFileEnd;
-    t.header_bytes = static_cast<int>(std::clamp<int64_t>(
-        layout.file_size - offset, 0, d88::D88File::kSectorHeaderSize));
+  t.start = walk.start;
+  while (reader->NextRecord(&walk, &t.facts[t.count].record)) ++t.count;
+  t.end = walk.end;
+  t.header_bytes = walk.header_bytes;
+  t.unformatted = layout.kind[track] == TrackKind::kUnformatted;
+  if (t.unformatted) t.facts[0] = {t.facts[0].record, 0, 1, 1};
+  if (t.count == 0 || t.unformatted) return t;
+  CountIds(&t);
+  for (int i = 0; i < t.count; ++i) {
+    t.facts[i].flags = RecordFlags(t, i, layout);
+    t.any_flags |= t.facts[i].flags;
+  }
+  if (t.end == d88::WalkEnd::kStated || t.end == d88::WalkEnd::kZeroCount) {
+    t.hidden = CountHidden(reader, layout.boundary[track], walk,
+                           t.facts[0].record.info.id);
   }
   return t;
 }
 
-void RecordNotes(const TrackRecords& t, int i, Notes* notes) {
-  const d88::SectorInfo& info = t.infos[i];
-  const unsigned flags = t.flags[i];
+void RecordNotes(const RecordFacts& facts, Notes* notes) {
+  const d88::SectorInfo& info = facts.record.info;
+  const unsigned flags = facts.flags;
   notes->count = 0;
   if (const StatusMeaning* name = FindStatus(info.status)) {
     Add(notes, "%s (status 0x%02X)", name->note, info.status);
@@ -284,44 +244,37 @@ void RecordNotes(const TrackRecords& t, int i, Notes* notes) {
   }
   if (flags & kDuplicate) {
     Add(notes,
-        t.id_rank[i] == 1 ? "duplicate ID (%d of %d, the one read)"
-                          : "duplicate ID (%d of %d)",
-        t.id_rank[i], t.id_count[i]);
+        facts.id_rank == 1 ? "duplicate ID (%d of %d, the one read)"
+                           : "duplicate ID (%d of %d)",
+        facts.id_rank, facts.id_count);
   }
   if (flags & kCutOff) {
     Add(notes, "cut off by the end of the file (%d of %d bytes)",
-        t.available[i], info.data_size);
+        facts.record.data_held, info.data_size);
   }
   if (flags & kPastDisk) Add(notes, "runs past the end of its disk");
 }
 
 void TrackNotes(const TrackRecords& t, Notes* notes) {
   notes->count = 0;
-  if (t.count == 0) return;
-  const int n = t.infos[0].id.n;
-  if (std::any_of(t.infos, t.infos + t.count, [n](const d88::SectorInfo& info) {
-        return info.id.n != n;
+  if (t.count == 0 || t.unformatted) return;
+  const int n = t.facts[0].record.info.id.n;
+  if (std::any_of(t.facts, t.facts + t.count, [n](const RecordFacts& f) {
+        return f.record.info.id.n != n;
       })) {
     Add(notes, "the IDs do not all share one N");
   }
   // Where the file ends, the sectors after the cut are missing, not gaps.
-  if (t.end != TrackEnd::kFileEnd) {
+  if (t.end != d88::WalkEnd::kFileEnd && t.end != d88::WalkEnd::kShortHeader) {
     AddGapNote(t, notes);
-    return;
   }
-  const int stated = t.infos[t.count - 1].sector_count;
-  const char* where = t.header_bytes > 0 ? ", inside a record header" : "";
-  if (stated > t.count) {
-    Add(notes, "%d of the %d records it states; the file ends here%s", t.count,
-        stated, where);
-  } else {
-    Add(notes, "the file ends after %d records, before the last one%s", t.count,
-        where);
-  }
+  EndNote(t, notes);
 }
 
 bool TrackIsDamaged(const TrackRecords& t) {
-  return t.end == TrackEnd::kFileEnd || (t.any_flags & kDamageFlags) != 0;
+  return t.end == d88::WalkEnd::kFileEnd ||
+         t.end == d88::WalkEnd::kShortHeader ||
+         (t.any_flags & kDamageFlags) != 0;
 }
 
 const char* StatusName(int status) {

@@ -1,7 +1,6 @@
-// What an image's layout and records say, worked out once for every way
-// d88info shows them (report, summary, JSON, map): whether the file can be
-// a D88 image at all, where each disk ends against the file, and what
-// stands out about each record.
+// What a track's records say, worked out once for every way d88info shows
+// them (report, summary, JSON, map): what stands out about each record, how
+// the track ends, and the words for it.
 
 #ifndef INSPECT_RECORDS_H_
 #define INSPECT_RECORDS_H_
@@ -9,29 +8,7 @@
 #include <cstdint>
 
 #include "d88/d88_file.h"
-
-// Whether the open file can be a D88 image, judged by its first disk's
-// header (the format has no magic number); if not, `reason` (`size` bytes)
-// says why.
-bool LooksLikeD88(d88::D88File* reader, char* reason, int size);
-
-// The `length` bytes after the last disk look like the start of a further
-// disk's header that the end of the file cuts off.
-bool LooksLikeCutHeader(const uint8_t* bytes, int length);
-
-// Where a disk lies in the file. Made by SelectLayout, which selects it.
-struct DiskLayout {
-  int64_t start;
-  int32_t size;  // the size field
-  int64_t file_size;
-  // Where the disk ends by its size field; -1 when the field says nothing
-  // (0, or 2 GiB and more).
-  int64_t end;
-  bool truncated;  // the file ends before `end`
-};
-// Selects disk `disk` of `reader` and tells where it lies; false if it
-// cannot be selected.
-bool SelectLayout(d88::D88File* reader, int disk, DiskLayout* layout);
+#include "inspect/disk_layout.h"
 
 // What stands out about a record, one bit each.
 enum RecordFlag : unsigned {
@@ -50,29 +27,29 @@ enum RecordFlag : unsigned {
 constexpr unsigned kSuspectFlags = kBadStatus | kDeleted | kDuplicate;
 constexpr unsigned kDamageFlags = kCutOff | kPastDisk;
 
-// A 16-bit sector count bounds a walk, and so a track's records.
-constexpr int kMaxRecords = 65536;
-
-enum class TrackEnd {
-  kStated,     // at the record that its sector count says is the last
-  kZeroCount,  // at a record whose sector count is 0
-  kFileEnd,    // the file ends before the records it states
-  kWalkLimit,  // after kMaxRecords records
+// One record and everything it stands out for.
+struct RecordFacts {
+  d88::TrackRecord record;
+  unsigned flags;  // RecordFlag bits
+  int id_count;    // records on the track with this one's ID
+  int id_rank;     // 1 for the first of them, the one read
 };
 
 // The records of one track and everything they stand out for.
 struct TrackRecords {
+  static constexpr int kMax = d88::D88File::kMaxRecordsPerTrack;
+  int track;
   int64_t start;  // file offset of the first record
   int count;
-  TrackEnd end;
-  int header_bytes;    // kFileEnd: bytes of the next header the file holds
+  d88::WalkEnd end;  // why the walk ended
+  int header_bytes;  // bytes of a header the file cuts short
+  // Records stored after the end that the sector counts give, before the
+  // next track.
+  int hidden;
+  bool unformatted;    // a single empty record: a track never formatted
   unsigned any_flags;  // the flags of all records together
-  d88::SectorInfo infos[kMaxRecords];
-  unsigned flags[kMaxRecords];
-  int available[kMaxRecords];  // data bytes the file holds
-  int id_count[kMaxRecords];   // records on the track with this one's ID
-  int id_rank[kMaxRecords];    // 1 for the first of them, the one read
-  uint64_t scratch[kMaxRecords];
+  RecordFacts facts[kMax];
+  uint64_t scratch[kMax];
 };
 
 // Walks and classifies `track` of the disk `layout` describes, which
@@ -88,10 +65,10 @@ struct Notes {
   int count;
   char text[kMax][kLength];
 };
-// Everything record `i` stands out for, such as "data CRC error (status
+// Everything a record stands out for, such as "data CRC error (status
 // 0xB0)" and "duplicate ID (2 of 2)".
-void RecordNotes(const TrackRecords& track, int i, Notes* notes);
-// What the track as a whole stands out for: sizes, gaps, an early end.
+void RecordNotes(const RecordFacts& facts, Notes* notes);
+// What the track as a whole stands out for: sizes, gaps, how it ends.
 void TrackNotes(const TrackRecords& track, Notes* notes);
 // The track stands out for something that makes the image damaged.
 bool TrackIsDamaged(const TrackRecords& track);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -26,13 +27,31 @@ constexpr int kAttempts = 100;
 constexpr size_t kMaxComponent = 255;
 // The new file's name: "." + the name, cut to fit, + "." + six characters.
 constexpr size_t kTempExtra = 8;
-// Causes that no errno value says well.
-constexpr int kBlockDevice = -1;
-constexpr int kNoReader = -2;
+constexpr size_t kMaxName = 4096 + 16;
+// New files in progress at once: an output and a scratch copy, or a spool.
+constexpr int kMaxPending = 4;
 
-// The new file in progress, for the signal handlers: set before the file
-// is created and cleared once it is renamed or removed.
-volatile std::sig_atomic_t pending_set = 0;
+// The new files in progress, for the signal handlers: a slot's name is set
+// before `used`, and `used` is cleared before the name changes.
+struct Pending {
+  volatile std::sig_atomic_t used;
+  char name[kMaxName];
+#ifdef _WIN32
+  wchar_t wide[kMaxName];
+#endif
+};
+Pending pending[kMaxPending];
+
+void RemovePending() {
+  for (Pending& slot : pending) {
+    if (!slot.used) continue;
+#ifdef _WIN32
+    DeleteFileW(slot.wide);
+#else
+    unlink(slot.name);
+#endif
+  }
+}
 
 // Builds the new file's name for `name` in the same directory, with
 // `attempt` in its last characters; false if it does not fit `size`.
@@ -60,8 +79,32 @@ bool TempName(const char* name, int attempt, int process, char* temp,
   return length > 0 && static_cast<size_t>(length) < size;
 }
 
+// What lies at a name an output is about to write.
+enum class Kind {
+  kNone,         // nothing, or a link to something that is replaced
+  kRegular,      // a regular file
+  kDirectory,    // never written
+  kBlock,        // a block device: never written
+  kThrough,      // a character device or FIFO, written through
+  kLinkThrough,  // a symbolic link to one
+};
+
+}  // namespace
+
+namespace {
+
+// What Look found at a name.
+struct Entry {
+  Kind kind;
+  FileId id;      // the entry itself, not what a link points to
+  bool writable;  // kRegular: the user may write it
+#ifndef _WIN32
+  struct stat seen;  // the entry; for kLinkThrough, the link
+#endif
+};
+
 #ifdef _WIN32
-wchar_t pending_wide[32768];
+int ProcessId() { return _getpid(); }
 
 // Names are UTF-8; the wide calls reach every name whatever the code page.
 bool Widen(const char* name, wchar_t* wide, int size) {
@@ -70,7 +113,7 @@ bool Widen(const char* name, wchar_t* wide, int size) {
 }
 
 BOOL WINAPI OnConsoleEvent(DWORD) {
-  if (pending_set) DeleteFileW(pending_wide);
+  RemovePending();
   return FALSE;  // and let the process end as it would
 }
 
@@ -78,22 +121,6 @@ void InstallHandlers() {
   static bool installed = false;
   if (!installed) SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
   installed = true;
-}
-
-int ProcessId() { return _getpid(); }
-
-int CreateNew(const char* name) {
-  wchar_t wide[32768];
-  if (!Widen(name, wide, 32768)) {
-    errno = EINVAL;
-    return -1;
-  }
-  std::memcpy(pending_wide, wide, sizeof pending_wide);
-  pending_set = 1;
-  const int fd = _wopen(wide, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                        _S_IREAD | _S_IWRITE);
-  if (fd < 0) pending_set = 0;
-  return fd;
 }
 
 // The errno value POSIX gives for what Windows reports, so that messages
@@ -119,26 +146,6 @@ int ErrnoOf(DWORD error, const wchar_t* target) {
     default:
       return EIO;
   }
-}
-
-// rename() will not replace an existing file on Windows.
-bool Replace(const char* from, const char* to) {
-  wchar_t wide_from[32768];
-  wchar_t wide_to[32768];
-  if (!Widen(from, wide_from, 32768) || !Widen(to, wide_to, 32768)) {
-    errno = EINVAL;
-    return false;
-  }
-  if (MoveFileExW(wide_from, wide_to, MOVEFILE_REPLACE_EXISTING) != 0) {
-    return true;
-  }
-  errno = ErrnoOf(GetLastError(), wide_to);
-  return false;
-}
-
-void RemoveFile(const char* name) {
-  wchar_t wide[32768];
-  if (Widen(name, wide, 32768)) _wremove(wide);
 }
 
 bool Identify(const char* path, bool follow_links, FileId* id) {
@@ -171,11 +178,93 @@ bool IsDeviceName(const char* name) {
   }
   return false;
 }
+
+// Windows has no FIFOs or device files in its directories, and links to
+// them are not followed: only the reserved device names are written
+// through.
+void Look(const char* name, Entry* entry) {
+  *entry = {Kind::kNone, {0, 0}, false};
+  wchar_t wide[32768];
+  if (IsDeviceName(name)) {
+    entry->kind = Kind::kThrough;
+    return;
+  }
+  if (!Widen(name, wide, 32768)) return;
+  const DWORD attributes = GetFileAttributesW(wide);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  Identify(name, false, &entry->id);
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    entry->kind = Kind::kDirectory;
+  } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    entry->kind = Kind::kRegular;
+    entry->writable = (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+  }
+}
+
+int OpenThrough(const char* name, const Entry&, int* error) {
+  wchar_t wide[32768];
+  if (!Widen(name, wide, 32768)) {
+    *error = EINVAL;
+    return -1;
+  }
+  const int fd = _wopen(wide, _O_WRONLY | _O_BINARY);
+  if (fd < 0) *error = errno;
+  return fd;
+}
+
+int CreateNew(const char* name, int slot) {
+  Pending& entry = pending[slot];
+  if (!Widen(name, entry.wide, static_cast<int>(kMaxName))) {
+    errno = EINVAL;
+    return -1;
+  }
+  std::snprintf(entry.name, sizeof entry.name, "%s", name);
+  entry.used = 1;
+  const int fd = _wopen(entry.wide, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                        _S_IREAD | _S_IWRITE);
+  if (fd < 0) entry.used = 0;
+  return fd;
+}
+
+// The directory refuses new files: nothing else can be done on Windows.
+int OpenInPlace(const char*, const Entry&, int* error) {
+  *error = EACCES;
+  return -1;
+}
+
+void KeepOwnerAndMode(int, const Entry&) {}
+
+// rename() will not replace an existing file on Windows.
+bool Replace(const char* from, const char* to) {
+  wchar_t wide_from[32768];
+  wchar_t wide_to[32768];
+  if (!Widen(from, wide_from, 32768) || !Widen(to, wide_to, 32768)) {
+    errno = EINVAL;
+    return false;
+  }
+  if (MoveFileExW(wide_from, wide_to, MOVEFILE_REPLACE_EXISTING) != 0) {
+    return true;
+  }
+  errno = ErrnoOf(GetLastError(), wide_to);
+  return false;
+}
+
+void CloseFd(int fd) { _close(fd); }
+
+std::FILE* StreamOf(int fd) { return _fdopen(fd, "wb"); }
+
+int TempDirectory(char* path, size_t size) {
+  wchar_t wide[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, wide);
+  if (length == 0 || length > MAX_PATH) return 0;
+  return WideCharToMultiByte(CP_UTF8, 0, wide, -1, path, static_cast<int>(size),
+                             nullptr, nullptr);
+}
 #else
-char pending[4096 + 16];
+int ProcessId() { return static_cast<int>(getpid()); }
 
 void OnSignal(int signal) {
-  if (pending_set) unlink(pending);
+  RemovePending();
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }
@@ -184,7 +273,7 @@ void InstallHandlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
     struct sigaction action = {};
     struct sigaction old = {};
     // A signal the caller ignores (nohup) stays ignored.
@@ -195,24 +284,10 @@ void InstallHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(signal, &action, nullptr);
   }
+  // A file-size limit then fails the write (EFBIG), and the new file is
+  // removed as after any failed write.
+  std::signal(SIGXFSZ, SIG_IGN);
 }
-
-int ProcessId() { return static_cast<int>(getpid()); }
-
-int CreateNew(const char* name) {
-  std::snprintf(pending, sizeof pending, "%s", name);
-  pending_set = 1;
-  // Mode 0666 less the umask, as for any file a command creates.
-  const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) pending_set = 0;
-  return fd;
-}
-
-bool Replace(const char* from, const char* to) {
-  return std::rename(from, to) == 0;
-}
-
-void RemoveFile(const char* name) { unlink(name); }
 
 bool Identify(const char* path, bool follow_links, FileId* id) {
   struct stat info;
@@ -223,17 +298,175 @@ bool Identify(const char* path, bool follow_links, FileId* id) {
   id->number = static_cast<uint64_t>(info.st_ino);
   return true;
 }
+
+bool SameNode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+         (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT);
+}
+
+bool IsThrough(const struct stat& info) {
+  return S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode);
+}
+
+void Look(const char* name, Entry* entry) {
+  *entry = {Kind::kNone, {0, 0}, false, {}};
+  struct stat& seen = entry->seen;
+  if (lstat(name, &seen) != 0) return;
+  entry->id = {static_cast<uint64_t>(seen.st_dev),
+               static_cast<uint64_t>(seen.st_ino)};
+  struct stat target;
+  if (S_ISLNK(seen.st_mode)) {
+    // A link to anything but a device or FIFO is replaced, not followed.
+    if (stat(name, &target) == 0 && IsThrough(target)) {
+      entry->kind = Kind::kLinkThrough;
+    }
+  } else if (IsThrough(seen)) {
+    entry->kind = Kind::kThrough;
+  } else if (S_ISDIR(seen.st_mode)) {
+    entry->kind = Kind::kDirectory;
+  } else if (S_ISBLK(seen.st_mode)) {
+    entry->kind = Kind::kBlock;
+  } else if (S_ISREG(seen.st_mode)) {
+    entry->kind = Kind::kRegular;
+    entry->writable = access(name, W_OK) == 0;
+  }
+}
+
+// Opens the device or FIFO `entry` found at `name`, and makes sure that
+// what is open is what was looked at: a name swapped in between would send
+// the bytes elsewhere. A link is followed only when root or this user owns
+// it, as Linux follows links in shared directories.
+int OpenThrough(const char* name, const Entry& entry, int* error) {
+  const bool link = entry.kind == Kind::kLinkThrough;
+  if (link && entry.seen.st_uid != 0 && entry.seen.st_uid != geteuid()) {
+    *error = OutputFile::kForeignLink;
+    return -1;
+  }
+  const int fd =
+      open(name, O_WRONLY | O_NONBLOCK | O_CLOEXEC | (link ? 0 : O_NOFOLLOW));
+  if (fd < 0) {
+    *error = errno == ENXIO ? OutputFile::kNoReader
+             : errno == ELOOP ? OutputFile::kChanged
+                              : errno;
+    return -1;
+  }
+  struct stat opened;
+  struct stat entry_now;
+  struct stat target_now;
+  const bool same =
+      fstat(fd, &opened) == 0 && IsThrough(opened) &&
+      (link ? lstat(name, &entry_now) == 0 && SameNode(entry_now, entry.seen) &&
+                  stat(name, &target_now) == 0 && SameNode(target_now, opened)
+            : SameNode(opened, entry.seen));
+  if (!same) {
+    close(fd);
+    *error = OutputFile::kChanged;
+    return -1;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+int CreateNew(const char* name, int slot) {
+  std::snprintf(pending[slot].name, kMaxName, "%s", name);
+  pending[slot].used = 1;
+  // Mode 0666 less the umask, as for any file a command creates.
+  const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) pending[slot].used = 0;
+  return fd;
+}
+
+// Opens the regular file `entry` found at `name` to write it in place, and
+// empties it only once it is known to be that file.
+int OpenInPlace(const char* name, const Entry& entry, int* error) {
+  const int fd = open(name, O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    *error = errno == ELOOP ? OutputFile::kChanged : errno;
+    return -1;
+  }
+  struct stat opened;
+  if (fstat(fd, &opened) != 0 || !SameNode(opened, entry.seen)) {
+    close(fd);
+    *error = OutputFile::kChanged;
+    return -1;
+  }
+  if (ftruncate(fd, 0) != 0) {
+    *error = errno;
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The owner first: changing it clears the set-ID bits that the mode then
+// restores. A process that may not give the file away keeps it.
+void KeepOwnerAndMode(int fd, const Entry& entry) {
+  mode_t mode = entry.seen.st_mode & 07777;
+  if (fchown(fd, entry.seen.st_uid, entry.seen.st_gid) != 0) {
+    mode &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
+  }
+  fchmod(fd, mode);
+}
+
+bool Replace(const char* from, const char* to) {
+  return std::rename(from, to) == 0;
+}
+
+void CloseFd(int fd) { close(fd); }
+
+std::FILE* StreamOf(int fd) { return fdopen(fd, "wb"); }
+
+int TempDirectory(char* path, size_t size) {
+  const char* dir = std::getenv("TMPDIR");
+  if (dir == nullptr || dir[0] == '\0') dir = "/tmp";
+  const int length = std::snprintf(path, size, "%s/", dir);
+  return length > 0 && static_cast<size_t>(length) < size ? length : 0;
+}
 #endif
 
-void CloseFd(int fd) {
+int FreeSlot() {
+  for (int slot = 0; slot < kMaxPending; ++slot) {
+    if (!pending[slot].used) return slot;
+  }
+  return -1;
+}
+
+// Creates a new file named after `name` in its directory, registered in
+// `slot`; -1 with errno set when none can be created.
+int CreateTemp(const char* name, int slot) {
+  char temp[kMaxName];
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < kAttempts; ++attempt) {
+    if (!TempName(name, attempt, ProcessId(), temp, sizeof temp)) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    fd = CreateNew(temp, slot);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  return fd;
+}
+
+void Release(int* slot) {
+  if (*slot < 0) return;
 #ifdef _WIN32
-  _close(fd);
+  _wremove(pending[*slot].wide);
 #else
-  close(fd);
+  unlink(pending[*slot].name);
 #endif
+  pending[*slot].used = 0;
+  *slot = -1;
 }
 
 }  // namespace
+
+bool IdentifyFile(const char* path, FileId* id) {
+  return Identify(path, true, id);
+}
+
+bool SameFile(const FileId& a, const FileId& b) {
+  return a.volume == b.volume && a.number == b.number;
+}
 
 OutputFile::OutputFile()
     : name_(nullptr),
@@ -242,11 +475,7 @@ OutputFile::OutputFile()
       failure_(Failure::kNone),
       error_(0),
       write_error_(0),
-      keep_mode_(false),
-      old_mode_(0),
-      old_owner_(-1),
-      old_group_(-1),
-      temp_name_() {}
+      pending_(-1) {}
 
 OutputFile::~OutputFile() { Discard(); }
 
@@ -256,110 +485,56 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
   failure_ = Failure::kNone;
   error_ = 0;
   write_error_ = 0;
-  keep_mode_ = false;
-  mode_ = Mode::kReplace;
-#ifdef _WIN32
-  FileId entry;
-  if (keep != nullptr && Identify(name, false, &entry) &&
-      entry.volume == keep->volume && entry.number == keep->number) {
-    return Fail(Failure::kKept, 0);
-  }
-  wchar_t wide[32768];
-  if (!Widen(name, wide, 32768)) return Fail(Failure::kCreate, EINVAL);
-  if (IsDeviceName(name)) {
-    mode_ = Mode::kThrough;
-    std::FILE* device = _wfopen(wide, L"wb");
-    if (device == nullptr) return Fail(Failure::kCreate, errno);
-    stream_ = device;
-    std::setvbuf(stream_, nullptr, _IONBF, 0);
+  InstallHandlers();
+  if (std::strcmp(name, "-") == 0) {
+    mode_ = Mode::kStandardOutput;
+    stream_ = stdout;
     return true;
   }
-  const DWORD attributes = GetFileAttributesW(wide);
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      return Fail(Failure::kCreate, EISDIR);
-    }
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-      return Fail(Failure::kCreate, EACCES);
-    }
+  Entry entry;
+  Look(name, &entry);
+  if (keep != nullptr && entry.kind != Kind::kNone &&
+      SameFile(entry.id, *keep)) {
+    return Fail(Failure::kKept, 0);
   }
-#else
-  struct stat info;
-  if (lstat(name, &info) == 0) {
-    if (keep != nullptr && static_cast<uint64_t>(info.st_dev) == keep->volume &&
-        static_cast<uint64_t>(info.st_ino) == keep->number) {
-      return Fail(Failure::kKept, 0);
-    }
-    struct stat target = info;
-    const bool link = S_ISLNK(info.st_mode);
-    if (link && stat(name, &target) != 0) target = info;
-    if (S_ISCHR(target.st_mode) || S_ISFIFO(target.st_mode)) {
-      // Written through; a FIFO without a reader fails instead of blocking.
+  int error = 0;
+  switch (entry.kind) {
+    case Kind::kThrough:
+    case Kind::kLinkThrough: {
       mode_ = Mode::kThrough;
-      const int fd = open(name, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-      if (fd < 0) {
-        return Fail(Failure::kCreate, errno == ENXIO ? kNoReader : errno);
-      }
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-      return Open(fd);
+      const int fd = OpenThrough(name, entry, &error);
+      return fd >= 0 ? OpenStream(fd) : Fail(Failure::kCreate, error);
     }
-    if (!link && S_ISDIR(info.st_mode)) return Fail(Failure::kCreate, EISDIR);
-    if (!link && S_ISBLK(info.st_mode)) {
+    case Kind::kDirectory:
+      return Fail(Failure::kCreate, EISDIR);
+    case Kind::kBlock:
       return Fail(Failure::kCreate, kBlockDevice);
-    }
-    if (!link && S_ISREG(info.st_mode)) {
-      if (access(name, W_OK) != 0) return Fail(Failure::kCreate, errno);
-      keep_mode_ = true;
-      old_mode_ = info.st_mode & 07777;
-      old_owner_ = info.st_uid;
-      old_group_ = info.st_gid;
-    }
+    case Kind::kRegular:
+      if (!entry.writable) return Fail(Failure::kCreate, EACCES);
+      break;
+    case Kind::kNone:
+      break;
   }
-#endif
-  InstallHandlers();
-  int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < kAttempts; ++attempt) {
-    if (!TempName(name, attempt, ProcessId(), temp_name_, sizeof temp_name_)) {
-      temp_name_[0] = '\0';
-      return Fail(Failure::kCreate, ENAMETOOLONG);
-    }
-    fd = CreateNew(temp_name_);
-    if (fd < 0 && errno != EEXIST) break;
+  mode_ = Mode::kReplace;
+  const int slot = FreeSlot();
+  const int fd = slot >= 0 ? CreateTemp(name, slot) : -1;
+  if (fd >= 0) {
+    pending_ = slot;
+    if (entry.kind == Kind::kRegular) KeepOwnerAndMode(fd, entry);
+    return OpenStream(fd);
   }
-  if (fd < 0) {
-    const int cause = errno;
-    temp_name_[0] = '\0';
-#ifndef _WIN32
-    // The directory refuses new files, but the file takes writes.
-    if ((cause == EACCES || cause == EPERM) && keep_mode_) {
-      mode_ = Mode::kInPlace;
-      const int in_place =
-          open(name, O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-      if (in_place >= 0) return Open(in_place);
-    }
-#endif
-    return Fail(Failure::kCreate, cause);
+  const int cause = slot >= 0 ? errno : EMFILE;
+  // The directory refuses new files, but the file takes writes.
+  if ((cause == EACCES || cause == EPERM) && entry.kind == Kind::kRegular) {
+    mode_ = Mode::kInPlace;
+    const int in_place = OpenInPlace(name, entry, &error);
+    return in_place >= 0 ? OpenStream(in_place) : Fail(Failure::kCreate, error);
   }
-#ifndef _WIN32
-  if (keep_mode_) {
-    // The owner first: changing it clears the set-ID bits that the mode
-    // then restores. A process that may not give the file away keeps it.
-    if (fchown(fd, static_cast<uid_t>(old_owner_),
-               static_cast<gid_t>(old_group_)) != 0) {
-      old_mode_ &= ~static_cast<unsigned>(S_ISUID | S_ISGID);
-    }
-    fchmod(fd, static_cast<mode_t>(old_mode_));
-  }
-#endif
-  return Open(fd);
+  return Fail(Failure::kCreate, cause);
 }
 
-bool OutputFile::Open(int fd) {
-#ifdef _WIN32
-  stream_ = _fdopen(fd, "wb");
-#else
-  stream_ = fdopen(fd, "wb");
-#endif
+bool OutputFile::OpenStream(int fd) {
+  stream_ = StreamOf(fd);
   if (stream_ == nullptr) {
     const int cause = errno;
     CloseFd(fd);
@@ -374,23 +549,57 @@ bool OutputFile::Open(int fd) {
 bool OutputFile::Write(const void* data, size_t size) {
   if (stream_ == nullptr) return false;
   if (std::fwrite(data, 1, size, stream_) == size) return true;
-  if (write_error_ == 0) write_error_ = errno;
+  if (write_error_ == 0) write_error_ = errno != 0 ? errno : EIO;
   return false;
 }
 
-bool OutputFile::WriteAt(int64_t offset, const void* data, size_t size) {
+bool OutputFile::WriteFrom(InputFile* in, int64_t offset, int64_t length) {
   if (stream_ == nullptr) return false;
-#ifdef _WIN32
-  const bool placed = _fseeki64(stream_, offset, SEEK_SET) == 0;
-#else
-  const bool placed =
-      fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-  if (!placed) {
-    if (write_error_ == 0) write_error_ = errno;
-    return false;
+#if defined(__linux__)
+  // The kernel copies (or shares) the blocks itself, with no trip through
+  // this process; where it cannot (a pipe, another file system), the
+  // plain way below takes over from where it stopped.
+  if (mode_ == Mode::kReplace && std::fflush(stream_) == 0) {
+    off_t from = static_cast<off_t>(offset);
+    while (length > 0) {
+      const ssize_t n =
+          copy_file_range(in->fd(), &from, fileno(stream_), nullptr,
+                          static_cast<size_t>(length), 0);
+      if (n <= 0) break;
+      length -= n;
+    }
+    offset = from;
   }
-  return Write(data, size);
+#endif
+  static uint8_t block[1 << 16];
+  while (length > 0) {
+    const int want = length < static_cast<int64_t>(sizeof block)
+                         ? static_cast<int>(length)
+                         : static_cast<int>(sizeof block);
+    const int got = in->Read(offset, block, want);
+    if (got <= 0) {
+      if (write_error_ == 0) write_error_ = got < 0 ? in->error() : EIO;
+      return false;
+    }
+    if (!Write(block, static_cast<size_t>(got))) return false;
+    offset += got;
+    length -= got;
+  }
+  return true;
+}
+
+const char* OutputFile::pending_name() const {
+  return pending_ >= 0 ? pending[pending_].name : nullptr;
+}
+
+bool OutputFile::Flush() {
+  if (stream_ == nullptr) return false;
+  // A failed read of what was to be copied fails the file too.
+  if (write_error_ == 0 && std::fflush(stream_) == 0 && !std::ferror(stream_)) {
+    return true;
+  }
+  if (write_error_ == 0) write_error_ = errno != 0 ? errno : EIO;
+  return false;
 }
 
 bool OutputFile::Abandon(int error) {
@@ -401,23 +610,27 @@ bool OutputFile::Abandon(int error) {
 bool OutputFile::Commit() {
   if (stream_ == nullptr) return false;
   errno = 0;
-  const bool written = std::fflush(stream_) == 0 && !std::ferror(stream_);
+  const bool written = Flush();
   int cause = write_error_ != 0 ? write_error_ : errno;
-  // A file system may report a failed write only when the file is closed.
-  const bool closed = std::fclose(stream_) == 0;
+  // Standard output stays open for the rest of the command. Other files
+  // may report a failed write only when they are closed.
+  bool closed = true;
+  if (mode_ != Mode::kStandardOutput) closed = std::fclose(stream_) == 0;
   stream_ = nullptr;
   if (written && !closed) cause = errno;
   if (!written || !closed) {
     Discard();
     return Fail(Failure::kWrite, cause != 0 ? cause : EIO);
   }
-  if (mode_ == Mode::kReplace && !Replace(temp_name_, name_)) {
+  // A scratch file stays, to be read back, until the object goes.
+  if (mode_ == Mode::kScratch) return true;
+  if (mode_ == Mode::kReplace && !Replace(pending_name(), name_)) {
     const int replace_error = errno;
     Discard();
     return Fail(Failure::kReplace, replace_error);
   }
-  pending_set = 0;
-  temp_name_[0] = '\0';
+  if (pending_ >= 0) pending[pending_].used = 0;
+  pending_ = -1;
   return true;
 }
 
@@ -427,6 +640,15 @@ void OutputFile::Report(std::FILE* err, const char* command) const {
     std::fputs("will not replace ", err);
     PrintPath(err, name_, false);
     std::fputs(": it is the image\n", err);
+    return;
+  }
+  if (error_ == kChanged || error_ == kForeignLink) {
+    std::fputs("will not write through ", err);
+    PrintPath(err, name_, false);
+    std::fputs(error_ == kChanged
+                   ? ": it changed while it was being opened\n"
+                   : ": it is a symbolic link that another user owns\n",
+               err);
     return;
   }
   std::fputs(failure_ == Failure::kWrite ? "cannot write " : "cannot create ",
@@ -445,17 +667,47 @@ bool OutputFile::Fail(Failure failure, int error) {
 }
 
 void OutputFile::Discard() {
-  if (stream_ != nullptr) {
+  if (stream_ != nullptr && mode_ != Mode::kStandardOutput) {
     std::fclose(stream_);
-    stream_ = nullptr;
   }
-  if (temp_name_[0] != '\0') {
-    RemoveFile(temp_name_);
-    temp_name_[0] = '\0';
-  }
-  pending_set = 0;
+  stream_ = nullptr;
+  Release(&pending_);
 }
 
-bool IdentifyFile(const char* path, FileId* id) {
-  return Identify(path, true, id);
+bool OutputFile::CreateScratch(const char* tag) {
+  Discard();
+  failure_ = Failure::kNone;
+  error_ = 0;
+  write_error_ = 0;
+  mode_ = Mode::kScratch;
+  InstallHandlers();
+  char name[kMaxName];
+  const int dir = TempDirectory(name, sizeof name);
+  std::snprintf(name + dir, sizeof name - dir, "%s", tag);
+  name_ = tag;
+  const int slot = FreeSlot();
+  const int fd = dir > 0 && slot >= 0 ? CreateTemp(name, slot) : -1;
+  if (fd < 0) return Fail(Failure::kCreate, errno != 0 ? errno : EIO);
+  pending_ = slot;
+  name_ = pending[slot].name;
+  return OpenStream(fd);
+}
+
+int SpoolStandardInput(OutputFile* spool, int64_t limit) {
+  if (!spool->CreateScratch("stdin")) return spool->error();
+#ifdef _WIN32
+  _setmode(_fileno(stdin), _O_BINARY);
+#endif
+  static uint8_t block[1 << 16];
+  int64_t total = 0;
+  for (;;) {
+    const size_t got = std::fread(block, 1, sizeof block, stdin);
+    if (got == 0) break;
+    total += static_cast<int64_t>(got);
+    if (total > limit) return OutputFile::kTooLarge;
+    if (!spool->Write(block, got)) break;
+  }
+  if (std::ferror(stdin)) return errno != 0 ? errno : EIO;
+  // Commit reports a failed write as well as a failed close.
+  return spool->Commit() ? 0 : spool->error();
 }

@@ -3,16 +3,21 @@
 //   a new file beside it, created exclusively, renamed over the name only
 //   once written, flushed and closed; it takes the old file's permission
 //   bits (and owner and group, where the process may set them);
-// - a character device or FIFO, or a symbolic link to one, is written
-//   through (/dev/null, /dev/stdout); a FIFO that nobody reads fails at
-//   once instead of blocking;
+// - "-" is standard output;
+// - a character device or FIFO is written through (/dev/null, /dev/stdout);
+//   a FIFO that nobody reads fails at once instead of blocking. What is
+//   opened is checked to be what was looked at, so that a name swapped in
+//   between cannot send the bytes elsewhere, and a symbolic link is
+//   followed only when root or the user running the command owns it;
 // - a directory, a block device, a regular file the user may not write,
 //   and the image a command reads are never written;
 // - where the directory refuses new files but the file itself is writable,
 //   the file is written in place, as a plain redirection would: the one
 //   case where a failure can leave it half written;
-// - SIGINT, SIGTERM and SIGHUP (Ctrl-C or a closed console on Windows)
-//   remove the new file in progress before the process ends.
+// - SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE (Ctrl-C or a closed
+//   console on Windows) remove the new files in progress before the process
+//   ends, and SIGXFSZ is ignored, so that a file-size limit fails the write
+//   and the new file goes the same way.
 
 #ifndef PLATFORM_OUTPUT_FILE_H_
 #define PLATFORM_OUTPUT_FILE_H_
@@ -20,6 +25,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+#include "platform/input_file.h"
 
 // What tells files apart whatever their names: the volume and the file's
 // number on it.
@@ -29,6 +36,7 @@ struct FileId {
 };
 // Identifies the file that `path` opens; false when there is none.
 bool IdentifyFile(const char* path, FileId* id);
+bool SameFile(const FileId& a, const FileId& b);
 
 class OutputFile {
  public:
@@ -43,44 +51,75 @@ class OutputFile {
   // kKept) if the entry `name` itself, not what a link there points to, is
   // the file `keep`: the image a command reads, whose owner would lose it.
   bool Create(const char* name, const FileId* keep = nullptr);
+  // Starts a scratch file in the system's temporary directory, with `tag`
+  // in its name: Commit only closes it, and it is removed with the object
+  // (or by the signals above) whatever happens.
+  bool CreateScratch(const char* tag);
   // Where to write. It starts unbuffered, so that Write of a whole buffer
   // is one write; callers of many small writes set a buffer.
   std::FILE* stream() const { return stream_; }
   // Writes `size` bytes, remembering why the first failed write failed.
   bool Write(const void* data, size_t size);
-  // Writes `size` bytes at `offset` of what was written so far.
-  bool WriteAt(int64_t offset, const void* data, size_t size);
+  // Writes `length` bytes of `in` from `offset` on, through the system's
+  // copy call where there is one.
+  bool WriteFrom(InputFile* in, int64_t offset, int64_t length);
+  // The bytes go straight to their target (a device, a FIFO, standard
+  // output, a file written in place): they cannot be read back before they
+  // count, nor taken back.
+  bool writes_through() const {
+    return mode_ != Mode::kReplace && mode_ != Mode::kScratch;
+  }
+  // The new file in progress, under a name that reads it back once Flush
+  // has succeeded; null when the output writes through.
+  const char* pending_name() const;
+  bool Flush();
   // Closes the file, checking every result, and puts a new one in place.
   bool Commit();
   // Gives up on the file, because of `error`: a new one is removed, and the
   // name keeps what it had. Returns false.
   bool Abandon(int error);
 
-  // What failed, and the errno value that said why.
+  // What failed, and the errno value (or one of the causes below) that said
+  // why.
   Failure failure() const { return failure_; }
   int error() const { return error_; }
   // Says on `err` what failed, as "COMMAND: cannot create NAME: reason".
   void Report(std::FILE* err, const char* command) const;
 
+  // Causes that no errno value says well.
+  static constexpr int kBlockDevice = -1;
+  static constexpr int kNoReader = -2;
+  static constexpr int kChanged = -4;      // the name changed while opened
+  static constexpr int kForeignLink = -5;  // a link that another user owns
+  static constexpr int kTooLarge = -6;     // more than a spool takes
+
  private:
-  enum class Mode { kNone, kReplace, kThrough, kInPlace };
+  enum class Mode {
+    kNone,
+    kReplace,
+    kThrough,
+    kStandardOutput,
+    kInPlace,
+    kScratch
+  };
 
   bool Fail(Failure failure, int error);
-  bool Open(int fd);
+  bool OpenStream(int fd);
+  bool CreateReplacement(bool regular);
   void Discard();
 
-  static constexpr int kMaxName = 4096;
   const char* name_;
   std::FILE* stream_;
   Mode mode_;
   Failure failure_;
   int error_;
   int write_error_;  // errno of the first failed Write, 0 if none
-  bool keep_mode_;   // give the new file the old one's mode and owner
-  unsigned old_mode_;
-  int64_t old_owner_;
-  int64_t old_group_;
-  char temp_name_[kMaxName + 16];
+  int pending_;      // the new file's slot among those in progress; -1: none
 };
+
+// Copies standard input into `spool`, a scratch file it creates, at most
+// `limit` bytes; 0 on success, else an errno value or
+// OutputFile::kTooLarge.
+int SpoolStandardInput(OutputFile* spool, int64_t limit);
 
 #endif  // PLATFORM_OUTPUT_FILE_H_

@@ -100,28 +100,26 @@ void TextOut::Json(const char* text) {
 }
 
 void TextOut::Xml(const char* text) {
-  for (; *text != '\0'; ++text) {
-    const unsigned char byte = static_cast<unsigned char>(*text);
-    switch (byte) {
-      case '&':
-        Put("&amp;");
-        break;
-      case '<':
-        Put("&lt;");
-        break;
-      case '>':
-        Put("&gt;");
-        break;
-      case '"':
-        Put("&quot;");
-        break;
-      default:
-        if (byte < 0x20 || byte >= 0x7F) {
-          Put("\\x");
-          Hex2(byte);
-        } else {
-          Put(static_cast<char>(byte));
-        }
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  while (*p != '\0') {
+    const int length = Utf8Length(p);
+    if (length > 1) {
+      for (int i = 0; i < length; ++i) Put(static_cast<char>(p[i]));
+      p += length;
+      continue;
+    }
+    const unsigned char byte = *p++;
+    if (byte == '&') {
+      Put("&amp;");
+    } else if (byte == '<') {
+      Put("&lt;");
+    } else if (byte == '>') {
+      Put("&gt;");
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      Put("\\x");
+      Hex2(byte);
+    } else {
+      Put(static_cast<char>(byte));
     }
   }
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 class TextOut {
  public:
@@ -20,7 +21,20 @@ class TextOut {
 
   // Inline: a report puts a few characters at a time, millions of times.
   void Put(const char* text) {
-    while (*text != '\0') Put(*text++);
+    const size_t size = std::strlen(text);
+    if (length_ + size > static_cast<size_t>(kSize)) {
+      while (*text != '\0') Put(*text++);
+      return;
+    }
+    std::memcpy(buffer_ + length_, text, size);
+    length_ += static_cast<int>(size);
+  }
+  // A string literal: its length is known, and the copy is a few moves.
+  template <size_t N>
+  void PutLiteral(const char (&text)[N]) {
+    if (length_ + N - 1 > static_cast<size_t>(kSize)) Flush();
+    std::memcpy(buffer_ + length_, text, N - 1);
+    length_ += static_cast<int>(N - 1);
   }
   void Put(char c) {
     if (length_ == kSize) Flush();
@@ -37,8 +51,8 @@ class TextOut {
   // A JSON string: valid UTF-8 stays, every other byte is the character of
   // its Latin-1 value (\u00XX).
   void Json(const char* text);
-  // Text for XML content and attributes: markup characters as entities,
-  // bytes XML cannot hold (controls, anything not ASCII) as \xNN.
+  // Text for XML content (not attributes): markup characters as entities,
+  // valid UTF-8 as it is, other bytes (controls, stray bytes) as \xNN.
   void Xml(const char* text);
 
   // Hands the buffered text to the stream; false once the stream failed.

@@ -1,18 +1,19 @@
 #include "runs/extraction.h"
 
 #include "platform/output_file.h"
+#include "runs/run_model.h"
 
 namespace {
 
-bool ExtractRow(d88::D88File* reader, const FileId* image,
-                const ExtractionEntry& row, uint8_t* work_buffer,
-                std::FILE* out, std::FILE* err) {
+bool ExtractRow(d88::D88File* reader, const FileId* image, int index,
+                uint8_t* work_buffer, RunModel* model, std::FILE* out,
+                std::FILE* err) {
+  const ExtractionEntry& row = kExtractionTable[index];
   OutputFile file;
   const bool created = file.Create(row.file_name, image);
   // The run is read even without a file: later rows may rely on what it
   // leaves in the work buffer.
-  reader->ReadSectors(row.track, row.c, row.h, row.r, kExtractionSizeCode,
-                      work_buffer, row.bytes_read);
+  RunRow(reader, index, work_buffer, model);
   if (!created) {
     file.Report(err, "volspar");
     return false;
@@ -31,12 +32,13 @@ bool ExtractRow(d88::D88File* reader, const FileId* image,
 
 bool ExtractRuns(d88::D88File* reader, const char* image_path,
                  uint8_t* work_buffer, std::FILE* out, std::FILE* err) {
+  static RunModel model;
   FileId image;
   const bool known = image_path != nullptr && IdentifyFile(image_path, &image);
   bool ok = true;
-  for (const ExtractionEntry& row : kExtractionTable) {
-    ok = ExtractRow(reader, known ? &image : nullptr, row, work_buffer, out,
-                    err) &&
+  for (int row = 0; row < kExtractionRows; ++row) {
+    ok = ExtractRow(reader, known ? &image : nullptr, row, work_buffer, &model,
+                    out, err) &&
          ok;
   }
   return ok;

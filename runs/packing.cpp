@@ -1,123 +1,164 @@
 #include "runs/packing.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
-#include "platform/text_out.h"
 #include "runs/extraction.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace {
+
+// Work buffers of volspar's size, for the plan and for the check.
+uint8_t work_buffer[kWorkBufferSize];
 
 void PutId(std::FILE* out, const d88::RunStep& step) {
   std::fprintf(out, "%d/%d/%d/%d", step.c, step.h, step.r, step.n);
 }
 
-// Copies `size` bytes of the file at `from` to `out`: in large blocks,
-// through the system's copy call where there is one.
-bool CopyImage(const char* from, int64_t size, OutputFile* out) {
-  static uint8_t block[1 << 16];
-  d88::D88File image;
-  if (!image.Open(from)) {
-    errno = image.GetOpenError() != 0 ? image.GetOpenError() : EIO;
-    return false;
-  }
-#if defined(__linux__)
-  // The kernel copies (or shares) the blocks itself, with no trip through
-  // this process.
-  const int source = open(from, O_RDONLY | O_CLOEXEC);
-  if (source >= 0 && std::fflush(out->stream()) == 0) {
-    const int target = fileno(out->stream());
-    int64_t copied = 0;
-    while (copied < size) {
-      const ssize_t n = copy_file_range(source, nullptr, target, nullptr,
-                                        static_cast<size_t>(size - copied), 0);
-      if (n <= 0) break;
-      copied += n;
+// The step of row `row` whose bytes hold file byte `at`; -1 when none.
+int HomeOf(const PackPlan& plan, int row, int at) {
+  for (int i = 0; i < plan.segment_count; ++i) {
+    const PackSegment& s = plan.segments[i];
+    if (s.row == row && at >= s.file_offset && at < s.file_offset + s.length) {
+      return i;
     }
-    close(source);
-    if (copied == size) return true;
-    // Not possible here (another file system, an old kernel): start over
-    // the plain way.
-    if (lseek(target, 0, SEEK_SET) != 0 || ftruncate(target, 0) != 0) {
-      return false;
-    }
-  } else if (source >= 0) {
-    close(source);
   }
-#endif
-  for (int64_t done = 0; done < size;) {
-    const int want = static_cast<int>(
-        std::min<int64_t>(size - done, static_cast<int64_t>(sizeof block)));
-    const int got = image.ReadImageBytes(done, block, want);
-    if (got <= 0) {
-      errno = EIO;
-      return false;
+  return -1;
+}
+
+// The image offset of each changed byte lies in [from, to) of a header:
+// says so for the first such byte.
+bool ChangesHeader(const PackPlan& plan, const uint8_t* const files[],
+                   int64_t from, int64_t to, const char* what, std::FILE* err) {
+  for (int i = 0; i < plan.segment_count; ++i) {
+    const PackSegment& s = plan.segments[i];
+    const int64_t low = std::max(from, s.image_offset);
+    const int64_t high = std::min(to, s.image_offset + s.length);
+    for (int64_t at = low; at < high; ++at) {
+      const int byte = static_cast<int>(at - s.image_offset) + s.file_offset;
+      if (files[s.row][byte] == plan.expected[s.row][byte]) continue;
+      std::fprintf(err,
+                   "volpack: %s cannot go back: its byte %d would change %s\n",
+                   kExtractionTable[s.row].file_name, byte, what);
+      return true;
     }
-    if (!out->Write(block, static_cast<size_t>(got))) return false;
-    done += got;
   }
-  return true;
+  return false;
 }
 
 }  // namespace
 
 void PlanPacking(d88::D88File* reader, PackPlan* plan) {
-  static uint8_t buffer[kWorkBufferSize];
   reader->SelectDisk(0);
   reader->SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
+  std::memset(work_buffer, 0, sizeof work_buffer);
   plan->segment_count = 0;
   for (int row = 0; row < kExtractionRows; ++row) {
     const ExtractionEntry& entry = kExtractionTable[row];
-    d88::RunTrace trace = {plan->steps[row], kMaxRunSteps, 0};
-    reader->ReadSectors(entry.track, entry.c, entry.h, entry.r,
-                        kExtractionSizeCode, buffer, entry.bytes_read, &trace);
-    const int steps = std::min(trace.step_count, kMaxRunSteps);
-    plan->step_count[row] = steps;
-    const int begin = entry.write_offset;
-    const int end = entry.write_offset + entry.write_length;
-    // A short sector's bytes are at their place too; past the last step's
-    // bytes, the file has none of the image's.
-    int reached = 0;
-    for (int i = 0; i < steps; ++i) {
-      const d88::RunStep& step = plan->steps[row][i];
-      const int from = std::max(i * kSectorSize, begin);
-      const int to = std::min(i * kSectorSize + step.delivered, end);
-      reached = i * kSectorSize + step.delivered;
-      if (from >= to || step.offset < 0) continue;
-      plan->segments[plan->segment_count++] = {
-          row, i, from - begin, to - from,
-          step.offset + (from - i * kSectorSize)};
+    RunRow(reader, row, work_buffer, &plan->model);
+    std::memcpy(plan->expected[row], work_buffer + entry.write_offset,
+                static_cast<size_t>(entry.write_length));
+    const RowRun& run = plan->model.rows[row];
+    for (int i = 0; i < run.step_count; ++i) {
+      int from = 0;
+      int to = 0;
+      if (run.steps[i].offset < 0 || !StepSpan(run, row, i, &from, &to)) {
+        continue;
+      }
+      const int skipped = from + entry.write_offset - i * kSectorSize;
+      plan->segments[plan->segment_count++] = {row, i, from, to - from,
+                                               run.steps[i].offset + skipped};
     }
-    plan->homeless[row] = reached < end ? steps - 1 : -1;
   }
 }
 
-bool CheckHomes(const PackPlan& plan, int row, std::FILE* err) {
-  const int at = plan.homeless[row];
-  if (at < 0) return true;
-  const d88::RunStep& step = plan.steps[row][at];
-  std::fprintf(err,
-               "volpack: %s cannot go back: ", kExtractionTable[row].file_name);
+bool CheckHomes(const PackPlan& plan, int row, const uint8_t* file,
+                std::FILE* err) {
+  const ExtractionEntry& entry = kExtractionTable[row];
+  int at = 0;
+  while (at < entry.write_length &&
+         (file[at] == plan.expected[row][at] || HomeOf(plan, row, at) >= 0)) {
+    ++at;
+  }
+  if (at == entry.write_length) return true;
+  // Bytes past what the run reached are the only ones without a home: the
+  // run's last step says why.
+  const RowRun& run = plan.model.rows[row];
+  const int last = run.step_count - 1;
+  const d88::RunStep& step = run.steps[last];
+  std::fprintf(err, "volpack: %s cannot go back: ", entry.file_name);
   PutId(err, step);
   std::fprintf(err, " on track %d is ", step.track);
   if (step.result == d88::StepResult::kShortData) {
-    const ExtractionEntry& entry = kExtractionTable[row];
     const int wanted =
-        std::min(entry.bytes_read - at * kSectorSize, kSectorSize);
+        std::min(entry.bytes_read - last * kSectorSize, kSectorSize);
     std::fprintf(err, "short (%d of %d bytes)\n", step.delivered, wanted);
   } else {
     std::fprintf(err, "%s\n", MissingWords(step.result));
   }
   return false;
+}
+
+namespace {
+
+// The image bytes that some changed file byte lands on lie in [*from, *to);
+// false when no byte changed.
+bool ChangedRange(const PackPlan& plan, const uint8_t* const files[],
+                  int64_t* from, int64_t* to) {
+  *from = INT64_MAX;
+  *to = -1;
+  for (int i = 0; i < plan.segment_count; ++i) {
+    const PackSegment& s = plan.segments[i];
+    for (int k = 0; k < s.length; ++k) {
+      const int byte = s.file_offset + k;
+      if (files[s.row][byte] == plan.expected[s.row][byte]) continue;
+      *from = std::min(*from, s.image_offset + k);
+      *to = std::max(*to, s.image_offset + k + 1);
+    }
+  }
+  return *to >= 0;
+}
+
+}  // namespace
+
+bool CheckHeaders(d88::D88File* reader, const PackPlan& plan,
+                  const uint8_t* const files[], std::FILE* err) {
+  int64_t low = 0;
+  int64_t high = 0;
+  if (!ChangedRange(plan, files, &low, &high)) return true;
+  char what[96];
+  for (int disk = 0; disk < reader->GetDiskCount(); ++disk) {
+    const int64_t start = reader->GetDiskStart(disk);
+    std::snprintf(what, sizeof what, "the header of disk %d", disk);
+    if (start < high && start + d88::D88File::kDiskHeaderSize > low &&
+        ChangesHeader(plan, files, start, start + d88::D88File::kDiskHeaderSize,
+                      what, err)) {
+      return false;
+    }
+  }
+  int64_t walked[d88::D88File::kMaxTracks];
+  for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
+    d88::TrackWalk walk;
+    walked[track] = reader->BeginWalk(track, &walk) ? walk.start : -1;
+    // Tracks that share their records are walked once.
+    if (walked[track] < 0 ||
+        std::find(walked, walked + track, walked[track]) != walked + track) {
+      continue;
+    }
+    d88::TrackRecord record;
+    while (reader->NextRecord(&walk, &record)) {
+      const int64_t at = record.header_offset;
+      if (at >= high || at + d88::D88File::kSectorHeaderSize <= low) continue;
+      const d88::SectorId& id = record.info.id;
+      std::snprintf(what, sizeof what,
+                    "the header of record %d/%d/%d/%d on track %d", id.c, id.h,
+                    id.r, id.n, track);
+      if (ChangesHeader(plan, files, at, at + d88::D88File::kSectorHeaderSize,
+                        what, err)) {
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 bool CheckAgreement(const PackPlan& plan, const uint8_t* const files[],
@@ -139,7 +180,7 @@ bool CheckAgreement(const PackPlan& plan, const uint8_t* const files[],
       std::fprintf(err, "volpack: %s and %s disagree on ",
                    kExtractionTable[first.row].file_name,
                    kExtractionTable[second.row].file_name);
-      PutId(err, plan.steps[first.row][first.step]);
+      PutId(err, plan.model.rows[first.row].steps[first.step]);
       std::fputc('\n', err);
       agree = false;
     }
@@ -147,18 +188,55 @@ bool CheckAgreement(const PackPlan& plan, const uint8_t* const files[],
   return agree;
 }
 
-bool WritePacked(const char* image_path, int64_t image_size,
-                 const char* new_path, const FileId* keep, const PackPlan& plan,
+bool WritePacked(InputFile* image, int64_t size, const PackPlan& plan,
                  const uint8_t* const files[], OutputFile* out) {
-  if (!out->Create(new_path, keep)) return false;
-  if (!CopyImage(image_path, image_size, out)) return out->Abandon(errno);
-  for (int i = 0; i < plan.segment_count; ++i) {
-    const PackSegment& segment = plan.segments[i];
-    if (!out->WriteAt(segment.image_offset,
-                      files[segment.row] + segment.file_offset,
-                      static_cast<size_t>(segment.length))) {
+  // The segments in image order: a forward pass needs no seek, so that the
+  // new image can go to a pipe or a device.
+  int order[kExtractionRows * kMaxRunSteps];
+  for (int i = 0; i < plan.segment_count; ++i) order[i] = i;
+  std::sort(order, order + plan.segment_count, [&plan](int a, int b) {
+    return plan.segments[a].image_offset < plan.segments[b].image_offset;
+  });
+  int64_t at = 0;
+  for (int k = 0; k < plan.segment_count; ++k) {
+    const PackSegment& s = plan.segments[order[k]];
+    const int64_t end = s.image_offset + s.length;
+    // Overlapping segments agree on their bytes: the first one writes them.
+    if (end <= at) continue;
+    const int64_t from = std::max(at, s.image_offset);
+    if (!out->WriteFrom(image, at, from - at)) return false;
+    const uint8_t* bytes =
+        files[s.row] + s.file_offset + (from - s.image_offset);
+    if (!out->Write(bytes, static_cast<size_t>(end - from))) return false;
+    at = end;
+  }
+  return out->WriteFrom(image, at, size - at);
+}
+
+bool VerifyPacked(const char* path, const uint8_t* const files[],
+                  std::FILE* err) {
+  static RunModel model;
+  d88::D88File reader;
+  if (!reader.Open(path)) {
+    std::fputs("volpack: the new image cannot be read back\n", err);
+    return false;
+  }
+  reader.SelectDisk(0);
+  reader.SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
+  std::memset(work_buffer, 0, sizeof work_buffer);
+  for (int row = 0; row < kExtractionRows; ++row) {
+    const ExtractionEntry& entry = kExtractionTable[row];
+    RunRow(&reader, row, work_buffer, &model);
+    const uint8_t* got = work_buffer + entry.write_offset;
+    const uint8_t* end = got + entry.write_length;
+    const uint8_t* differ = std::mismatch(got, end, files[row]).first;
+    if (differ != end) {
+      std::fprintf(err,
+                   "volpack: the new image would not give back %s: its byte "
+                   "%d differs\n",
+                   entry.file_name, static_cast<int>(differ - got));
       return false;
     }
   }
-  return out->Commit();
+  return true;
 }

@@ -1,6 +1,7 @@
 // The way back from volspar's files into an image: which image bytes each
-// byte of each file came from, as the runs read them, and a new image that
-// holds the files' bytes there.
+// byte of each file came from, as the runs read them; which edited bytes
+// have no place to go; and a new image that holds the files' bytes there,
+// checked by extracting the files from it again.
 
 #ifndef RUNS_PACKING_H_
 #define RUNS_PACKING_H_
@@ -9,8 +10,13 @@
 #include <cstdio>
 
 #include "d88/d88_file.h"
+#include "platform/input_file.h"
 #include "platform/output_file.h"
 #include "runs/extraction_table.h"
+#include "runs/run_model.h"
+
+// The longest of volspar's files.
+inline constexpr int kMaxFileLength = kMaxRunSteps * kSectorSize;
 
 // A stretch of one file that came from one stretch of the image.
 struct PackSegment {
@@ -22,11 +28,9 @@ struct PackSegment {
 };
 
 struct PackPlan {
-  d88::RunStep steps[kExtractionRows][kMaxRunSteps];
-  int step_count[kExtractionRows];
-  // The step at which a file's bytes stop having a home in the image, or
-  // -1 when every byte has one.
-  int homeless[kExtractionRows];
+  RunModel model;
+  // What volspar writes into each file from the image as it is.
+  uint8_t expected[kExtractionRows][kMaxFileLength];
   PackSegment segments[kExtractionRows * kMaxRunSteps];
   int segment_count;
 };
@@ -35,22 +39,29 @@ struct PackPlan {
 // every byte of each file's range onto the image byte it came from.
 void PlanPacking(d88::D88File* reader, PackPlan* plan);
 
-// Says on `err` where file `row` has bytes without a home, as
-// "volpack: TRV04.BIN cannot go back: 15/0/4/2 on track 30 is short (300 of
-// 512 bytes)"; false if it has any.
-bool CheckHomes(const PackPlan& plan, int row, std::FILE* err);
-
-// Says on `err` every pair of files (or a file with itself) that puts
-// different bytes on the same image bytes; `files` holds each file's bytes.
-// False if any do.
+// Each check says on `err` what it finds, as "volpack: ...", and returns
+// false if it finds anything.
+// Every byte of file `row` (`file`) that differs from what volspar writes
+// has a place in the image.
+bool CheckHomes(const PackPlan& plan, int row, const uint8_t* file,
+                std::FILE* err);
+// No changed byte lands in a disk header or in a record header of disk 0,
+// which `reader` has selected.
+bool CheckHeaders(d88::D88File* reader, const PackPlan& plan,
+                  const uint8_t* const files[], std::FILE* err);
+// No two files (or one file with itself) put different bytes on the same
+// image bytes.
 bool CheckAgreement(const PackPlan& plan, const uint8_t* const files[],
                     std::FILE* err);
 
-// Writes `new_path` as a copy of the image `image_path` (`image_size`
-// bytes) with every segment's image bytes replaced by the file's; through
-// `out`, replaced whole or not at all and never over `keep`.
-bool WritePacked(const char* image_path, int64_t image_size,
-                 const char* new_path, const FileId* keep, const PackPlan& plan,
+// Writes `image` (`size` bytes) to `out` in one forward pass, with every
+// segment's image bytes replaced by the file's.
+bool WritePacked(InputFile* image, int64_t size, const PackPlan& plan,
                  const uint8_t* const files[], OutputFile* out);
+
+// Extracts volspar's files from the image at `path` as volspar would, and
+// compares them with `files`; says the first difference on `err`.
+bool VerifyPacked(const char* path, const uint8_t* const files[],
+                  std::FILE* err);
 
 #endif  // RUNS_PACKING_H_

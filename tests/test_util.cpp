@@ -4,6 +4,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -183,5 +184,30 @@ CommandResult RunCommand(const std::string& binary,
   return {status, stdout_path.empty() ? ToLf(ReadText(out_path)) : "",
           ToLf(ReadText(err_path))};
 }
+
+#ifndef _WIN32
+std::string DrainFifo(int fd) {
+  std::string bytes;
+  char block[4096];
+  // Until a writer has come and gone: poll says POLLHUP only after one.
+  for (int waited = 0; waited < 10000;) {
+    pollfd ready = {fd, POLLIN, 0};
+    if (poll(&ready, 1, 100) == 0) {
+      waited += 100;
+      continue;
+    }
+    const ssize_t got = read(fd, block, sizeof block);
+    if (got > 0) {
+      bytes.append(block, static_cast<size_t>(got));
+    } else if ((ready.revents & POLLHUP) != 0) {
+      break;
+    } else {
+      waited += 100;
+      usleep(100000);
+    }
+  }
+  return bytes;
+}
+#endif
 
 }  // namespace d88test

@@ -43,6 +43,13 @@ CommandResult RunCommand(const std::string& binary,
                          const std::string& dir,
                          const std::string& stdout_path = "");
 
+#ifndef _WIN32
+// Reads a FIFO opened with O_RDONLY | O_NONBLOCK until its writer closes
+// it, or for at most ten seconds: a reader that is there before the writer
+// starts, and that never hangs.
+std::string DrainFifo(int fd);
+#endif
+
 }  // namespace d88test
 
 #endif  // TESTS_TEST_UTIL_H_

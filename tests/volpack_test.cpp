@@ -147,7 +147,14 @@ TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
          std::filesystem::create_directory(w + "/TRV03.BIN");
        },
        "new.d88", "volpack: TRV03.BIN is a directory\n"},
-      {"short", short_sector, [](const std::string&) {}, "new.d88",
+      // Byte 299 is the short sector's last; byte 300 has no home.
+      {"short", short_sector,
+       [](const std::string& w) {
+         Bytes file = ReadFile(w + "/TRV04.BIN");
+         file[300] ^= 0xFF;
+         ASSERT_TRUE(WriteFile(w + "/TRV04.BIN", file));
+       },
+       "new.d88",
        "volpack: TRV04.BIN cannot go back: 15/0/4/2 on track 30 is short "
        "(300 of 512 bytes)\n"},
       {"onto a file", demo, [](const std::string&) {}, "TRV01.BIN",
@@ -163,7 +170,7 @@ TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
     const CommandResult result = Pack(target);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, err);
+    EXPECT_EQ(result.err, err + "volpack: nothing was written\n");
     EXPECT_EQ(work_->List(), before);
     work_ = &own_work_;
   }
@@ -171,16 +178,19 @@ TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
   Extract({demo});
   const CommandResult result = Pack(dir_.File("image.d88"));
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "volpack: will not write over " +
-                            dir_.File("image.d88") + ": it is the image\n");
+  EXPECT_EQ(result.err,
+            "volpack: will not write over " + dir_.File("image.d88") +
+                ": it is the image\nvolpack: nothing was written\n");
   EXPECT_EQ(ReadFile(dir_.File("image.d88")), image_);
 }
 
 // Files that put different bytes on the same image bytes are named.
 TEST(PackingTest, FilesMustAgreeOnSharedBytes) {
   static PackPlan plan;
-  plan.steps[0][0] = {8, 4, 0, 5, 2, 0, 512, d88::StepResult::kRead, 1000};
-  plan.steps[5][2] = {29, 14, 1, 8, 2, 0, 512, d88::StepResult::kRead, 1000};
+  plan.model.rows[0].steps[0] = {
+      8, 4, 0, 5, 2, 0, 512, d88::StepResult::kRead, 1000};
+  plan.model.rows[5].steps[2] = {
+      29, 14, 1, 8, 2, 0, 512, d88::StepResult::kRead, 1000};
   plan.segments[0] = {0, 0, 0, 16, 1000};
   plan.segments[1] = {5, 2, 4, 8, 1008};
   plan.segment_count = 2;
@@ -211,7 +221,8 @@ TEST_F(VolpackTest, FullFileSystemLeavesNothing) {
   const CommandResult result = Pack(small.File("new.d88"));
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "volpack: cannot write " + small.File("new.d88") +
-                            ": No space left on device\n");
+                            ": No space left on device\n"
+                            "volpack: nothing was written\n");
   EXPECT_EQ(small.List(), std::vector<std::string>());
   umount(small.path().c_str());
 }

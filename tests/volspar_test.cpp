@@ -1,6 +1,8 @@
 #include <sys/stat.h>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -369,11 +371,16 @@ TEST_F(VolsparTest, MapsGoThroughDevicesFifosAndStandardOutput) {
   const std::string image = images_.File("image.d88");
   const std::string fifo = work_.File("map.svg");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  // The reader is there before the command starts, and it gives up after
+  // a while whatever happens, so that nothing can hang.
+  const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
   std::string read_back;
-  std::thread reader([&fifo, &read_back] { read_back = ReadText(fifo); });
+  std::thread reader([fd, &read_back] { read_back = DrainFifo(fd); });
   const CommandResult through =
       RunCommand(D88INFO_PATH, {"-s", "--map", fifo, image}, work_.path());
   reader.join();
+  close(fd);
   EXPECT_EQ(through.status, 0) << through.err;
   EXPECT_EQ(read_back.rfind("<?xml", 0), 0u);
 
@@ -388,7 +395,7 @@ TEST_F(VolsparTest, MapsGoThroughDevicesFifosAndStandardOutput) {
       {{"-s", "--map", "-", image},
        0,
        "<?xml",
-       "\"" + image + "\": 1 disk, clean\n"},
+       "\"" + image + "\": 1 disk, clean; volspar: complete\n"},
       {{"-s", "--map", fifo, image},
        1,
        "\"",
@@ -409,31 +416,67 @@ TEST_F(VolsparTest, MapsGoThroughDevicesFifosAndStandardOutput) {
       RunCommand(D88INFO_PATH, {"--map", "-", image}, work_.path()).status, 1);
 }
 
-// A signal while the map is written leaves no new file behind.
-TEST_F(VolsparTest, ASignalRemovesTheNewFile) {
-  // A map that takes a second or so.
-  ASSERT_TRUE(WriteFile(images_.File("image.d88"), AliasedTrackDisk()));
+// A signal that ends a command while it writes a new file leaves nothing
+// behind: here d88info spools its image from standard input, which stays
+// open until the signal has come, into the directory TMPDIR names.
+TEST_F(VolsparTest, EverySignalThatEndsACommandRemovesItsNewFiles) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+    SCOPED_TRACE(signal);
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      dup2(input[0], 0);
+      close(input[1]);
+      setenv("TMPDIR", work_.path().c_str(), 1);
+      execl(D88INFO_PATH, D88INFO_PATH, "-s", "-", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(input[0]);
+    const Bytes start(1000, 0x55);
+    ASSERT_EQ(write(input[1], start.data(), start.size()),
+              static_cast<ssize_t>(start.size()));
+    bool seen = false;
+    for (int i = 0; i < 1000 && !seen; ++i) {
+      seen = !work_.List().empty();
+      if (!seen) usleep(5000);
+    }
+    kill(child, signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    close(input[1]);
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
+    EXPECT_EQ(work_.List(), std::vector<std::string>());
+  }
+}
+
+// A file-size limit fails the write of a file that would pass it: the new
+// file goes, the old one stays, and the other files are written.
+TEST_F(VolsparTest, AFileSizeLimitFailsTheFileAndLeavesNoNewFile) {
+  ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
+  ASSERT_TRUE(WriteFile(work_.File("TRV01.BIN"), Bytes(5, 'o')));
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    if (chdir(work_.path().c_str()) == 0) {
-      execl(D88INFO_PATH, D88INFO_PATH, "-s", "--map", "m.svg",
-            images_.File("image.d88").c_str(), static_cast<char*>(nullptr));
+    const rlimit limit = {10240, 10240};
+    if (chdir(work_.path().c_str()) == 0 &&
+        setrlimit(RLIMIT_FSIZE, &limit) == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(VOLSPAR_PATH, VOLSPAR_PATH, images_.File("image.d88").c_str(),
+            static_cast<char*>(nullptr));
     }
     _exit(127);
   }
-  // Once the new file is there, end the process.
-  bool seen = false;
-  for (int i = 0; i < 1000 && !seen; ++i) {
-    for (const std::string& name : work_.List()) seen = seen || name[0] == '.';
-    if (!seen) usleep(5000);
-  }
-  kill(child, SIGTERM);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(seen);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-  EXPECT_EQ(work_.List(), std::vector<std::string>());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(work_.List(),
+            std::vector<std::string>(std::begin(kFiles), std::end(kFiles)));
+  EXPECT_EQ(ReadFile(work_.File("TRV01.BIN")), Bytes(5, 'o'));
 }
 
 #endif

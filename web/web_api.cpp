@@ -10,8 +10,8 @@
 #include <initializer_list>
 
 #include "d88/d88_file.h"
-#include "inspect/disk_map.h"
-#include "inspect/report.h"
+#include "inspect/recognize.h"
+#include "inspect/views.h"
 #include "platform/text_out.h"
 #include "runs/extraction.h"
 #include "web/zip_writer.h"
@@ -19,7 +19,7 @@
 namespace {
 
 uint8_t work_buffer[kWorkBufferSize];
-FileChecks files;
+Inspection inspection;
 
 }  // namespace
 
@@ -42,24 +42,21 @@ int d88web_inspect(const char* path, int problems, int disk) {
     PrintOpenFailure(err, "d88info", reader, path);
   } else {
     TextOut out(report);
-    JsonWriter json(&out);
-    const ImageVerdict verdict = InspectImage(
-        &reader, path,
-        problems != 0 ? ReportStyle::kProblems : ReportStyle::kFull, &out,
-        &json, &files);
+    WriteTextReport(&reader, problems != 0, &out, &inspection);
     out.Flush();
+    const ImageFindings& image = inspection.image;
     const char* words[3];
-    const int count = VerdictWords(verdict, words);
+    const int count = VerdictWords(image, words);
     for (int i = 0; i < count; ++i) {
       std::fprintf(verdict_out, "%s%s", i > 0 ? ", " : "", words[i]);
     }
-    if (!verdict.d88) {
+    if (!image.d88) {
       std::fputs("d88info: ", err);
       PrintPath(err, path, false);
-      std::fprintf(err, " is not a D88 image: %s\n", verdict.reason);
+      std::fprintf(err, " is not a D88 image: %s\n", image.reason);
     } else {
-      disks = verdict.disks;
-      WriteMap(&reader, nullptr, disk, "/out/map.svg", files, err);
+      disks = image.disks;
+      WriteMap(&reader, nullptr, disk, "/out/map.svg", image, err);
     }
   }
   for (std::FILE* file : {report, verdict_out, err}) {

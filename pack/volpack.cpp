@@ -1,0 +1,306 @@
+#include "pack/volpack.h"
+
+#include <cstring>
+
+#include "d88/d88_file.h"
+#include "d88/version.h"
+#include "inspect/findings.h"
+#include "inspect/recognize.h"
+#include "inspect/records.h"
+#include "platform/input_file.h"
+#include "platform/options.h"
+#include "platform/output_file.h"
+#include "platform/text_out.h"
+#include "runs/packing.h"
+
+namespace {
+
+constexpr char kUsage[] = "Usage: volpack d88file newfile\n";
+constexpr char kHelp[] =
+    "Writes newfile: a copy of d88file in which the bytes that volspar\n"
+    "copied into TRV01.BIN ... TRV07.BIN hold those files' bytes, read from\n"
+    "the current directory. Nothing is written unless every file is there\n"
+    "at its length, every changed byte has a place in the image outside its\n"
+    "headers, files that share image bytes agree on them, and volspar gives\n"
+    "back exactly these files from the new image. newfile may be - (standard\n"
+    "output), a FIFO or a device.\n"
+    "\n"
+    "  -h, --help         show this help\n"
+    "  --version          show the version\n";
+constexpr char kNothing[] = "volpack: nothing was written\n";
+
+uint8_t contents[kExtractionRows][kMaxFileLength];
+
+// Reads TRV file `row` into `contents`; false, said on `err`, if it is not
+// a regular file of its exact length, or is the file to be written.
+bool LoadFile(int row, const FileId* target, std::FILE* err) {
+  const ExtractionEntry& entry = kExtractionTable[row];
+  InputFile file;
+  if (!file.Open(entry.file_name)) {
+    PrintInputFailure(err, "volpack", entry.file_name, file.error());
+    return false;
+  }
+  if (file.size() != entry.write_length) {
+    std::fprintf(err, "volpack: %s is %lld bytes long; it must be %d\n",
+                 entry.file_name, static_cast<long long>(file.size()),
+                 entry.write_length);
+    return false;
+  }
+  if (file.Read(0, contents[row], entry.write_length) != entry.write_length) {
+    std::fprintf(err, "volpack: cannot read %s\n", entry.file_name);
+    return false;
+  }
+  FileId id;
+  if (target != nullptr && IdentifyFile(entry.file_name, &id) &&
+      SameFile(id, *target)) {
+    std::fprintf(err, "volpack: will not write over %s\n", entry.file_name);
+    return false;
+  }
+  return true;
+}
+
+// Notes on the changed sectors of file `row` whose headers say more than
+// their bytes.
+void NoteHeaders(d88::D88File* reader, const PackPlan& plan, int row,
+                 const bool* changed, std::FILE* out) {
+  DiskLayout layout;
+  if (!SelectLayout(reader, 0, &layout)) return;
+  const RowRun& run = plan.model.rows[row];
+  for (int step = 0; step < run.step_count; ++step) {
+    const d88::RunStep& at = run.steps[step];
+    if (!changed[step] || at.record < 0) continue;
+    const TrackRecords& track = ClassifyTrack(reader, layout, at.track);
+    if (at.record >= track.count) continue;
+    const RecordFacts& facts = track.facts[at.record];
+    const d88::SectorInfo& info = facts.record.info;
+    char id[32];
+    std::snprintf(id, sizeof id, "%d/%d/%d/%d", at.c, at.h, at.r, at.n);
+    if (facts.flags & kBadStatus) {
+      const char* status = StatusName(info.status);
+      std::fprintf(out,
+                   "note: %s keeps its %s status (0x%02X); an emulator may "
+                   "still report the error\n",
+                   id, status != nullptr ? status : "unknown", info.status);
+    }
+    if (facts.flags & kDeleted) {
+      std::fprintf(out,
+                   "note: %s keeps its deleted-data mark; an emulator may "
+                   "still treat the sector as deleted\n",
+                   id);
+    }
+    if (facts.flags & kDuplicate) {
+      std::fprintf(out,
+                   "note: %s is the first of %d records with its ID; the "
+                   "others keep their bytes\n",
+                   id, facts.id_count);
+    }
+  }
+}
+
+// What the new image changes of file `row`, then the notes on it.
+void ReportChanges(d88::D88File* reader, const PackPlan& plan, int row,
+                   std::FILE* out) {
+  int changed_bytes = 0;
+  int changed_sectors = 0;
+  int sectors = 0;
+  bool changed[kMaxRunSteps] = {};
+  for (int i = 0; i < plan.segment_count; ++i) {
+    const PackSegment& segment = plan.segments[i];
+    if (segment.row != row) continue;
+    ++sectors;
+    int differ = 0;
+    for (int k = segment.file_offset; k < segment.file_offset + segment.length;
+         ++k) {
+      differ += contents[row][k] != plan.expected[row][k];
+    }
+    changed_bytes += differ;
+    if (differ > 0) ++changed_sectors;
+    if (differ > 0) changed[segment.step] = true;
+  }
+  const char* name = kExtractionTable[row].file_name;
+  if (changed_bytes == 0) {
+    std::fprintf(out, "%s: unchanged\n", name);
+    return;
+  }
+  std::fprintf(out, "%s: %d byte%s changed in %d of its %d sectors\n", name,
+               changed_bytes, changed_bytes == 1 ? "" : "s", changed_sectors,
+               sectors);
+  NoteHeaders(reader, plan, row, changed, out);
+}
+
+// Everything that must hold before a byte is written; says each problem.
+bool CheckAll(d88::D88File* reader, const char* image, const char* new_image,
+              const PackPlan& plan, std::FILE* err) {
+  FileId image_id;
+  FileId target;
+  const bool to_file = std::strcmp(new_image, "-") != 0;
+  const bool exists = to_file && IdentifyFile(new_image, &target);
+  bool ok = true;
+  if (exists && IdentifyFile(image, &image_id) && SameFile(image_id, target)) {
+    std::fputs("volpack: will not write over ", err);
+    PrintPath(err, new_image, false);
+    std::fputs(": it is the image\n", err);
+    ok = false;
+  }
+  for (int row = 0; row < kExtractionRows; ++row) {
+    ok = LoadFile(row, exists ? &target : nullptr, err) && ok;
+  }
+  if (!ok) return false;
+  const uint8_t* files[kExtractionRows];
+  for (int row = 0; row < kExtractionRows; ++row) {
+    files[row] = contents[row];
+    ok = CheckHomes(plan, row, contents[row], err) && ok;
+  }
+  ok = CheckAgreement(plan, files, err) && ok;
+  return ok && CheckHeaders(reader, plan, files, err);
+}
+
+// Makes the new image in `file` (the new file beside the target, or a
+// scratch file) and checks it; false, said on `err`, if either fails.
+bool MakeChecked(InputFile* source, const PackPlan& plan, OutputFile* file,
+                 PackHook written, std::FILE* err) {
+  const uint8_t* files[kExtractionRows];
+  for (int row = 0; row < kExtractionRows; ++row) files[row] = contents[row];
+  if (!WritePacked(source, source->size(), plan, files, file) ||
+      !file->Flush()) {
+    file->Commit();  // fails, and keeps why
+    file->Report(err, "volpack");
+    std::fputs(kNothing, err);
+    return false;
+  }
+  if (written != nullptr) written(file->pending_name());
+  if (!VerifyPacked(file->pending_name(), files, err)) {
+    file->Abandon(0);
+    std::fputs(kNothing, err);
+    return false;
+  }
+  return true;
+}
+
+// Sends the checked image in `scratch` to `out`, which writes through.
+bool Send(OutputFile* scratch, OutputFile* out, std::FILE* err) {
+  InputFile checked;
+  if (!scratch->Commit() || !checked.Open(scratch->pending_name())) {
+    scratch->Report(err, "volpack");
+    std::fputs(kNothing, err);
+    return false;
+  }
+  const bool sent = out->WriteFrom(&checked, 0, checked.size());
+  if (out->Commit() && sent) return true;
+  out->Report(err, "volpack");
+  return false;
+}
+
+// Writes `new_image`; false, said on `err`, if it was not written.
+bool WriteNew(const char* image, const char* new_image, const PackPlan& plan,
+              PackHook written, std::FILE* err) {
+  InputFile source;
+  FileId image_id;
+  const bool known = IdentifyFile(image, &image_id);
+  OutputFile out;
+  if (!source.Open(image)) {
+    PrintInputFailure(err, "volpack", image, source.error());
+  } else if (!out.Create(new_image, known ? &image_id : nullptr)) {
+    out.Report(err, "volpack");
+  } else if (!out.writes_through()) {
+    if (!MakeChecked(&source, plan, &out, written, err)) return false;
+    if (out.Commit()) return true;
+    out.Report(err, "volpack");
+  } else {
+    // What goes straight to its target cannot be taken back: the new
+    // image is made and checked in a scratch file first, then sent.
+    OutputFile scratch;
+    if (scratch.CreateScratch("volpack.d88")) {
+      return MakeChecked(&source, plan, &scratch, written, err) &&
+             Send(&scratch, &out, err);
+    }
+    scratch.Report(err, "volpack");
+  }
+  std::fputs(kNothing, err);
+  return false;
+}
+
+// The image's own damage stays in the copy: says so.
+void NoteDamage(d88::D88File* reader, const char* image, const char* new_image,
+                std::FILE* out) {
+  static Inspection in;
+  InspectAll(reader, &in);
+  if (!in.image.health.damaged) return;
+  std::fputs("note: ", out);
+  PrintPath(out, image, false);
+  std::fputs(" is damaged (d88info tells how); ", out);
+  PrintPath(out, new_image, false);
+  std::fputs(" keeps that damage\n", out);
+}
+
+}  // namespace
+
+int Volpack(const char* image, const char* new_image, std::FILE* out,
+            std::FILE* err, PackHook written) {
+  static PackPlan plan;
+  d88::D88File reader;
+  char reason[256];
+  if (!reader.Open(image)) {
+    PrintOpenFailure(err, "volpack", reader, image);
+    std::fputs(kNothing, err);
+    return 1;
+  }
+  if (!LooksLikeD88(&reader, reason, sizeof reason)) {
+    std::fputs("volpack: ", err);
+    PrintPath(err, image, false);
+    std::fprintf(err, " is not a D88 image: %s\n", reason);
+    std::fputs(kNothing, err);
+    return 1;
+  }
+  PlanPacking(&reader, &plan);
+  if (!CheckAll(&reader, image, new_image, plan, err)) {
+    std::fputs(kNothing, err);
+    return 1;
+  }
+  // Standard output may carry the image itself: the lines go beside it.
+  if (std::strcmp(new_image, "-") == 0) out = err;
+  NoteDamage(&reader, image, new_image, out);
+  if (!WriteNew(image, new_image, plan, written, err)) return 1;
+  for (int row = 0; row < kExtractionRows; ++row) {
+    ReportChanges(&reader, plan, row, out);
+  }
+  PrintPath(out, new_image, false);
+  std::fputs(" was written.\n", out);
+  return std::fflush(out) == 0 ? 0 : 1;
+}
+
+int VolpackCommand(int argc, char** argv) {
+  enum { kHelpId = 1, kVersion };
+  static constexpr OptionSpec kOptions[] = {{"help", 'h', false, kHelpId},
+                                            {"version", 0, false, kVersion}};
+  const char* paths[2] = {nullptr, nullptr};
+  int given = 0;
+  OptionParser parser(argc, argv, kOptions, 2);
+  ParsedOption item;
+  while (parser.Next(&item)) {
+    if (item.kind == ParsedOption::kOperand) {
+      if (given < 2) paths[given] = item.text;
+      ++given;
+    } else if (item.kind != ParsedOption::kOption) {
+      PrintOptionError(stderr, "volpack", item);
+      std::fputs(kUsage, stderr);
+      return 1;
+    } else {
+      std::fputs(
+          item.id == kHelpId ? kUsage : "volpack " D88_VERSION_STRING "\n",
+          stdout);
+      if (item.id == kHelpId) std::fputs(kHelp, stdout);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+  }
+  if (given != 2) {
+    std::fputs(kUsage, stderr);
+    return 1;
+  }
+  const int status = Volpack(paths[0], paths[1], stdout, stderr);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fputs("volpack: cannot write standard output\n", stderr);
+    return 1;
+  }
+  return status;
+}
