@@ -36,6 +36,16 @@ constexpr int kMaxSizeCode = 23;
 // Little-endian fields, assembled byte by byte whatever the host's order.
 int ReadLe16(const uint8_t* p) { return p[0] | (p[1] << 8); }
 
+void WriteLe16(int value, uint8_t* p) {
+  p[0] = static_cast<uint8_t>(value & 0xFF);
+  p[1] = static_cast<uint8_t>((value >> 8) & 0xFF);
+}
+
+void WriteLe32(int32_t value, uint8_t* p) {
+  const uint32_t bits = static_cast<uint32_t>(value);
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(bits >> (8 * i));
+}
+
 int32_t ReadLe32(const uint8_t* p) {
   const uint32_t value =
       static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -252,6 +262,32 @@ void D88File::DecodeDiskHeader(const uint8_t* bytes, int length,
     header->track_table[track] =
         ReadLe32(bytes + kTrackTableOffset + 4 * track);
   }
+}
+
+void D88File::EncodeDiskHeader(const DiskHeader& header, uint8_t* bytes) {
+  std::memset(bytes, 0, kDiskHeaderSize);
+  for (int i = 0; i < kNameLength && header.name[i] != '\0'; ++i) {
+    bytes[i] = static_cast<uint8_t>(header.name[i]);
+  }
+  bytes[kWriteProtectOffset] = static_cast<uint8_t>(header.write_protect);
+  bytes[kMediaTypeOffset] = static_cast<uint8_t>(header.media_type);
+  WriteLe32(header.size, bytes + kDiskSizeOffset);
+  for (int track = 0; track < kMaxTracks; ++track) {
+    WriteLe32(header.track_table[track], bytes + kTrackTableOffset + 4 * track);
+  }
+}
+
+void D88File::EncodeRecordHeader(const SectorInfo& info, uint8_t* bytes) {
+  std::memset(bytes, 0, kSectorHeaderSize);
+  bytes[0] = info.id.c;
+  bytes[1] = info.id.h;
+  bytes[2] = info.id.r;
+  bytes[3] = info.id.n;
+  WriteLe16(info.sector_count, bytes + kSectorCountOffset);
+  bytes[kDensityOffset] = static_cast<uint8_t>(info.density);
+  bytes[kDeletedOffset] = static_cast<uint8_t>(info.deleted);
+  bytes[kStatusOffset] = static_cast<uint8_t>(info.status);
+  WriteLe16(info.data_size, bytes + kDataSizeOffset);
 }
 
 void D88File::SetSectorRange(int first, int last) {

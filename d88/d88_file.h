@@ -191,6 +191,12 @@ class D88File {
   // short; the fields they do not reach are 0.
   static void DecodeDiskHeader(const uint8_t* bytes, int length,
                                DiskHeader* header);
+  // The other way, for tools that write images: the kDiskHeaderSize bytes
+  // of `header` (its name up to 16 bytes; table_entries is not used), and
+  // the kSectorHeaderSize bytes of a record header for `info`. Bytes the
+  // format reserves are 0.
+  static void EncodeDiskHeader(const DiskHeader& header, uint8_t* bytes);
+  static void EncodeRecordHeader(const SectorInfo& info, uint8_t* bytes);
 
   // The one walk over a track's records that every read and every check
   // of a track goes through. BeginWalk starts at the first record of

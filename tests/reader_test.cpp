@@ -630,6 +630,107 @@ TEST_F(ListingTest, WalksStopAfter65536Records) {
   EXPECT_EQ(reader_.ReadSector(0, 9, 9, 9, 0, buf, 1), 0);
 }
 
+// The one walk yields each record with where it lies and what the file
+// holds of it, and ends saying why.
+TEST_F(ListingTest, TheWalkSaysWhyATrackEnds) {
+  using d88::WalkEnd;
+  const std::vector<SectorSpec> three = StandardTrack(0, 0, 2, {1, 2, 3});
+  std::vector<SectorSpec> zero = three;
+  zero[1].sector_count = 0;
+  std::vector<SectorSpec> bound(65537, SectorSpec{0, 0, 1, 0, Bytes(), 1});
+  bound[0].sector_count = 2;
+  const size_t record = kSectorHeaderSize + 512;
+  const struct {
+    std::vector<SectorSpec> records;
+    size_t cut;  // the file's length after the track's start; 0: all of it
+    int count;
+    WalkEnd end;
+    int header_bytes;
+  } cases[] = {
+      {three, 0, 3, WalkEnd::kStated, 0},
+      {zero, 0, 2, WalkEnd::kZeroCount, 0},
+      {three, 2 * record, 2, WalkEnd::kFileEnd, 0},
+      {three, 2 * record + 10, 2, WalkEnd::kShortHeader, 10},
+      {bound, 0, 65536, WalkEnd::kRecordBound, 0},
+  };
+  for (const auto& [records, cut, count, end, header_bytes] : cases) {
+    const std::vector<DiskSpec> disks = {OneTrack(records, 3)};
+    const size_t start = TrackOffset(disks, 0, 3);
+    Bytes image = BuildImage(disks);
+    if (cut > 0) image.resize(start + cut);
+    ASSERT_TRUE(OpenImage(image) && reader_.SelectDisk(0));
+    d88::TrackWalk walk;
+    ASSERT_TRUE(reader_.BeginWalk(3, &walk));
+    EXPECT_EQ(walk.start, static_cast<int64_t>(start));
+    d88::TrackRecord found;
+    int seen = 0;
+    while (reader_.NextRecord(&walk, &found)) {
+      const size_t at =
+          start + static_cast<size_t>(seen) *
+                      (kSectorHeaderSize + records[0].data.size());
+      EXPECT_EQ(found.index, seen);
+      EXPECT_EQ(found.header_offset, static_cast<int64_t>(at));
+      EXPECT_EQ(found.data_offset,
+                static_cast<int64_t>(at + kSectorHeaderSize));
+      ++seen;
+    }
+    EXPECT_EQ(seen, count);
+    EXPECT_EQ(walk.end, end);
+    EXPECT_EQ(walk.header_bytes, header_bytes);
+    EXPECT_FALSE(reader_.NextRecord(&walk, &found));
+  }
+  d88::TrackWalk walk;
+  EXPECT_FALSE(reader_.BeginWalk(4, &walk));
+
+  // A record the file cuts off holds fewer bytes than it states; a walk
+  // resumed past a stated end finds what follows.
+  const std::vector<DiskSpec> disks = {OneTrack(three)};
+  Bytes image = BuildImage(disks);
+  image.resize(TrackOffset(disks, 0, 0) + 2 * record + kSectorHeaderSize + 100);
+  ASSERT_TRUE(OpenImage(image) && reader_.SelectDisk(0));
+  d88::TrackRecord found;
+  ASSERT_TRUE(reader_.BeginWalk(0, &walk));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(reader_.NextRecord(&walk, &found));
+  EXPECT_EQ(found.info.data_size, 512);
+  EXPECT_EQ(found.data_held, 100);
+  std::vector<SectorSpec> told = three;
+  for (SectorSpec& r : told) r.sector_count = 1;
+  ASSERT_TRUE(OpenDisk(OneTrack(told)));
+  ASSERT_TRUE(reader_.BeginWalk(0, &walk));
+  ASSERT_TRUE(reader_.NextRecord(&walk, &found));
+  EXPECT_EQ(walk.end, WalkEnd::kStated);
+  ASSERT_TRUE(d88::D88File::ResumeWalk(&walk));
+  ASSERT_TRUE(reader_.NextRecord(&walk, &found));
+  EXPECT_EQ(found.info.id.r, 2);
+}
+
+// Headers written by the encoders read back field for field.
+TEST_F(ListingTest, HeadersEncodeAsTheyDecode) {
+  DiskSpec disk = OneTrack(StandardTrack(3, 1, 2, {1, 2}), 7);
+  disk.name = "ENCODED";
+  disk.media_type = 0x20;
+  disk.write_protect = 0x10;
+  disk.tracks[7][1].status = 0xB0;
+  disk.tracks[7][1].deleted = 0x10;
+  disk.tracks[7][1].density = 0x40;
+  const std::vector<DiskSpec> disks = {disk};
+  const Bytes image = BuildImage(disks);
+  d88::DiskHeader header;
+  d88::D88File::DecodeDiskHeader(image.data(), kDiskHeaderSize, &header);
+  uint8_t bytes[kDiskHeaderSize];
+  d88::D88File::EncodeDiskHeader(header, bytes);
+  EXPECT_EQ(Bytes(bytes, bytes + kDiskHeaderSize),
+            Bytes(image.begin(), image.begin() + kDiskHeaderSize));
+  ASSERT_TRUE(OpenImage(image) && reader_.SelectDisk(0));
+  d88::SectorInfo infos[2];
+  ASSERT_EQ(reader_.ReadSectorInfos(7, infos, 2), 2);
+  const size_t second = TrackOffset(disks, 0, 7) + kSectorHeaderSize + 512;
+  d88::D88File::EncodeRecordHeader(infos[1], bytes);
+  EXPECT_EQ(Bytes(bytes, bytes + kSectorHeaderSize),
+            Bytes(image.begin() + second,
+                  image.begin() + second + kSectorHeaderSize));
+}
+
 // A traced run tells each sector it looked for and what it found there.
 TEST_F(RunTest, TraceTellsWhereAndWhyARunStops) {
   DiskSpec disk = StandardDisk(2, InterleavedNine());
