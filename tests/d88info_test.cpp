@@ -407,6 +407,43 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
   EXPECT_EQ(ReadFile(dir_.File("image.d88")), image);
 }
 
+// A map replaces only an empty file or an earlier map: `-s --map a.d88
+// b.d88` reads as a mode switch, and a.d88 must stay a disk image.
+TEST_F(D88infoTest, AMapReplacesOnlyAMap) {
+  const Bytes game = BuildImage({StandardDisk(40, InterleavedNine())});
+  const std::string target = dir_.File("target");
+  const auto text = [](const std::string& t) {
+    return Bytes(t.begin(), t.end());
+  };
+  const struct {
+    Bytes before;
+    bool replaced;
+  } cases[] = {
+      {game, false},
+      {text("notes, not a picture\n"), false},
+      {Bytes(), true},
+      {text("<?xml version=\"1.0\"?>\n<svg/>\n"), true},
+      {text("\xEF\xBB\xBF \n<svg xmlns=\"http://www.w3.org/2000/svg\"/>"),
+       true},
+  };
+  for (const auto& [before, replaced] : cases) {
+    ASSERT_TRUE(WriteFile(target, before));
+    const CommandResult result = RunOn(game, {"-s", "--map", target});
+    EXPECT_EQ(result.status, replaced ? 0 : 1);
+    EXPECT_EQ(result.out, "\"" + dir_.File("image.d88") +
+                              "\": 1 disk, clean; volspar: complete\n");
+    const Bytes after = ReadFile(target);
+    if (replaced) {
+      EXPECT_EQ(result.err, "");
+      EXPECT_EQ(std::string(after.begin(), after.begin() + 5), "<?xml");
+    } else {
+      EXPECT_EQ(result.err, "d88info: will not replace " + target +
+                                ": it is not an SVG file\n");
+      EXPECT_EQ(after, before);
+    }
+  }
+}
+
 TEST_F(D88infoTest, ListsEveryDiskAndChecksOnlyTheFirst) {
   DiskSpec first;
   first.name = "FIRST";

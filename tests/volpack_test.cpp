@@ -1,16 +1,21 @@
 #include <sys/stat.h>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
+
+#include <thread>
 #endif
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "d88/d88_file.h"
 #include "gtest/gtest.h"
+#include "pack/volpack.h"
 #include "runs/extraction_table.h"
 #include "runs/packing.h"
 #include "tests/image_builder.h"
@@ -32,9 +37,13 @@ size_t DataOffset(const std::vector<DiskSpec>& disks, int c, int h, int r,
 
 class VolpackTest : public ::testing::Test {
  protected:
-  // Extracts the files of `disks` into the working directory.
+  // Extracts the files of `disks`, or of `image`, into the working
+  // directory.
   void Extract(const std::vector<DiskSpec>& disks) {
-    image_ = BuildImage(disks);
+    ExtractImage(BuildImage(disks));
+  }
+  void ExtractImage(const Bytes& image) {
+    image_ = image;
     ASSERT_TRUE(WriteFile(dir_.File("image.d88"), image_));
     ASSERT_EQ(RunCommand(VOLSPAR_PATH, {dir_.File("image.d88")}, work_->path())
                   .status,
@@ -122,49 +131,74 @@ TEST_F(VolpackTest, WritesTheFirstOfDuplicateIds) {
 
 // Every refusal says why, and writes nothing: no new image, no new file.
 TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
-  const DiskSpec demo = StandardDisk(40, InterleavedNine());
-  DiskSpec short_sector = demo;
-  short_sector.tracks[30][6].data.resize(300);  // 15/0/4/2
+  const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};
+  std::vector<DiskSpec> short_sector = demo;
+  short_sector[0].tracks[30][6].data.resize(300);  // 15/0/4/2
+  std::vector<DiskSpec> short_last = demo;
+  short_last[0].tracks[1][1].data.resize(127);  // 0/1/6/2, TRV02's bytes
+  // Track 100's records start inside TRV02's bytes, as a layout may have
+  // them: the file's bytes 0-15 are also a record header.
+  Bytes overlapping = BuildImage(demo);
+  const size_t r6 = DataOffset(demo, 0, 1, 6, 80);
+  PutLe32(
+      &overlapping, kTrackTableField + 4 * 100,
+      static_cast<uint32_t>(r6 - TrackOffset(demo, 0, 0) + kDiskHeaderSize));
+  const auto edit = [](const char* name, size_t at) {
+    return [name, at](const std::string& w) {
+      Bytes file = ReadFile(w + "/" + name);
+      file[at] ^= 0xFF;
+      ASSERT_TRUE(WriteFile(w + "/" + name, file));
+    };
+  };
+  const std::string id = std::to_string(overlapping[r6]) + "/" +
+                         std::to_string(overlapping[r6 + 1]) + "/" +
+                         std::to_string(overlapping[r6 + 2]) + "/" +
+                         std::to_string(overlapping[r6 + 3]);
   const struct {
     const char* what;
-    DiskSpec disk;
-    void (*change)(const std::string& work);
+    Bytes image;
+    std::function<void(const std::string&)> change;
     std::string target;
     std::string err;
   } cases[] = {
-      {"missing", demo,
+      {"missing", BuildImage(demo),
        [](const std::string& w) { std::remove((w + "/TRV05.BIN").c_str()); },
        "new.d88",
        "volpack: cannot open TRV05.BIN: No such file or directory\n"},
-      {"long", demo,
+      {"long", BuildImage(demo),
        [](const std::string& w) {
          ASSERT_TRUE(WriteFile(w + "/TRV02.BIN", Bytes(49)));
        },
        "new.d88", "volpack: TRV02.BIN is 49 bytes long; it must be 48\n"},
-      {"directory", demo,
+      {"directory", BuildImage(demo),
        [](const std::string& w) {
          std::filesystem::remove(w + "/TRV03.BIN");
          std::filesystem::create_directory(w + "/TRV03.BIN");
        },
        "new.d88", "volpack: TRV03.BIN is a directory\n"},
       // Byte 299 is the short sector's last; byte 300 has no home.
-      {"short", short_sector,
-       [](const std::string& w) {
-         Bytes file = ReadFile(w + "/TRV04.BIN");
-         file[300] ^= 0xFF;
-         ASSERT_TRUE(WriteFile(w + "/TRV04.BIN", file));
-       },
-       "new.d88",
+      {"short", BuildImage(short_sector), edit("TRV04.BIN", 300), "new.d88",
        "volpack: TRV04.BIN cannot go back: 15/0/4/2 on track 30 is short "
        "(300 of 512 bytes)\n"},
-      {"onto a file", demo, [](const std::string&) {}, "TRV01.BIN",
+      // Only the file's last byte has no home.
+      {"last byte", BuildImage(short_last), edit("TRV02.BIN", 47), "new.d88",
+       "volpack: TRV02.BIN cannot go back: 0/1/6/2 on track 1 is short "
+       "(127 of 512 bytes)\n"},
+      {"header", overlapping, edit("TRV02.BIN", 2), "new.d88",
+       "volpack: TRV02.BIN cannot go back: its byte 2 would change the "
+       "header of record " +
+           id + " on track 100\n"},
+      {"not an image", Bytes(), [](const std::string&) {}, "new.d88",
+       "volpack: " + dir_.File("image.d88") +
+           " is not a D88 image: the file is empty\n"},
+      {"onto a file", BuildImage(demo), [](const std::string&) {}, "TRV01.BIN",
        "volpack: will not write over TRV01.BIN\n"},
   };
-  for (const auto& [what, disk, change, target, err] : cases) {
+  for (const auto& [what, image, change, target, err] : cases) {
     SCOPED_TRACE(what);
     TempDir fresh;
     work_ = &fresh;
-    Extract({disk});
+    ExtractImage(image);
     change(work_->path());
     const std::vector<std::string> before = work_->List();
     const CommandResult result = Pack(target);
@@ -175,13 +209,87 @@ TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
     work_ = &own_work_;
   }
   // The image itself, by another name.
-  Extract({demo});
+  Extract(demo);
   const CommandResult result = Pack(dir_.File("image.d88"));
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err,
             "volpack: will not write over " + dir_.File("image.d88") +
                 ": it is the image\nvolpack: nothing was written\n");
   EXPECT_EQ(ReadFile(dir_.File("image.d88")), image_);
+}
+
+// The new image goes where a command's output can go: standard output, a
+// FIFO, a device; an image that is damaged goes back as it is, and says so.
+TEST_F(VolpackTest, WritesStreamsAndKeepsDamageItSays) {
+  const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};
+  Extract(demo);
+  Poke("TRV03.BIN", 0, 0x3C);
+  Bytes expected = image_;
+  expected[DataOffset(demo, 1, 0, 2, 0)] = 0x3C;
+  CommandResult result = RunCommand(VOLPACK_PATH, {dir_.File("image.d88"), "-"},
+                                    work_->path(), dir_.File("out.d88"));
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadFile(dir_.File("out.d88")), expected);
+  EXPECT_NE(result.err.find("TRV03.BIN: 1 byte changed"), std::string::npos);
+#ifndef _WIN32
+  const std::string fifo = dir_.File("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  std::string read_back;
+  std::thread reader([fd, &read_back] { read_back = DrainFifo(fd); });
+  result = Pack(fifo);
+  reader.join();
+  close(fd);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(Bytes(read_back.begin(), read_back.end()), expected);
+  EXPECT_EQ(Pack("/dev/null").status, 0);
+#endif
+  // Cut inside track 24: the runs of TRV04 and later find nothing.
+  Bytes cut = BuildImage(demo);
+  cut.resize(119152);
+  ExtractImage(cut);
+  result = Pack();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadFile(work_->File("new.d88")), cut);
+  EXPECT_EQ(result.out.rfind("note: " + dir_.File("image.d88") +
+                                 " is damaged (d88info tells how); new.d88 "
+                                 "keeps that damage\n",
+                             0),
+            0u)
+      << result.out;
+  EXPECT_EQ(work_->List().size(), 8u);  // the seven files and the image
+}
+
+// What was written is read back as volspar would before it counts: a write
+// that went wrong is caught, and nothing is left.
+TEST_F(VolpackTest, TheCheckCatchesAWriteThatWentWrong) {
+  const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};
+  Extract(demo);
+  static size_t spoil_at;
+  spoil_at = DataOffset(demo, 4, 0, 5, 7);  // TRV01.BIN's byte 7
+  const PackHook spoil = [](const char* path) {
+    Bytes bytes = ReadFile(path);
+    bytes[spoil_at] ^= 1;
+    ASSERT_TRUE(WriteFile(path, bytes));
+  };
+  const std::string out = dir_.File("out");
+  const std::string err = dir_.File("err");
+  std::FILE* out_file = std::fopen(out.c_str(), "wb");
+  std::FILE* err_file = std::fopen(err.c_str(), "wb");
+  ASSERT_TRUE(out_file != nullptr && err_file != nullptr);
+  const std::filesystem::path here = std::filesystem::current_path();
+  std::filesystem::current_path(work_->path());
+  const int status = Volpack(dir_.File("image.d88").c_str(), "new.d88",
+                             out_file, err_file, spoil);
+  std::filesystem::current_path(here);
+  std::fclose(out_file);
+  std::fclose(err_file);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(ReadText(err),
+            "volpack: the new image would not give back TRV01.BIN: its byte 7 "
+            "differs\nvolpack: nothing was written\n");
+  EXPECT_EQ(work_->List().size(), 7u);
 }
 
 // Files that put different bytes on the same image bytes are named.

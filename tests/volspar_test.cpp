@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -249,6 +251,60 @@ TEST_F(VolsparTest, OutputsAreReplacedWholeOrNotAtAll) {
     EXPECT_EQ(Output(row), expected[row]) << kFiles[row];
   }
   EXPECT_EQ(work_.List().size(), 7u);  // no new file left behind
+}
+
+// What is written through is what was looked at: a name swapped for
+// something else between the look and the open is refused, and what the
+// new entry leads to is left alone. The swap is made certain by a stand-in
+// for lstat; as root, a device node swapped for the FIFO is refused too.
+TEST_F(VolsparTest, ANameSwappedBeforeItIsOpenedIsRefused) {
+  ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
+  const std::string victim = images_.File("victim");
+  const std::string swap = images_.File("swap");
+  std::vector<std::function<int()>> swaps = {
+      [&] { return symlink(victim.c_str(), swap.c_str()); }};
+  if (geteuid() == 0) {
+    swaps.push_back(
+        [&] { return mknod(swap.c_str(), S_IFCHR | 0666, makedev(1, 3)); });
+  }
+  for (const auto& make : swaps) {
+    ASSERT_TRUE(WriteFile(victim, Bytes(5, 'v')));
+    std::filesystem::remove(work_.File("TRV01.BIN"));
+    ASSERT_EQ(mkfifo(work_.File("TRV01.BIN").c_str(), 0644), 0);
+    ASSERT_EQ(make(), 0);
+    const CommandResult result =
+        RunCommand("/usr/bin/env",
+                   {"SWAP_NAME=TRV01.BIN", "SWAP_WITH=" + swap,
+                    std::string("LD_PRELOAD=") + SWAP_ON_LSTAT_PATH,
+                    "ASAN_OPTIONS=verify_asan_link_order=0", VOLSPAR_PATH,
+                    images_.File("image.d88")},
+                   work_.path());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "volspar: will not write through TRV01.BIN: it changed while it "
+              "was being opened\n");
+    EXPECT_EQ(ReadFile(victim), Bytes(5, 'v'));
+  }
+}
+
+// A link to a device is followed only when root or the user running the
+// command owns it: not one that another user planted in a shared
+// directory.
+TEST_F(VolsparTest, ALinkThatAnotherUserPlantedIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving a link away needs root";
+  ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
+  ASSERT_EQ(symlink("/dev/null", work_.File("TRV01.BIN").c_str()), 0);
+  ASSERT_EQ(lchown(work_.File("TRV01.BIN").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(symlink("/dev/null", work_.File("TRV02.BIN").c_str()), 0);
+  const CommandResult result = Run({images_.File("image.d88")});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err,
+            "volspar: will not write through TRV01.BIN: it is a symbolic "
+            "link that another user owns\n");
+  EXPECT_NE(result.out.find("TRV02.BIN was created.\n"), std::string::npos);
+  struct stat info;
+  ASSERT_EQ(lstat(work_.File("TRV02.BIN").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
 }
 
 // A full file system: the files that fit are replaced, the others keep
