@@ -7,9 +7,6 @@ namespace {
 
 using d88::D88File;
 
-// Where the first track of an image with a 160-entry table starts.
-constexpr int32_t kShortTableEnd = 0x2A0;
-constexpr int kShortTableEntries = 160;
 // Records of a track looked at for the disk's shape: real tracks hold far
 // fewer, and a track of more counts as one that differs.
 constexpr int kShapeRecords = 64;

@@ -9,6 +9,11 @@
 
 #include "d88/d88_file.h"
 
+// Where the first track of an image written with a 160-entry track table
+// starts: entries 160-163 then hold that track's first record header.
+constexpr int32_t kShortTableEnd = 0x2A0;
+constexpr int kShortTableEntries = 160;
+
 // What the formatted tracks of a disk have in common.
 struct DiskShape {
   int tracks;  // formatted tracks: tracks that hold sectors

@@ -28,12 +28,14 @@ struct ListedTrack {
 };
 ListedTrack listed[D88File::kMaxDisks * D88File::kMaxTracks];
 
-template <typename... Args>
-void AddNote(LongNotes* notes, const char* format, Args... args) {
+template <typename First, typename... Rest>
+void AddNote(LongNotes* notes, const char* format, First first, Rest... rest) {
   if (notes->count == LongNotes::kMax) return;
-  std::snprintf(notes->text[notes->count++], LongNotes::kLength, format,
-                args...);
+  std::snprintf(notes->text[notes->count++], LongNotes::kLength, format, first,
+                rest...);
 }
+
+void AddNote(LongNotes* notes, const char* text) { AddNote(notes, "%s", text); }
 
 // The tracks below the disk's limit whose entries pass `test`, after
 // `text`, runs of three or more as "25-79"; nothing when none does.
@@ -93,7 +95,8 @@ bool DiskNotes(D88File* reader, const DiskLayout& layout, LongNotes* notes) {
             "written with a 160-entry track table",
             [&](int t) {
               return entry(t) > 0 && entry(t) <= layout.size &&
-                     entry(t) < D88File::kDiskHeaderSize;
+                     entry(t) < (layout.table160 ? kShortTableEnd
+                                                 : D88File::kDiskHeaderSize);
             });
   const auto past_end = [&layout](int t) {
     return layout.track_start[t] >= 0 &&

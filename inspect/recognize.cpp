@@ -5,17 +5,15 @@
 #include <cstring>
 #include <iterator>
 
+#include "inspect/disk_layout.h"
 #include "platform/text_out.h"
 
 namespace {
 
 constexpr int kHeaderSize = d88::D88File::kDiskHeaderSize;
-// Images written with a 160-entry table start their first track at 0x2A0
-// and hold that track's first record header where entries 160-163 would
-// be; so only the first 160 entries are judged, and none may point below
-// 0x2A0.
-constexpr int kJudgedEntries = 160;
-constexpr int kShortestTableEnd = 0x2A0;
+// Images written with a 160-entry table hold their first track's first
+// record header where entries 160-163 would be; so only the first 160
+// entries are judged, and none may point below where such a table ends.
 constexpr int kMediaTypes[] = {0x00, 0x10, 0x20, 0x30, 0x40};
 // A cut header tells something once it holds the size field.
 constexpr int kSizeFieldEnd = 0x20;
@@ -53,11 +51,11 @@ bool JudgeHeader(const uint8_t* bytes, int length, char* reason, size_t room) {
                   disk_size);
     return false;
   }
-  for (int track = 0; track < kJudgedEntries && track < header.table_entries;
-       ++track) {
+  for (int track = 0;
+       track < kShortTableEntries && track < header.table_entries; ++track) {
     const int32_t entry = header.track_table[track];
     if (entry == 0) continue;
-    if (entry > 0 && entry < kShortestTableEnd) {
+    if (entry > 0 && entry < kShortTableEnd) {
       std::snprintf(reason, room,
                     "track %d's offset %d points inside the disk header", track,
                     entry);

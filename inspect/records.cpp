@@ -264,8 +264,11 @@ void TrackNotes(const TrackRecords& t, Notes* notes) {
       })) {
     Add(notes, "the IDs do not all share one N");
   }
-  // Where the file ends, the sectors after the cut are missing, not gaps.
-  if (t.end != d88::WalkEnd::kFileEnd && t.end != d88::WalkEnd::kShortHeader) {
+  // Where the file ends, the sectors after the cut are missing, not gaps;
+  // where the counts hide records, those may be the sectors that seem
+  // missing.
+  if (t.end != d88::WalkEnd::kFileEnd && t.end != d88::WalkEnd::kShortHeader &&
+      t.hidden == 0) {
     AddGapNote(t, notes);
   }
   EndNote(t, notes);

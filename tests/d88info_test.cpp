@@ -23,6 +23,25 @@ std::string Left(int got, int needed, const std::string& from = "") {
                        : "left over from earlier runs (" + from + ")");
 }
 
+// `disks`, one disk, written with a 160-entry track table, as some tools
+// write images: the first track starts at 0x2A0, where entries 160-163
+// would be.
+Bytes ShortTable(const std::vector<DiskSpec>& disks) {
+  Bytes image = BuildImage(disks);
+  constexpr size_t kShortEnd = 0x2A0;
+  image.erase(image.begin() + kShortEnd, image.begin() + kDiskHeaderSize);
+  const size_t shift = kDiskHeaderSize - kShortEnd;
+  for (size_t entry = kTrackTableField; entry < kShortEnd; entry += 4) {
+    const uint32_t offset = image[entry] | image[entry + 1] << 8 |
+                            image[entry + 2] << 16 |
+                            static_cast<uint32_t>(image[entry + 3]) << 24;
+    if (offset != 0)
+      PutLe32(&image, entry, static_cast<uint32_t>(offset - shift));
+  }
+  PutLe32(&image, kDiskSizeField, static_cast<uint32_t>(image.size()));
+  return image;
+}
+
 // The disk line's layout of the demonstration disk.
 const char kDemoLayout[] =
     ", 80 tracks (40 cylinders \xC3\x97 2 sides), 9 sectors of 512 bytes";
@@ -277,12 +296,46 @@ TEST_F(D88infoTest, ExplainsOddLayouts) {
   DiskSpec zero = demo[0];
   zero.size = 0;
   const size_t second = BuildImage(demo).size();
+  const auto changed = [&demo](void (*change)(DiskSpec*)) {
+    DiskSpec disk = demo[0];
+    change(&disk);
+    return BuildImage({disk});
+  };
   const struct {
     Bytes image;
     std::string text;
+    std::string absent = "";  // what must not be said
   } cases[] = {
       {with([](Bytes* b) { b->resize(b->size() + 100); }),
        "\nnote: 100 bytes after the last disk, all zero\n"},
+      // Sectors that the sector counts hide: behind a count of 0, and past
+      // the stated last record.
+      {changed([](DiskSpec* d) { d->tracks[26][3].sector_count = 0; }),
+       "    note: the track ends at record 4, whose sector count is 0\n"
+       "    note: 5 more records follow it\n"},
+      {changed([](DiskSpec* d) {
+         for (SectorSpec& r : d->tracks[3]) r.sector_count = 5;
+       }),
+       "  track 3: 1/1/1/2 1/1/6/2 1/1/2/2 1/1/7/2 1/1/3/2\n"
+       "    note: 4 more records follow the stated last one\n"},
+      // A track never formatted: one empty record, said once for the disk.
+      {changed([](DiskSpec* d) {
+         d->tracks[5] = {{0, 0, 0, 0, Bytes(), 0}};
+       }),
+       "  note: unformatted tracks (a single empty record): 5\n", "track 5:"},
+      // An entry above the size marks an absent track, whatever its number.
+      {with(
+           [](Bytes* b) { PutLe32(b, kTrackTableField + 4 * 10, 0x7FFFFFF0); }),
+       "  note: track entries beyond the disk's size, ignored: 10\n"},
+      {ShortTable(demo),
+       "  note: a 160-entry track table (the first track starts at 0x2A0)\n"
+       "  track 0: ",
+       "track 161:"},
+      // The size field one byte short of the last record's end.
+      {with([](Bytes* b) {
+         PutLe32(b, kDiskSizeField, static_cast<uint32_t>(b->size() - 1));
+       }),
+       "    note: 39/1/5/2: runs past the end of its disk\n"},
       {with([](Bytes* b) { b->resize(b->size() + 3, 0x1A); }),
        "\nnote: 3 bytes after the last disk, not all zero\n"},
       {BuildImage(std::vector<DiskSpec>(65)),
@@ -313,10 +366,13 @@ TEST_F(D88infoTest, ExplainsOddLayouts) {
        }),
        "\n  track 100: same records as disk 0 track 0\n"},
   };
-  for (const auto& [image, text] : cases) {
+  for (const auto& [image, text, absent] : cases) {
     const CommandResult result = RunOn(image);
     EXPECT_NE(result.out.find(text), std::string::npos) << text << " in:\n"
                                                         << result.out;
+    if (!absent.empty()) {
+      EXPECT_EQ(result.out.find(absent), std::string::npos) << result.out;
+    }
   }
 }
 
@@ -659,6 +715,14 @@ TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
          return b;
        }(),
        "track 0's offset 40 points inside the disk header"},
+      // Tracks may start where a 160-entry table ends, not before.
+      {[] {
+         Bytes b = ShortTable({StandardDisk(2, {1})});
+         PutLe32(&b, kTrackTableField, 0x29F);
+         return b;
+       }(),
+       "track 0's offset 671 points inside the disk header"},
+      {ShortTable({StandardDisk(2, {1})}), ""},
       {BuildImage({bare}), ""},
       {[] {
          std::vector<DiskSpec> all(5);
@@ -758,14 +822,14 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
 // real parser reads them back.
 TEST_F(D88infoTest, ProblemsAndJson) {
   DiskSpec disk = StandardDisk(40, InterleavedNine());
-  disk.name = "N\xC3\xA9\xFF\"";        // UTF-8, a stray byte, a quote
-  disk.tracks[2][4].status = 0xB0;      // 1/0/3/2, in TRV03.BIN
-  disk.tracks[30][6].data.resize(300);  // 15/0/4/2 short
+  disk.name = "N\xC3\xA9\xFF\"\xC0\xAF";  // UTF-8, stray bytes, a quote
+  disk.tracks[2][4].status = 0xB0;        // 1/0/3/2, in TRV03.BIN
+  disk.tracks[30][6].data.resize(300);    // 15/0/4/2 short
   const Bytes image = BuildImage({disk});
   EXPECT_EQ(
       RunOn(image, {"--problems"}).out,
       "disks: 1\n"
-      "disk 0: \"N\xC3\xA9\xFF\\x22\", media type 0x00 (2D), "
+      "disk 0: \"N\xC3\xA9\xFF\\x22\xC0\xAF\", media type 0x00 (2D), "
       "write-protect off" +
           std::string(kDemoLayout) +
           "\n"
@@ -795,10 +859,19 @@ TEST_F(D88infoTest, ProblemsAndJson) {
   }
   const std::string json = dir_.File("out.json");
   ASSERT_TRUE(WriteFile(dir_.File("empty.d88"), {}));
+  // 300 records on a track, two of them with read errors: 256 are listed,
+  // and every record that stands out is there.
+  DiskSpec many;
+  for (int r = 1; r <= 300; ++r) {
+    many.tracks[0].push_back({r / 256, 0, r % 256, 0, Bytes(128)});
+  }
+  many.tracks[0][99].status = 0xB0;
+  many.tracks[0][299].status = 0xB0;
+  ASSERT_TRUE(WriteFile(dir_.File("many.d88"), BuildImage({many})));
   RunOn(image, {"--json", dir_.File("empty.d88"), dir_.File("none.d88")});
   RunCommand(D88INFO_PATH,
              {"--json", dir_.File("image.d88"), dir_.File("empty.d88"),
-              dir_.File("none.d88")},
+              dir_.File("none.d88"), dir_.File("many.d88")},
              dir_.path(), json);
   const char* script =
       "import json, sys\n"
@@ -808,16 +881,22 @@ TEST_F(D88infoTest, ProblemsAndJson) {
       "print(d['format'], i[0]['verdict'], repr(i[0]['disks'][0]['name']))\n"
       "print(f[2]['state'], f[2]['reasons'], f[3]['bytes_from_image'])\n"
       "print(i[0]['disks'][0]['tracks'][2]['records'][4]['notes'])\n"
-      "print(i[1]['verdict'], i[1]['reason'], i[2]['error'])\n";
+      "print(i[1]['verdict'], i[1]['reason'], i[2]['error'])\n"
+      "t = i[3]['disks'][0]['tracks'][0]\n"
+      "print(len(t['records']), [r['index'] for r in t['flagged_records']],\n"
+      "      t['flagged_records'][0]['notes'], i[3]['health'])\n";
   const CommandResult parsed =
       RunCommand("/usr/bin/python3", {"-c", script, json}, dir_.path());
   EXPECT_EQ(parsed.err, "");
-  EXPECT_EQ(parsed.out,
-            "d88info/1 ['incomplete', 'suspect'] 'Né\xC3\xBF\"'\n"
-            "suspect ['suspect: 1/0/3/2 (CRC error)'] 300\n"
-            "['data CRC error (status 0xB0)']\n"
-            "['not a D88 image'] the file is empty cannot open: No such file "
-            "or directory\n");
+  EXPECT_EQ(
+      parsed.out,
+      "d88info/1 ['incomplete', 'suspect'] 'Né\xC3\xBF\"\xC3\x80\xC2\xAF'\n"
+      "suspect ['suspect: 1/0/3/2 (CRC error)'] 300\n"
+      "['data CRC error (status 0xB0)']\n"
+      "['not a D88 image'] the file is empty cannot open: No such file "
+      "or directory\n"
+      "256 [299] ['data CRC error (status 0xB0)'] {'state': 'read "
+      "errors', 'damaged': False, 'read_errors': 2, 'disks': [0]}\n");
 #endif
 }
 
