@@ -790,6 +790,10 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
        "  note: track entries past the end of the file: 25-79\n",
        "1 disk, damaged; volspar: incomplete"},
       {cut(one, 119152),
+       "  TRV04.BIN: incomplete: the run stops at 15/0/4/2 on track 30 "
+       "(missing: the file ends before it)",
+       "1 disk, damaged; volspar: incomplete"},
+      {cut(one, 119152),
        "    note: 12/0/5/2: cut off by the end of the file (176 of 512 "
        "bytes)\n",
        "1 disk, damaged; volspar: incomplete"},
