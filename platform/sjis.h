@@ -15,6 +15,9 @@ constexpr size_t kMaxShiftJisText = 255;
 // Shift_JIS, is longer than kMaxShiftJisText, or its UTF-8 does not fit;
 // the caller then shows the bytes another way. Control bytes pass through
 // unchanged, for the caller to escape. Keeps no state between calls.
+// Code page 932's additions to Shift_JIS (circled numbers, the IBM kanji,
+// the user-defined area) decode with glibc and on Windows; Emscripten's C
+// library refuses them.
 bool DecodeShiftJis(const char* text, char* utf8, size_t size);
 
 #endif  // PLATFORM_SJIS_H_
