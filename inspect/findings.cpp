@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "inspect/recognize.h"
+#include "platform/sjis.h"
 #include "runs/extraction.h"
 
 namespace {
@@ -154,7 +155,9 @@ void SelectDiskFindings(Inspection* in) {
   }
   if (disk.layout.truncated) in->image.health.damaged = true;
   std::memcpy(disk.name, reader->GetDiskName(), sizeof disk.name);
-  disk.name_text[0] = '\0';
+  if (!DecodeShiftJis(disk.name, disk.name_text, sizeof disk.name_text)) {
+    disk.name_text[0] = '\0';
+  }
   disk.media_type = reader->GetMediaType();
   disk.write_protect = reader->GetWriteProtect();
   if (DiskNotes(reader, disk.layout, &disk.notes)) {

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "inspect/disk_layout.h"
+#include "inspect/file_kind.h"
 #include "platform/text_out.h"
 
 namespace {
@@ -74,6 +75,24 @@ bool JudgeHeader(const uint8_t* bytes, int length, char* reason, size_t room) {
 
 }  // namespace
 
+namespace {
+
+int ReadImage(void* context, int64_t offset, uint8_t* buf, int len) {
+  return static_cast<d88::D88File*>(context)->ReadImageBytes(offset, buf, len);
+}
+
+// Says what the file is when that can be told: more use to the reader
+// than the byte of the header that rules D88 out.
+void DescribeInstead(d88::D88File* reader, char* reason, int size) {
+  char kind[256];
+  const ByteSource file = {reader, ReadImage, reader->GetFileSize()};
+  if (DescribeForeignFile(file, kind, sizeof kind)) {
+    std::snprintf(reason, static_cast<size_t>(size), "%s", kind);
+  }
+}
+
+}  // namespace
+
 bool LooksLikeD88(d88::D88File* reader, char* reason, int size) {
   const size_t room = static_cast<size_t>(size);
   const int64_t file_size = reader->GetFileSize();
@@ -87,9 +106,12 @@ bool LooksLikeD88(d88::D88File* reader, char* reason, int size) {
     std::snprintf(reason, room,
                   "%lld bytes, shorter than a disk header (%d bytes)",
                   static_cast<long long>(file_size), kHeaderSize);
+    DescribeInstead(reader, reason, size);
     return false;
   }
-  return JudgeHeader(header, kHeaderSize, reason, room);
+  if (JudgeHeader(header, kHeaderSize, reason, room)) return true;
+  DescribeInstead(reader, reason, size);
+  return false;
 }
 
 bool LooksLikeCutHeader(const uint8_t* bytes, int length) {

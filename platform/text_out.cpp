@@ -1,11 +1,14 @@
 #include "platform/text_out.h"
 
+#include <climits>
+
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// Length of the valid UTF-8 sequence at `p` (never past its NUL), or 0.
-int Utf8Length(const unsigned char* p) {
+}  // namespace
+
+int Utf8Length(const uint8_t* p, int available) {
   int length;
   uint32_t code;
   if (p[0] < 0x80) return 1;
@@ -22,6 +25,7 @@ int Utf8Length(const unsigned char* p) {
     return 0;
   }
   for (int i = 1; i < length; ++i) {
+    if (i == available) return -1;
     if ((p[i] & 0xC0) != 0x80) return 0;
     code = code << 6 | (p[i] & 0x3F);
   }
@@ -33,8 +37,6 @@ int Utf8Length(const unsigned char* p) {
   }
   return length;
 }
-
-}  // namespace
 
 TextOut::TextOut(std::FILE* out) : out_(out), length_(0), buffer_() {}
 
@@ -79,7 +81,7 @@ void TextOut::Json(const char* text) {
   Put('"');
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (*p != '\0') {
-    const int length = Utf8Length(p);
+    const int length = Utf8Length(p, INT_MAX);
     if (length > 1) {
       for (int i = 0; i < length; ++i) Put(static_cast<char>(p[i]));
       p += length;
@@ -102,7 +104,7 @@ void TextOut::Json(const char* text) {
 void TextOut::Xml(const char* text) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (*p != '\0') {
-    const int length = Utf8Length(p);
+    const int length = Utf8Length(p, INT_MAX);
     if (length > 1) {
       for (int i = 0; i < length; ++i) Put(static_cast<char>(p[i]));
       p += length;

@@ -69,6 +69,11 @@ class TextOut {
   char buffer_[kSize];
 };
 
+// Length of the UTF-8 character at `p`, of which `available` bytes are
+// there (a NUL ends a string anyway): 0 if it is not UTF-8, -1 if it may be
+// but is cut off.
+int Utf8Length(const uint8_t* p, int available);
+
 // A path on `out` as TextOut::Path writes it, for one-off messages.
 void PrintPath(std::FILE* out, const char* path, bool quoted);
 

@@ -703,10 +703,18 @@ TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
     std::string reason;  // empty: a D88 image
   } cases[] = {
       {{}, "the file is empty"},
+      // Bytes of no known kind: the header byte that rules D88 out.
       {text(std::string(700, 'x')), "the write-protect byte is 0x78"},
-      {elf, "the write-protect byte is 0x40"},
-      {png, "the disk size field 0xC4151F00 is 2 GiB or more"},
-      {zip, "the write-protect byte is 0x09"},
+      // Files of a known kind are named, as each kind is in the table of
+      // the recognizer's own test.
+      {elf, "it is an ELF program or library"},
+      {png, "it is a PNG picture"},
+      {zip, "it is a ZIP archive"},
+      {Bytes(327680, 0xE5),
+       "it is a raw sector dump of 327,680 bytes (2D: 40 cylinders \xC3\x97 "
+       "2 sides \xC3\x97 16 sectors \xC3\x97 256 bytes"},
+      {text("<!DOCTYPE html>\n<html><head><title>404</title></head></html>\n"),
+       "it is an HTML page, perhaps a saved error page"},
       {Bytes(600), "600 bytes, shorter than a disk header (688 bytes)"},
       {Bytes(800), "the disk size field is 0, smaller than a disk header"},
       {[] {
@@ -821,6 +829,90 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
               (has("damaged") ? 4 : 0) | (has("incomplete") ? 2 : 0));
   }
 }
+
+// Two questions, two answers: is the disk sound (every disk of the image),
+// and would volspar's files be right (disk 0). The exit status says both.
+TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
+  const DiskSpec demo = StandardDisk(40, InterleavedNine());
+  DiskSpec damaged = demo;
+  damaged.tracks[2][4].status = 0xB0;
+  DiskSpec small = demo;  // 16 sectors of 256 bytes a track
+  for (auto& [track, records] : small.tracks) {
+    records =
+        StandardTrack(track / 2, track % 2, 1,
+                      {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+  }
+  DiskSpec other_size = demo;  // volspar's first sector, 256 bytes long
+  other_size.tracks[8] = StandardTrack(4, 0, 1, {1, 2, 3, 4, 5, 6, 7, 8, 9});
+  Bytes cut = BuildImage({demo});
+  cut.resize(119152);
+  const struct {
+    Bytes image;
+    int status;
+    std::string summary;
+    std::string line;  // in the report
+  } cases[] = {
+      {BuildImage({demo}), 0, "1 disk, clean; volspar: complete",
+       "the image is clean; volspar would extract complete files from this "
+       "image\n"},
+      {BuildImage({demo, damaged}), 4,
+       "2 disks, read errors (1 sector on disk 1); volspar: complete",
+       "the image holds read errors (1 sector on disk 1); volspar would "
+       "extract complete files from this image\n"},
+      {BuildImage({small}), 2, "1 disk, clean; volspar: not its disk",
+       "  not a disk volspar reads: its sectors are 256 bytes (N 1), volspar "
+       "reads 512-byte sectors (N 2)\n"},
+      {BuildImage({other_size}), 2, "1 disk, clean; volspar: incomplete",
+       "TRV01.BIN: incomplete: the run stops at 4/0/5/2 on track 8 (4/0/5/1 "
+       "is there: 256-byte sector); 0 of the file's 20096 bytes come from "
+       "the image, the other 20096 would be zeros\n"},
+      {cut, 2 | 4, "1 disk, damaged; volspar: incomplete",
+       "the image is damaged; volspar would not extract"},
+  };
+  for (const auto& [image, status, summary, line] : cases) {
+    const CommandResult result = RunOn(image, {"--summary"});
+    EXPECT_EQ(result.status, status) << summary;
+    EXPECT_EQ(result.out,
+              "\"" + dir_.File("image.d88") + "\": " + summary + "\n");
+    EXPECT_NE(RunOn(image).out.find(line), std::string::npos) << line;
+  }
+}
+
+// Disk names are mostly Shift_JIS: shown as text where they are, and as
+// escapes where they are not.
+TEST_F(D88infoTest, ShiftJisNamesAreShownAsText) {
+  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  disk.name = "\x83\x51\x81\x5B\x83\x80 1";  // "ゲーム 1"
+  const Bytes image = BuildImage({disk});
+  const std::string game = "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0 1";
+  EXPECT_NE(RunOn(image).out.find("disk 0: \"" + game + "\", media type"),
+            std::string::npos);
+  const std::string json = RunOn(image, {"--json"}).out;
+  EXPECT_NE(json.find("\"name_text\":\"" + game + "\""), std::string::npos);
+  EXPECT_NE(json.find("\"name\":\"\\u0083Q\\u0081[\\u0083\\u0080 1\""),
+            std::string::npos)
+      << json;
+  RunOn(image, {"--map", dir_.File("map.svg")});
+  EXPECT_NE(ReadText(dir_.File("map.svg")).find("disk 0: \"" + game + "\""),
+            std::string::npos);
+}
+
+#ifndef _WIN32  // a shell pipe
+// "-" reads the image from standard input, through a spool that goes away.
+TEST_F(D88infoTest, ReadsAnImageFromAPipe) {
+  ASSERT_TRUE(WriteFile(dir_.File("image.d88"),
+                        BuildImage({StandardDisk(40, InterleavedNine())})));
+  TempDir spool;
+  const CommandResult result = RunCommand(
+      "/bin/sh",
+      {"-c", "cat image.d88 | TMPDIR=" + spool.path() + " \"$0\" - -s",
+       D88INFO_PATH},
+      dir_.path());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "\"-\": 1 disk, clean; volspar: complete\n");
+  EXPECT_EQ(spool.List(), std::vector<std::string>());
+}
+#endif
 
 // --problems keeps what stands out; --json carries the same facts, and a
 // real parser reads them back.

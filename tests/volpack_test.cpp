@@ -188,9 +188,19 @@ TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
        "volpack: TRV02.BIN cannot go back: its byte 2 would change the "
        "header of record " +
            id + " on track 100\n"},
-      {"not an image", Bytes(), [](const std::string&) {}, "new.d88",
+      {"not an image", Bytes(800, 'a'), [](const std::string&) {}, "new.d88",
        "volpack: " + dir_.File("image.d88") +
-           " is not a D88 image: the file is empty\n"},
+           " is not a D88 image: the write-protect byte is 0x61, not 0x00 "
+           "or 0x10\n"},
+      {"an archive",
+       [] {
+         Bytes gzip = {0x1F, 0x8B, 0x08};
+         gzip.resize(1000);
+         return gzip;
+       }(),
+       [](const std::string&) {}, "new.d88",
+       "volpack: " + dir_.File("image.d88") +
+           " is not a D88 image: it is a gzip file (unpack it first)\n"},
       {"onto a file", BuildImage(demo), [](const std::string&) {}, "TRV01.BIN",
        "volpack: will not write over TRV01.BIN\n"},
   };
