@@ -16,19 +16,21 @@
 namespace d88 {
 namespace {
 
-// Disk header fields.
-constexpr int kNameLength = 16;
-constexpr int kWriteProtectOffset = 0x1A;
-constexpr int kMediaTypeOffset = 0x1B;
-constexpr int kDiskSizeOffset = 0x1C;
-constexpr int kTrackTableOffset = 0x20;
-
-// Sector record header fields.
-constexpr int kSectorCountOffset = 4;
-constexpr int kDensityOffset = 6;
-constexpr int kDeletedOffset = 7;
-constexpr int kStatusOffset = 8;
-constexpr int kDataSizeOffset = 14;
+// Where the header fields lie: those of a disk header from the disk's start
+// (the name takes its first bytes), those of a sector record header after
+// the record's four ID bytes.
+enum HeaderField : int {
+  kNameLength = 16,
+  kWriteProtectOffset = 0x1A,
+  kMediaTypeOffset = 0x1B,
+  kDiskSizeOffset = 0x1C,
+  kTrackTableOffset = 0x20,
+  kSectorCountOffset = 4,
+  kDensityOffset = 6,
+  kDeletedOffset = 7,
+  kStatusOffset = 8,
+  kDataSizeOffset = 14,
+};
 
 // Largest size code whose sector size, 128 << n, fits a signed 32-bit int.
 constexpr int kMaxSizeCode = 23;
@@ -57,10 +59,10 @@ int32_t ReadLe32(const uint8_t* p) {
 // length. Anything else (a FIFO, socket or device) is refused without waiting
 // on it, and `failure` and `error` say why: a FIFO's open would block until a
 // writer came, and a device never ends.
+#ifdef _WIN32
 std::FILE* OpenRegularFile(const char* path, int64_t* size,
                            OpenFailure* failure, int* error) {
   *failure = OpenFailure::kSystem;
-#ifdef _WIN32
   // Paths are UTF-8; the wide call reaches every name whatever the code page.
   wchar_t wide[32768];
   if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide,
@@ -93,7 +95,11 @@ std::FILE* OpenRegularFile(const char* path, int64_t* size,
   }
   *size = info.st_size;
   return file;
+}
 #else
+std::FILE* OpenRegularFile(const char* path, int64_t* size,
+                           OpenFailure* failure, int* error) {
+  *failure = OpenFailure::kSystem;
   // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; reads of
   // a regular file never wait, so the flag changes nothing for an image.
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -121,8 +127,8 @@ std::FILE* OpenRegularFile(const char* path, int64_t* size,
   }
   *size = info.st_size;
   return file;
-#endif
 }
+#endif
 
 }  // namespace
 
@@ -258,9 +264,9 @@ void D88File::DecodeDiskHeader(const uint8_t* bytes, int length,
   header->table_entries = whole < 0            ? 0
                           : whole < kMaxTracks ? whole
                                                : kMaxTracks;
-  for (int track = 0; track < header->table_entries; ++track) {
-    header->track_table[track] =
-        ReadLe32(bytes + kTrackTableOffset + 4 * track);
+  const uint8_t* entry = bytes + kTrackTableOffset;
+  for (int track = 0; track < header->table_entries; ++track, entry += 4) {
+    header->track_table[track] = ReadLe32(entry);
   }
 }
 
@@ -272,8 +278,9 @@ void D88File::EncodeDiskHeader(const DiskHeader& header, uint8_t* bytes) {
   bytes[kWriteProtectOffset] = static_cast<uint8_t>(header.write_protect);
   bytes[kMediaTypeOffset] = static_cast<uint8_t>(header.media_type);
   WriteLe32(header.size, bytes + kDiskSizeOffset);
-  for (int track = 0; track < kMaxTracks; ++track) {
-    WriteLe32(header.track_table[track], bytes + kTrackTableOffset + 4 * track);
+  uint8_t* entry = bytes + kTrackTableOffset;
+  for (int track = 0; track < kMaxTracks; ++track, entry += 4) {
+    WriteLe32(header.track_table[track], entry);
   }
 }
 

@@ -68,7 +68,7 @@ class Model {
   // Where `track`'s records start; -1 when it is absent.
   int64_t Start(int track) const {
     if (track < 0 || track >= d88::D88File::kMaxTracks) return -1;
-    const int32_t entry = Le32(base_ + 0x20 + 4 * track);
+    const int32_t entry = Le32(base_ + 0x20 + int64_t{4} * track);
     if (entry == 0 || entry > Le32(base_ + 0x1C)) return -1;
     return base_ + entry >= 0 ? base_ + entry : -1;
   }

@@ -188,7 +188,7 @@ void AddRow(int track, const TrackFindings* found, const FileChecks* files) {
   int keys[kMaxMissing];
   const int key_count = FindSteps(files, track, keys);
   if (found != nullptr) AddRecords(*found, files, keys, key_count, &row);
-  for (int k = 0; k < key_count; ++k) {
+  for (int k = 0; files != nullptr && k < key_count; ++k) {
     if (StepOf(*files, keys[k]).record >= 0) continue;
     Cell& cell = map.cells[map.cell_count++];
     cell.missing_step = keys[k];
@@ -384,7 +384,7 @@ void DrawRow(const Row& row, const FileChecks* files, int y, TextOut* out) {
     const Cell& cell = map.cells[c];
     if (cell.missing_step < 0) {
       DrawRecord(cell, y, out);
-    } else {
+    } else if (files != nullptr) {
       DrawMissing(cell, *files, y, out);
     }
   }

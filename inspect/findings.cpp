@@ -29,15 +29,6 @@ struct ListedTrack {
 };
 ListedTrack listed[D88File::kMaxDisks * D88File::kMaxTracks];
 
-template <typename First, typename... Rest>
-void AddNote(LongNotes* notes, const char* format, First first, Rest... rest) {
-  if (notes->count == LongNotes::kMax) return;
-  std::snprintf(notes->text[notes->count++], LongNotes::kLength, format, first,
-                rest...);
-}
-
-void AddNote(LongNotes* notes, const char* text) { AddNote(notes, "%s", text); }
-
 // The tracks below the disk's limit whose entries pass `test`, after
 // `text`, runs of three or more as "25-79"; nothing when none does.
 template <typename Test>
@@ -66,19 +57,18 @@ void EntryNote(const DiskLayout& layout, LongNotes* notes, const char* text,
     track = last;
     any = true;
   }
-  if (any) AddNote(notes, "%s", note);
+  if (any) notes->Add("%s", note);
 }
 
 void SizeNotes(const DiskLayout& layout, LongNotes* notes) {
   if (layout.size == 0) {
-    AddNote(notes, "the size field is 0, so the next disk is this one again");
+    notes->Add("the size field is 0, so the next disk is this one again");
   } else if (layout.size < 0) {
-    AddNote(notes, "the size field 0x%08X is 2 GiB or more, read as %d",
+    notes->Add("the size field 0x%08X is 2 GiB or more, read as %d",
             static_cast<unsigned>(layout.size), layout.size);
   }
   if (layout.table160) {
-    AddNote(notes,
-            "a 160-entry track table (the first track starts at "
+    notes->Add("a 160-entry track table (the first track starts at "
             "0x2A0)");
   }
 }
@@ -111,8 +101,7 @@ bool DiskNotes(D88File* reader, const DiskLayout& layout, LongNotes* notes) {
   const DiskShape& shape = layout.shape;
   const int media = reader->GetMediaType();
   if (shape.media >= 0 && shape.media != media) {
-    AddNote(notes,
-            "the media type 0x%02X (%s) does not fit the layout, which is "
+    notes->Add("the media type 0x%02X (%s) does not fit the layout, which is "
             "that of a %s disk",
             media, MediaName(media), MediaName(shape.media));
   }
@@ -130,17 +119,15 @@ void TailNotes(D88File* reader, ImageFindings* image) {
   uint8_t tail[D88File::kDiskHeaderSize];
   const int length = reader->ReadImageBytes(end, tail, sizeof tail);
   if (length == D88File::kDiskHeaderSize) {
-    AddNote(&image->notes,
-            "the file holds more than %d disks; only the first %d are read",
+    image->notes.Add("the file holds more than %d disks; only the first %d are read",
             D88File::kMaxDisks, D88File::kMaxDisks);
   } else if (LooksLikeCutHeader(tail, length)) {
     image->health.damaged = true;
-    AddNote(&image->notes,
-            "the file ends %d bytes into a further disk's header", length);
+    image->notes.Add("the file ends %d bytes into a further disk's header", length);
   } else if (length > 0) {
     const bool zero =
         std::all_of(tail, tail + length, [](uint8_t b) { return b == 0; });
-    AddNote(&image->notes, "%d bytes after the last disk, %s", length,
+    image->notes.Add("%d bytes after the last disk, %s", length,
             zero ? "all zero" : "not all zero");
   }
 }

@@ -18,14 +18,6 @@
 #include "inspect/file_checks.h"
 #include "inspect/records.h"
 
-// Notes on a disk or on the image: a few lines, some of them lists.
-struct LongNotes {
-  static constexpr int kMax = 8;
-  static constexpr int kLength = 1024;
-  int count;
-  char text[kMax][kLength];
-};
-
 // Is the disk sound: the whole image, every disk.
 struct Health {
   bool damaged;  // the file does not hold what its headers say

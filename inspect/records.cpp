@@ -33,15 +33,6 @@ const StatusMeaning* FindStatus(int status) {
   return found != end ? found : nullptr;
 }
 
-template <typename First, typename... Rest>
-void Add(Notes* notes, const char* format, First first, Rest... rest) {
-  if (notes->count == Notes::kMax) return;
-  std::snprintf(notes->text[notes->count++], Notes::kLength, format, first,
-                rest...);
-}
-
-void Add(Notes* notes, const char* text) { Add(notes, "%s", text); }
-
 // Counts the records of each ID: equal IDs sort next to each other, in
 // stored order.
 void CountIds(TrackRecords* t) {
@@ -99,7 +90,7 @@ void AddGapNote(const TrackRecords& t, Notes* notes) {
     std::snprintf(list + length, sizeof list - length, " and %d more",
                   missing - kListed);
   }
-  Add(notes, "no sector%s %s (%d-%d otherwise present)", missing > 1 ? "s" : "",
+  notes->Add("no sector%s %s (%d-%d otherwise present)", missing > 1 ? "s" : "",
       list, low, high);
 }
 
@@ -154,29 +145,29 @@ void EndNote(const TrackRecords& t, Notes* notes) {
     case d88::WalkEnd::kShortHeader: {
       const char* where = t.header_bytes > 0 ? ", inside a record header" : "";
       if (stated > t.count) {
-        Add(notes, "%d of the %d records it states; the file ends here%s",
+        notes->Add("%d of the %d records it states; the file ends here%s",
             t.count, stated, where);
       } else {
-        Add(notes, "the file ends after %d records, before the last one%s",
+        notes->Add("the file ends after %d records, before the last one%s",
             t.count, where);
       }
       return;
     }
     case d88::WalkEnd::kZeroCount:
-      Add(notes, "the track ends at record %d, whose sector count is 0",
+      notes->Add("the track ends at record %d, whose sector count is 0",
           t.count);
       if (t.hidden > 0) {
-        Add(notes, "%d more record%s follow%s it", t.hidden,
+        notes->Add("%d more record%s follow%s it", t.hidden,
             t.hidden == 1 ? "" : "s", t.hidden == 1 ? "s" : "");
       }
       return;
     case d88::WalkEnd::kRecordBound:
-      Add(notes, "no record ends the track within the %d records a walk reads",
+      notes->Add("no record ends the track within the %d records a walk reads",
           TrackRecords::kMax);
       return;
     default:
       if (t.hidden > 0) {
-        Add(notes, "%d more record%s follow%s the stated last one", t.hidden,
+        notes->Add("%d more record%s follow%s the stated last one", t.hidden,
             t.hidden == 1 ? "" : "s", t.hidden == 1 ? "s" : "");
       }
   }
@@ -226,33 +217,33 @@ void RecordNotes(const RecordFacts& facts, Notes* notes) {
   const unsigned flags = facts.flags;
   notes->count = 0;
   if (const StatusMeaning* name = FindStatus(info.status)) {
-    Add(notes, "%s (status 0x%02X)", name->note, info.status);
+    notes->Add("%s (status 0x%02X)", name->note, info.status);
   } else if (info.status != 0) {
-    Add(notes, "unknown status 0x%02X", info.status);
+    notes->Add("unknown status 0x%02X", info.status);
   }
-  if (info.deleted == 0x10) Add(notes, "deleted mark (0x10)");
-  if (flags & kOddMark) Add(notes, "unknown deleted mark 0x%02X", info.deleted);
+  if (info.deleted == 0x10) notes->Add("deleted mark (0x10)");
+  if (flags & kOddMark) notes->Add("unknown deleted mark 0x%02X", info.deleted);
   if (info.density == 0x40) {
-    Add(notes, "single density (FM)");
+    notes->Add("single density (FM)");
   } else if (info.density == 0x01) {
-    Add(notes, "high density");
+    notes->Add("high density");
   } else if (flags & kOddDensity) {
-    Add(notes, "unknown density 0x%02X", info.density);
+    notes->Add("unknown density 0x%02X", info.density);
   }
   if (flags & kOddSize) {
-    Add(notes, "data size %d, not %d", info.data_size, 128 << info.id.n);
+    notes->Add("data size %d, not %d", info.data_size, 128 << info.id.n);
   }
   if (flags & kDuplicate) {
-    Add(notes,
+    notes->Add(
         facts.id_rank == 1 ? "duplicate ID (%d of %d, the one read)"
                            : "duplicate ID (%d of %d)",
         facts.id_rank, facts.id_count);
   }
   if (flags & kCutOff) {
-    Add(notes, "cut off by the end of the file (%d of %d bytes)",
+    notes->Add("cut off by the end of the file (%d of %d bytes)",
         facts.record.data_held, info.data_size);
   }
-  if (flags & kPastDisk) Add(notes, "runs past the end of its disk");
+  if (flags & kPastDisk) notes->Add("runs past the end of its disk");
 }
 
 void TrackNotes(const TrackRecords& t, Notes* notes) {
@@ -262,7 +253,7 @@ void TrackNotes(const TrackRecords& t, Notes* notes) {
   if (std::any_of(t.facts, t.facts + t.count, [n](const RecordFacts& f) {
         return f.record.info.id.n != n;
       })) {
-    Add(notes, "the IDs do not all share one N");
+    notes->Add("the IDs do not all share one N");
   }
   // Where the file ends, the sectors after the cut are missing, not gaps;
   // where the counts hide records, those may be the sectors that seem

@@ -6,6 +6,7 @@
 #define INSPECT_RECORDS_H_
 
 #include <cstdint>
+#include <cstdio>
 
 #include "d88/d88_file.h"
 #include "inspect/disk_layout.h"
@@ -58,13 +59,27 @@ struct TrackRecords {
 const TrackRecords& ClassifyTrack(d88::D88File* reader,
                                   const DiskLayout& layout, int track);
 
-// Findings in words, each a short line.
-struct Notes {
+// Findings in words: at most kMax lines, each cut to Length bytes.
+template <int Length>
+struct NoteList {
   static constexpr int kMax = 8;
-  static constexpr int kLength = 112;
+  static constexpr int kLength = Length;
   int count;
-  char text[kMax][kLength];
+  char text[kMax][Length];
+
+  // Adds a line, formatted as printf formats; nothing once the list is
+  // full.
+  template <typename First, typename... Rest>
+  void Add(const char* format, First first, Rest... rest) {
+    if (count < kMax) {
+      std::snprintf(text[count++], Length, format, first, rest...);
+    }
+  }
+  void Add(const char* line) { Add("%s", line); }
 };
+// Notes on a record or a track, and the longer ones on a disk or an image.
+using Notes = NoteList<112>;
+using LongNotes = NoteList<1024>;
 // Everything a record stands out for, such as "data CRC error (status
 // 0xB0)" and "duplicate ID (2 of 2)".
 void RecordNotes(const RecordFacts& facts, Notes* notes);

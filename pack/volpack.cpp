@@ -114,8 +114,10 @@ void ReportChanges(d88::D88File* reader, const PackPlan& plan, int row,
       differ += contents[row][k] != plan.expected[row][k];
     }
     changed_bytes += differ;
-    if (differ > 0) ++changed_sectors;
-    if (differ > 0) changed[segment.step] = true;
+    if (differ > 0) {
+      ++changed_sectors;
+      changed[segment.step] = true;
+    }
   }
   const char* name = kExtractionTable[row].file_name;
   if (changed_bytes == 0) {

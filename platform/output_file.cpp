@@ -497,13 +497,13 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
       SameFile(entry.id, *keep)) {
     return Fail(Failure::kKept, 0);
   }
-  int error = 0;
+  int cause = 0;
   switch (entry.kind) {
     case Kind::kThrough:
     case Kind::kLinkThrough: {
       mode_ = Mode::kThrough;
-      const int fd = OpenThrough(name, entry, &error);
-      return fd >= 0 ? OpenStream(fd) : Fail(Failure::kCreate, error);
+      const int fd = OpenThrough(name, entry, &cause);
+      return fd >= 0 ? OpenStream(fd) : Fail(Failure::kCreate, cause);
     }
     case Kind::kDirectory:
       return Fail(Failure::kCreate, EISDIR);
@@ -523,12 +523,12 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
     if (entry.kind == Kind::kRegular) KeepOwnerAndMode(fd, entry);
     return OpenStream(fd);
   }
-  const int cause = slot >= 0 ? errno : EMFILE;
+  cause = slot >= 0 ? errno : EMFILE;
   // The directory refuses new files, but the file takes writes.
   if ((cause == EACCES || cause == EPERM) && entry.kind == Kind::kRegular) {
     mode_ = Mode::kInPlace;
-    const int in_place = OpenInPlace(name, entry, &error);
-    return in_place >= 0 ? OpenStream(in_place) : Fail(Failure::kCreate, error);
+    const int in_place = OpenInPlace(name, entry, &cause);
+    return in_place >= 0 ? OpenStream(in_place) : Fail(Failure::kCreate, cause);
   }
   return Fail(Failure::kCreate, cause);
 }

@@ -81,12 +81,7 @@ void TextOut::Json(const char* text) {
   Put('"');
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (*p != '\0') {
-    const int length = Utf8Length(p, INT_MAX);
-    if (length > 1) {
-      for (int i = 0; i < length; ++i) Put(static_cast<char>(p[i]));
-      p += length;
-      continue;
-    }
+    if (PutCharacter(&p)) continue;
     const unsigned char byte = *p++;
     if (byte == '"' || byte == '\\') {
       Put('\\');
@@ -104,12 +99,7 @@ void TextOut::Json(const char* text) {
 void TextOut::Xml(const char* text) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (*p != '\0') {
-    const int length = Utf8Length(p, INT_MAX);
-    if (length > 1) {
-      for (int i = 0; i < length; ++i) Put(static_cast<char>(p[i]));
-      p += length;
-      continue;
-    }
+    if (PutCharacter(&p)) continue;
     const unsigned char byte = *p++;
     if (byte == '&') {
       Put("&amp;");
@@ -124,6 +114,14 @@ void TextOut::Xml(const char* text) {
       Put(static_cast<char>(byte));
     }
   }
+}
+
+bool TextOut::PutCharacter(const unsigned char** p) {
+  const int length = Utf8Length(*p, INT_MAX);
+  if (length <= 1) return false;
+  for (int i = 0; i < length; ++i) Put(static_cast<char>((*p)[i]));
+  *p += length;
+  return true;
 }
 
 bool TextOut::Flush() {

@@ -62,6 +62,9 @@ class TextOut {
 
  private:
   void Escaped(const char* text, bool escape_backslash);
+  // Puts the UTF-8 character of two or more bytes at `*p` and moves past
+  // it; false, with nothing put, for anything else.
+  bool PutCharacter(const unsigned char** p);
 
   static constexpr int kSize = 4096;
   std::FILE* out_;
