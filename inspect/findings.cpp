@@ -65,11 +65,12 @@ void SizeNotes(const DiskLayout& layout, LongNotes* notes) {
     notes->Add("the size field is 0, so the next disk is this one again");
   } else if (layout.size < 0) {
     notes->Add("the size field 0x%08X is 2 GiB or more, read as %d",
-            static_cast<unsigned>(layout.size), layout.size);
+               static_cast<unsigned>(layout.size), layout.size);
   }
   if (layout.table160) {
-    notes->Add("a 160-entry track table (the first track starts at "
-            "0x2A0)");
+    notes->Add(
+        "a 160-entry track table (the first track starts at "
+        "0x2A0)");
   }
 }
 
@@ -101,9 +102,10 @@ bool DiskNotes(D88File* reader, const DiskLayout& layout, LongNotes* notes) {
   const DiskShape& shape = layout.shape;
   const int media = reader->GetMediaType();
   if (shape.media >= 0 && shape.media != media) {
-    notes->Add("the media type 0x%02X (%s) does not fit the layout, which is "
-            "that of a %s disk",
-            media, MediaName(media), MediaName(shape.media));
+    notes->Add(
+        "the media type 0x%02X (%s) does not fit the layout, which is "
+        "that of a %s disk",
+        media, MediaName(media), MediaName(shape.media));
   }
   for (int t = 0; t < layout.track_limit; ++t) {
     if (past_end(t)) return true;
@@ -119,16 +121,18 @@ void TailNotes(D88File* reader, ImageFindings* image) {
   uint8_t tail[D88File::kDiskHeaderSize];
   const int length = reader->ReadImageBytes(end, tail, sizeof tail);
   if (length == D88File::kDiskHeaderSize) {
-    image->notes.Add("the file holds more than %d disks; only the first %d are read",
-            D88File::kMaxDisks, D88File::kMaxDisks);
+    image->notes.Add(
+        "the file holds more than %d disks; only the first %d are read",
+        D88File::kMaxDisks, D88File::kMaxDisks);
   } else if (LooksLikeCutHeader(tail, length)) {
     image->health.damaged = true;
-    image->notes.Add("the file ends %d bytes into a further disk's header", length);
+    image->notes.Add("the file ends %d bytes into a further disk's header",
+                     length);
   } else if (length > 0) {
     const bool zero =
         std::all_of(tail, tail + length, [](uint8_t b) { return b == 0; });
     image->notes.Add("%d bytes after the last disk, %s", length,
-            zero ? "all zero" : "not all zero");
+                     zero ? "all zero" : "not all zero");
   }
 }
 

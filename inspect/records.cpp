@@ -91,7 +91,7 @@ void AddGapNote(const TrackRecords& t, Notes* notes) {
                   missing - kListed);
   }
   notes->Add("no sector%s %s (%d-%d otherwise present)", missing > 1 ? "s" : "",
-      list, low, high);
+             list, low, high);
 }
 
 // Flags of record `i` of `t`, on the disk `layout` describes.
@@ -146,29 +146,29 @@ void EndNote(const TrackRecords& t, Notes* notes) {
       const char* where = t.header_bytes > 0 ? ", inside a record header" : "";
       if (stated > t.count) {
         notes->Add("%d of the %d records it states; the file ends here%s",
-            t.count, stated, where);
+                   t.count, stated, where);
       } else {
         notes->Add("the file ends after %d records, before the last one%s",
-            t.count, where);
+                   t.count, where);
       }
       return;
     }
     case d88::WalkEnd::kZeroCount:
       notes->Add("the track ends at record %d, whose sector count is 0",
-          t.count);
+                 t.count);
       if (t.hidden > 0) {
         notes->Add("%d more record%s follow%s it", t.hidden,
-            t.hidden == 1 ? "" : "s", t.hidden == 1 ? "s" : "");
+                   t.hidden == 1 ? "" : "s", t.hidden == 1 ? "s" : "");
       }
       return;
     case d88::WalkEnd::kRecordBound:
       notes->Add("no record ends the track within the %d records a walk reads",
-          TrackRecords::kMax);
+                 TrackRecords::kMax);
       return;
     default:
       if (t.hidden > 0) {
         notes->Add("%d more record%s follow%s the stated last one", t.hidden,
-            t.hidden == 1 ? "" : "s", t.hidden == 1 ? "s" : "");
+                   t.hidden == 1 ? "" : "s", t.hidden == 1 ? "s" : "");
       }
   }
 }
@@ -234,14 +234,13 @@ void RecordNotes(const RecordFacts& facts, Notes* notes) {
     notes->Add("data size %d, not %d", info.data_size, 128 << info.id.n);
   }
   if (flags & kDuplicate) {
-    notes->Add(
-        facts.id_rank == 1 ? "duplicate ID (%d of %d, the one read)"
-                           : "duplicate ID (%d of %d)",
-        facts.id_rank, facts.id_count);
+    notes->Add(facts.id_rank == 1 ? "duplicate ID (%d of %d, the one read)"
+                                  : "duplicate ID (%d of %d)",
+               facts.id_rank, facts.id_count);
   }
   if (flags & kCutOff) {
     notes->Add("cut off by the end of the file (%d of %d bytes)",
-        facts.record.data_held, info.data_size);
+               facts.record.data_held, info.data_size);
   }
   if (flags & kPastDisk) notes->Add("runs past the end of its disk");
 }
