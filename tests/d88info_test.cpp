@@ -918,14 +918,15 @@ TEST_F(D88infoTest, ReadsAnImageFromAPipe) {
 // real parser reads them back.
 TEST_F(D88infoTest, ProblemsAndJson) {
   DiskSpec disk = StandardDisk(40, InterleavedNine());
-  disk.name = "N\xC3\xA9\xFF\"\xC0\xAF";  // UTF-8, stray bytes, a quote
+  // UTF-8, stray bytes, a quote, an overlong form.
+  disk.name = "N\xC3\xA9\xFF\"\xE0\x80\xAF";
   disk.tracks[2][4].status = 0xB0;        // 1/0/3/2, in TRV03.BIN
   disk.tracks[30][6].data.resize(300);    // 15/0/4/2 short
   const Bytes image = BuildImage({disk});
   EXPECT_EQ(
       RunOn(image, {"--problems"}).out,
       "disks: 1\n"
-      "disk 0: \"N\xC3\xA9\xFF\\x22\xC0\xAF\", media type 0x00 (2D), "
+      "disk 0: \"N\xC3\xA9\xFF\\x22\xE0\x80\xAF\", media type 0x00 (2D), "
       "write-protect off" +
           std::string(kDemoLayout) +
           "\n"
@@ -986,7 +987,7 @@ TEST_F(D88infoTest, ProblemsAndJson) {
   EXPECT_EQ(parsed.err, "");
   EXPECT_EQ(
       parsed.out,
-      "d88info/1 ['incomplete', 'suspect'] 'Né\xC3\xBF\"\xC3\x80\xC2\xAF'\n"
+      "d88info/1 ['incomplete', 'suspect'] 'Né\xC3\xBF\"\xC3\xA0\\x80\xC2\xAF'\n"
       "suspect ['suspect: 1/0/3/2 (CRC error)'] 300\n"
       "['data CRC error (status 0xB0)']\n"
       "['not a D88 image'] the file is empty cannot open: No such file "
