@@ -47,17 +47,29 @@ void TextOut::Int(int64_t value) {
     Put(static_cast<char>('0' + value));
     return;
   }
+  // Two digits at a time: a report prints millions of small numbers.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233"
+      "34353637383940414243444546474849505152535455565758596061626364656667"
+      "6869707172737475767778798081828384858687888990919293949596979899";
   char digits[24];
-  int count = 0;
-  // Negated digit by digit, so that the most negative value works too.
-  const bool negative = value < 0;
-  do {
-    const int digit = static_cast<int>(value % 10);
-    digits[count++] = static_cast<char>('0' + (negative ? -digit : digit));
-    value /= 10;
-  } while (value != 0);
-  if (negative) Put('-');
-  while (count > 0) Put(digits[--count]);
+  int at = static_cast<int>(sizeof digits);
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value)
+                                 : static_cast<uint64_t>(value);
+  while (magnitude >= 100) {
+    const uint64_t pair = magnitude % 100;
+    magnitude /= 100;
+    at -= 2;
+    std::memcpy(digits + at, kPairs + 2 * pair, 2);
+  }
+  if (magnitude >= 10) {
+    at -= 2;
+    std::memcpy(digits + at, kPairs + 2 * magnitude, 2);
+  } else {
+    digits[--at] = static_cast<char>('0' + magnitude);
+  }
+  if (value < 0) digits[--at] = '-';
+  for (; at < static_cast<int>(sizeof digits); ++at) Put(digits[at]);
 }
 
 void TextOut::Hex2(int value) {
