@@ -13,13 +13,6 @@ namespace {
 
 using d88::D88File;
 
-// Records listed per image, about a hundred times what real images hold
-// (a 2HD disk has some 2,500), so that an image whose tracks all start at
-// different places in one huge track is still reported in well under a
-// second. An image that reaches it counts as damaged: what is not looked at
-// cannot be vouched for.
-constexpr int64_t kMaxListedRecords = int64_t{1} << 20;
-
 // Tracks already listed, so that one shared by several entries or disks is
 // shown once. One inspection runs at a time.
 struct ListedTrack {

@@ -117,7 +117,7 @@ void TrackLines(TextOut* out, bool problems, const TrackFindings& found) {
     std::snprintf(line, sizeof line,
                   "  track %d and later: not listed, past the %lld records "
                   "d88info lists of one image\n",
-                  found.track, static_cast<long long>(1) << 20);
+                  found.track, static_cast<long long>(kMaxListedRecords));
     out->Put(line);
     return;
   }
