@@ -247,7 +247,7 @@ function verdictPart(term, state, extra) {
   const meaning = words(state).map((word) => MEANINGS[word] || '').join(' ');
   return [element('dt', {}, term),
           element('dd', {}, element('span', { class: 'word ' + tone(state) }, state), ': ',
-                  meaning, extra ? ' ' + extra : '')];
+                  meaning, extra ? element('span', { class: 'detail' }, extra) : '')];
 }
 
 function fileRows(image) {
