@@ -5,6 +5,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#elif defined(__EMSCRIPTEN__)
+#include <emscripten.h>
 #else
 #include <iconv.h>
 #endif
@@ -46,6 +48,32 @@ bool Convert(const char* text, char* utf8, size_t size) {
   return WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, room, nullptr,
                              nullptr) != 0;
 }
+#elif defined(__EMSCRIPTEN__)
+// In the page the system's converter is the browser's: musl's iconv would
+// bring the tables of every CJK code it knows (146 KB) into the page.
+// The browser's Shift_JIS is code page 932's, extensions and all.
+EM_JS(int, BrowserShiftJis,
+      (const char* text, int length, char* utf8, int size), {
+        let decoded;
+        try {
+          decoded = new TextDecoder('shift_jis', {fatal : true})
+                        .decode(HEAPU8.subarray(text, text + length));
+        } catch (e) {
+          return 0;
+        }
+        const bytes = new TextEncoder().encode(decoded);
+        if (bytes.length >= size) return 0;
+        HEAPU8.set(bytes, utf8);
+        HEAPU8[utf8 + bytes.length] = 0;
+        return 1;
+      });
+
+bool Convert(const char* text, char* utf8, size_t size) {
+  constexpr size_t kMaxRoom = 1 << 30;
+  const int room = static_cast<int>(size < kMaxRoom ? size : kMaxRoom);
+  return BrowserShiftJis(text, static_cast<int>(std::strlen(text)), utf8,
+                         room) != 0;
+}
 #else
 // Opened for each call: glibc loads its converter once (about 0.4 ms), and
 // after that opening and closing cost a quarter of a microsecond; so
@@ -55,8 +83,8 @@ bool Opened(iconv_t converter) {
 }
 
 bool Convert(const char* text, char* utf8, size_t size) {
-  // glibc knows Windows' extensions as CP932; musl (Emscripten's C
-  // library) knows only plain Shift_JIS.
+  // glibc knows Windows' extensions as CP932; musl knows only plain
+  // Shift_JIS.
   iconv_t converter = iconv_open("UTF-8", "CP932");
   if (!Opened(converter)) converter = iconv_open("UTF-8", "SHIFT_JIS");
   if (!Opened(converter)) return false;

@@ -1,6 +1,6 @@
 // Disk names in the code of the machines that wrote them: Shift_JIS, as
 // Windows' code page 932 extends it, turned into UTF-8 by the system's own
-// converter (iconv, or the Windows API).
+// converter (iconv, the Windows API, or the browser's in the page).
 
 #ifndef PLATFORM_SJIS_H_
 #define PLATFORM_SJIS_H_
@@ -16,8 +16,7 @@ constexpr size_t kMaxShiftJisText = 255;
 // the caller then shows the bytes another way. Control bytes pass through
 // unchanged, for the caller to escape. Keeps no state between calls.
 // Code page 932's additions to Shift_JIS (circled numbers, the IBM kanji,
-// the user-defined area) decode with glibc and on Windows; Emscripten's C
-// library refuses them.
+// the user-defined area) decode with glibc, on Windows and in the browser.
 bool DecodeShiftJis(const char* text, char* utf8, size_t size);
 
 #endif  // PLATFORM_SJIS_H_
