@@ -14,6 +14,8 @@
 
 class ImageWriter {
  public:
+  // buffer_ is left unset: only the bytes Put has copied there go out.
+  // cppcheck-suppress uninitMemberVar
   ImageWriter() = default;
   ImageWriter(const ImageWriter&) = delete;
   ImageWriter& operator=(const ImageWriter&) = delete;

@@ -38,6 +38,14 @@ constexpr char kHelp[] =
     "image, dumps that cannot be the same disk, a new image not written.\n";
 constexpr char kNothing[] = "d88merge: nothing was written\n";
 
+// At namespace scope, so that nothing needs the C++ runtime's guards.
+struct Readers {
+  d88::D88File dumps[kMaxDumps];
+  d88::D88File made;  // the new image, read back for its verdict
+};
+Readers readers;
+ImageWriter writer;
+
 enum Id { kOutput = 1, kJson, kForce, kHelpId, kVersion };
 constexpr OptionSpec kOptions[] = {
     {"output", 'o', true, kOutput},  {"json", 0, false, kJson},
@@ -201,11 +209,10 @@ bool Report(const Options& options, const MergeReport& report,
 // The verdict of the image in the file `path`, as d88info gives it; null
 // if the file cannot be read back.
 const ImageFindings* Verdict(const char* path) {
-  static d88::D88File reader;
   static Inspection in;
-  if (!reader.Open(path)) return nullptr;
-  InspectAll(&reader, &in);
-  reader.Open(nullptr);
+  if (!readers.made.Open(path)) return nullptr;
+  InspectAll(&readers.made, &in);
+  readers.made.Open(nullptr);
   return &in.image;
 }
 
@@ -227,7 +234,6 @@ bool Send(OutputFile* scratch, OutputFile* out) {
 // scratch file) and commits it; false, said, if it was not made.
 bool Make(const Options& options, d88::D88File* const dumps[],
           OutputFile* image, MergeFindings* findings) {
-  static ImageWriter writer;
   writer.Start(image);
   if (!CompareDumps(dumps, options.paths, options.dumps,
                     ListMode::kMergeChoices, &writer, findings)) {
@@ -307,10 +313,9 @@ int MergeCommand(int argc, char** argv) {
   Options options;
   const int status = ParseOptions(argc, argv, &options);
   if (status >= 0) return status;
-  static d88::D88File readers[kMaxDumps];
   d88::D88File* dumps[kMaxDumps];
-  for (int d = 0; d < kMaxDumps; ++d) dumps[d] = &readers[d];
-  if (!OpenDumps(options, readers)) {
+  for (int d = 0; d < kMaxDumps; ++d) dumps[d] = &readers.dumps[d];
+  if (!OpenDumps(options, readers.dumps)) {
     if (options.output != nullptr) std::fputs(kNothing, stderr);
     return 1;
   }

@@ -135,16 +135,16 @@ bool WalkTrack(Pass* p, int dump, int track) {
       t.marker_info = info;
       break;
     }
-    p->entries[p->entry_count++] = {static_cast<uint64_t>(KeyOf(info.id))
-                                            << 24 |
-                                        static_cast<uint64_t>(dump) << 16 |
-                                        static_cast<uint64_t>(record.index),
-                                    record.data_offset,
-                                    static_cast<uint16_t>(info.data_size),
-                                    static_cast<uint16_t>(record.data_held),
-                                    static_cast<uint8_t>(info.density),
-                                    static_cast<uint8_t>(info.deleted),
-                                    static_cast<uint8_t>(info.status)};
+    Entry& e = p->entries[p->entry_count++];
+    e.order = static_cast<uint64_t>(KeyOf(info.id)) << 24 |
+              static_cast<uint64_t>(dump) << 16 |
+              static_cast<uint64_t>(record.index);
+    e.data_offset = record.data_offset;
+    e.data_size = static_cast<uint16_t>(info.data_size);
+    e.data_held = static_cast<uint16_t>(record.data_held);
+    e.density = static_cast<uint8_t>(info.density);
+    e.deleted = static_cast<uint8_t>(info.deleted);
+    e.status = static_cast<uint8_t>(info.status);
   }
   return ReadSpan(p, dump, first);
 }
