@@ -164,7 +164,10 @@ void SayStop(const MergeFindings& findings, const char* output) {
     default:
       std::fputs("cannot write ", stderr);
       PrintPath(stderr, output, false);
-      std::fputs(": a D88 image holds at most 2 GiB\n", stderr);
+      std::fputs(
+          ": it would not fit the D88 format (more than 2 GiB, or "
+          "a track of more than 65535 records)\n",
+          stderr);
       return;
   }
 }

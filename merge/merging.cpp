@@ -15,12 +15,14 @@ constexpr int kMaxEntries = kMaxDumps * D88File::kMaxRecordsPerTrack;
 // A sector's data, and a whole track of the common formats, fit: a track is
 // read in one call when it does, a sector at a time when it does not.
 constexpr int kBufferSize = 1 << 16;
-// Bytes a dump may deliver beyond twice its size before the pass stops:
-// more can only come from tracks or disks that share their records, which
-// the reader would read again for each of them.
-constexpr int64_t kReadSlack = int64_t{1} << 20;
+// Bytes of records a dump may hand the pass beyond twice its size before
+// the pass stops: more can only come from tracks or disks that share their
+// records, which the reader would read again for each of them.
+constexpr int64_t kRecordSlack = int64_t{1} << 20;
 // Sizes of good sectors: 128 to 32,768 bytes, as a data size is 16 bits.
 constexpr int kMaxGoodSizeCode = 8;
+// The most records a track can say it holds: its sector count is 16 bits.
+constexpr int kMaxTrackRecords = 0xFFFF;
 constexpr int kDeletedMark = 0x10;
 constexpr int kDeletedStatus = 0x10;
 
@@ -48,9 +50,12 @@ int EntryIndex(const Entry& e) { return static_cast<int>(e.order & 0xFFFF); }
 
 // One dump's side of the track in hand.
 struct DumpTrack {
-  int64_t span_start;  // the file offset of the track's bytes in `data`
-  int span_length;     // bytes delivered; -1: read a sector at a time
-  bool marker;         // an unformatted track's single empty record
+  // The bytes of the file from `held_start` on in the dump's `data`:
+  // consecutive tracks are read 64 KiB at a time.
+  int64_t held_start;
+  int held_length;
+  bool spanned;  // the track's records lie there; else read one by one
+  bool marker;   // an unformatted track's single empty record
   d88::SectorInfo marker_info;
 };
 
@@ -64,8 +69,8 @@ struct Pass {
   bool holds[kMaxDumps];  // the dump holds the disk in hand
   DiskLayout layouts[kMaxDumps];
   int64_t records[kMaxDumps];  // walked so far
-  int64_t bytes_read[kMaxDumps];
-  int64_t read_budget[kMaxDumps];
+  int64_t record_bytes[kMaxDumps];
+  int64_t record_budget[kMaxDumps];
   DumpTrack tracks[kMaxDumps];
   int entry_count;
   Entry entries[kMaxEntries];
@@ -90,24 +95,33 @@ bool WriterStop(Pass* p) {
       p, p->writer->too_large() ? MergeStop::kTooLarge : MergeStop::kWrite, -1);
 }
 
-bool CountRead(Pass* p, int dump, int bytes) {
-  p->bytes_read[dump] += bytes;
-  return p->bytes_read[dump] <= p->read_budget[dump] ||
+bool CountBytes(Pass* p, int dump, int64_t bytes) {
+  p->record_bytes[dump] += bytes;
+  return p->record_bytes[dump] <= p->record_budget[dump] ||
          Stop(p, MergeStop::kSharedBytes, dump);
 }
 
-// Reads the bytes of the records just walked in one call, when they fit.
+// Makes sure the bytes of the records just walked are in the dump's
+// buffer, when they fit, reading from the first of them on.
 bool ReadSpan(Pass* p, int dump, int first) {
   DumpTrack& t = p->tracks[dump];
-  t.span_length = -1;
+  t.spanned = false;
   if (first == p->entry_count) return true;
   const Entry& last = p->entries[p->entry_count - 1];
-  t.span_start = p->entries[first].data_offset;
-  const int64_t length = last.data_offset + last.data_size - t.span_start;
-  if (length > kBufferSize) return true;
-  t.span_length = p->dumps[dump]->ReadImageBytes(t.span_start, p->data[dump],
-                                                 static_cast<int>(length));
-  return CountRead(p, dump, t.span_length);
+  const int64_t start = p->entries[first].data_offset;
+  const int64_t length = last.data_offset + last.data_size - start;
+  if (!CountBytes(p, dump, length)) return false;
+  if (length > kBufferSize) {
+    t.held_length = 0;  // the records are read one by one into it
+    return true;
+  }
+  if (start < t.held_start || start + length > t.held_start + t.held_length) {
+    t.held_start = start;
+    t.held_length =
+        p->dumps[dump]->ReadImageBytes(start, p->data[dump], kBufferSize);
+  }
+  t.spanned = true;
+  return true;
 }
 
 // Walks `track` of `dump` into the entries; false if the dump passes the
@@ -115,7 +129,7 @@ bool ReadSpan(Pass* p, int dump, int first) {
 bool WalkTrack(Pass* p, int dump, int track) {
   DumpTrack& t = p->tracks[dump];
   t.marker = false;
-  t.span_length = -1;
+  t.spanned = false;
   d88::TrackWalk walk;
   const DiskLayout& layout = p->layouts[dump];
   if (layout.track_start[track] < 0 ||
@@ -201,16 +215,15 @@ const uint8_t* CopyBytes(Pass* p, int i, CopyFacts* c) {
   const Entry& e = p->entries[i];
   const int dump = EntryDump(e);
   const DumpTrack& t = p->tracks[dump];
-  int held = 0;
   const uint8_t* bytes = p->data[dump];
-  if (t.span_length >= 0) {
-    const int64_t at = e.data_offset - t.span_start;
+  int held = 0;
+  if (t.spanned) {
+    const int64_t at = e.data_offset - t.held_start;
     bytes += at;
-    held = static_cast<int>(std::min<int64_t>(e.data_held, t.span_length - at));
+    held = static_cast<int>(std::min<int64_t>(e.data_held, t.held_length - at));
   } else {
     held = p->dumps[dump]->ReadImageBytes(e.data_offset, p->data[dump],
                                           e.data_held);
-    if (!CountRead(p, dump, held)) return nullptr;
   }
   if (held < c->data_held) {
     c->data_held = held < 0 ? 0 : held;
@@ -339,7 +352,6 @@ bool DoSector(Pass* p, int disk, int track, int first, int ids) {
   for (int d = 0; d < p->count; ++d) {
     if (copy[d] < 0) continue;
     bytes[d] = CopyBytes(p, copy[d], &s.copies[d]);
-    if (bytes[d] == nullptr) return false;
   }
   CompareCopies(*p, bytes, &s);
   Choose(*p, &s);
@@ -365,6 +377,9 @@ bool DoTrack(Pass* p, int disk, int track) {
     }
   }
   const int ids = OrderIds(p);
+  if (p->writer != nullptr && ids > kMaxTrackRecords) {
+    return Stop(p, MergeStop::kTooLarge, -1);
+  }
   if (p->writer != nullptr && (ids > 0 || marker != nullptr)) {
     p->writer->BeginTrack(track);
   }
@@ -441,8 +456,10 @@ bool CompareDumps(D88File* const dumps[], const char* const paths[], int count,
   p->f = findings;
   for (int d = 0; d < count; ++d) {
     p->records[d] = 0;
-    p->bytes_read[d] = 0;
-    p->read_budget[d] = 2 * dumps[d]->GetFileSize() + kReadSlack;
+    p->record_bytes[d] = 0;
+    p->record_budget[d] = 2 * dumps[d]->GetFileSize() + kRecordSlack;
+    p->tracks[d].held_start = -1;
+    p->tracks[d].held_length = 0;
   }
   for (int disk = 0; disk < findings->disks; ++disk) {
     if (!DoDisk(p, disk)) return false;

@@ -100,7 +100,8 @@ enum class MergeStop {
   kNone,
   kRecordBound,  // `stop_dump` holds more than kMaxDumpRecords records
   kSharedBytes,  // `stop_dump`'s tracks read the same bytes again and again
-  kTooLarge,     // the new image would not fit the format's offsets
+  kTooLarge,     // the new image would not fit the format: more than
+                 // 2 GiB, or a track of more than 65535 records
   kWrite,        // the new image could not be written
 };
 
