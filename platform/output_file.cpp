@@ -489,6 +489,11 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
   if (std::strcmp(name, "-") == 0) {
     mode_ = Mode::kStandardOutput;
     stream_ = stdout;
+#ifdef _WIN32
+    // An image's bytes go out as they are, not with each LF made CR LF.
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     return true;
   }
   Entry entry;
