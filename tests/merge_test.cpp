@@ -120,9 +120,14 @@ TEST_F(MergeTest, TakesAGoodCopyThatMostGoodCopiesAgreeWith) {
   DiskSpec added = Dump({{Spoil::kMissing, 0, 3}});
   added.tracks[0].push_back(kGood.tracks.at(0)[4]);  // 0/0/3/2
   added.tracks[0].push_back(Dump({{Spoil::kExtra, 0, 10}}).tracks[0][9]);
-  DiskSpec other_a = Dump({}, "DISK A");
-  other_a.write_protect = 0x10;
-  other_a.tracks[90] = {{0, 0, 0, 0, {}, 0}};  // an unformatted track
+  // A disk smaller than the writer's buffer, then a larger one.
+  DiskSpec small = Dump({}, "DISK A");
+  small.tracks.erase(small.tracks.find(4), small.tracks.end());
+  small.write_protect = 0x10;
+  small.tracks[90] = {{0, 0, 0, 0, {}, 0}};  // an unformatted track
+  DiskSpec small_bad = small;
+  small_bad.name = "OTHER";
+  small_bad.tracks[2][2].status = 0xB0;
   const Bytes bad_data = Dump({{Spoil::kBad, 2, 2}}).tracks[2][2].data;
   const struct {
     const char* what;
@@ -175,11 +180,11 @@ TEST_F(MergeTest, TakesAGoodCopyThatMostGoodCopiesAgreeWith) {
         "disk 0: 721 sectors: 719 from dump 1, 2 from dump 2; 2 added, 0 "
         "still bad, 0 conflicts"}},
       {"two disks each",
-       {{other_a, Dump({{Spoil::kBad, 3, 1}}, "DISK B")},
-        {Dump({{Spoil::kBad, 4, 2}}), Dump({}, "OTHER")}},
-       {other_a, Dump({}, "DISK B")},
+       {{small, Dump({{Spoil::kBad, 3, 1}}, "DISK B")},
+        {small_bad, Dump({}, "OTHER")}},
+       {small, Dump({}, "DISK B")},
        0,
-       {"disk 0: 720 sectors: 720 from dump 1; 0 added, 0 still bad, 0 "
+       {"disk 0: 36 sectors: 36 from dump 1; 0 added, 0 still bad, 0 "
         "conflicts",
         "disk 1 track 3 1/1/1/2: from dump 2 (the only good copy)",
         "disk 1: 720 sectors: 719 from dump 1, 1 from dump 2; 0 added, 0 "
