@@ -181,6 +181,13 @@ int OrderIds(Pass* p) {
   return ids;
 }
 
+// The controller read the copy without an error: a status of 0, or that of
+// deleted data where the record bears the deleted mark.
+bool CleanStatus(const CopyFacts& c) {
+  return c.status == 0 ||
+         (c.status == kDeletedStatus && c.deleted == kDeletedMark);
+}
+
 // The copies of the ID whose entries start at `first`: `copy` gets each
 // dump's first entry, or -1.
 void GatherCopies(const Pass& p, int first, SectorFacts* s, int* copy) {
@@ -202,9 +209,7 @@ void GatherCopies(const Pass& p, int first, SectorFacts* s, int* copy) {
     c.density = e.density;
     c.data_size = e.data_size;
     c.data_held = e.data_held;
-    const bool clean = e.status == 0 || (e.status == kDeletedStatus &&
-                                         e.deleted == kDeletedMark);
-    c.good = clean && s->id.n <= kMaxGoodSizeCode &&
+    c.good = CleanStatus(c) && s->id.n <= kMaxGoodSizeCode &&
              e.data_size == (128 << s->id.n) && e.data_held == e.data_size;
   }
 }
@@ -234,7 +239,6 @@ const uint8_t* CopyBytes(Pass* p, int i, CopyFacts* c) {
 
 // Sorts the copies into classes of equal bytes, and says how they differ.
 void CompareCopies(const Pass& p, const uint8_t* const* bytes, SectorFacts* s) {
-  int present = 0;
   s->differences = 0;
   const CopyFacts* first = nullptr;
   for (int d = 0; d < p.count; ++d) {
@@ -243,7 +247,6 @@ void CompareCopies(const Pass& p, const uint8_t* const* bytes, SectorFacts* s) {
       if (p.holds[d]) s->differences |= kPartial;
       continue;
     }
-    ++present;
     c.data_class = d;
     for (int e = 0; e < d; ++e) {
       const CopyFacts& o = s->copies[e];
@@ -308,12 +311,11 @@ void Tally(Pass* p, const SectorFacts& s) {
   if (s.choice == Choice::kStillBad) ++t.still_bad;
   if (s.choice == Choice::kConflict) ++t.conflicts;
   const CopyFacts& one = s.copies[0];
-  const auto clean = [](const CopyFacts& c) {
-    return c.present && (c.status == 0 || (c.status == kDeletedStatus &&
-                                           c.deleted == kDeletedMark));
-  };
   for (int d = 1; d < p->count; ++d) {
-    if (!clean(one) || !clean(s.copies[d])) continue;
+    if (!one.present || !s.copies[d].present || !CleanStatus(one) ||
+        !CleanStatus(s.copies[d])) {
+      continue;
+    }
     ++p->f->pair[d].both_clean;
     if (s.copies[d].data_class == one.data_class) ++p->f->pair[d].agree;
   }

@@ -76,6 +76,14 @@ std::string CrcText(const Bytes& data) {
   return text;
 }
 
+// `path` as a JSON string holds it: Windows paths have backslashes.
+std::string JsonPath(const std::string& path) {
+  std::string text;
+  for (char c : path)
+    text += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return text;
+}
+
 // volspar's seven files from the image `path`, back to back.
 Bytes VolsparFiles(const std::string& path) {
   TempDir work;
@@ -281,8 +289,8 @@ TEST_F(MergeTest, SaysTheSameInJson) {
                                    {"--json", "-o", dir_.File("new.d88")});
   EXPECT_EQ(result.status, 0) << result.err;
   for (const std::string& part :
-       {"{\"format\":\"d88merge/1\",\"dumps\":[{\"path\":\"" + DumpPath(0) +
-            "\",\"disks\":1},",
+       {"{\"format\":\"d88merge/1\",\"dumps\":[{\"path\":\"" +
+            JsonPath(DumpPath(0)) + "\",\"disks\":1},",
         std::string(
             "\"different_disks\":[],\"forced\":false,\"disks\":[{"
             "\"index\":0,\"dumps\":2,\"sectors\":720,\"identical\":719,"
@@ -297,7 +305,7 @@ TEST_F(MergeTest, SaysTheSameInJson) {
         "\"crc32\":" + std::to_string(Crc32(SectorData(4, 0, 5).data(), 512)) +
             "}]}],\"not_listed\":0}],\"still_bad\":0,\"conflicts\":0,"
             "\"output\":{\"path\":\"" +
-            dir_.File("new.d88") +
+            JsonPath(dir_.File("new.d88")) +
             "\",\"disks\":1,\"health\":\"clean\",\"volspar\":[\"complete\"]}}"
             "\n"}) {
     EXPECT_NE(result.out.find(part), std::string::npos) << part;
