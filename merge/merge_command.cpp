@@ -101,7 +101,10 @@ int ParseOptions(int argc, char** argv, Options* options) {
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   if (options->dumps < 2) return UsageError(nullptr);
-  if (options->dumps > kMaxDumps) return UsageError("at most 8 dumps");
+  if (options->dumps > kMaxDumps) {
+    std::fprintf(stderr, "d88merge: at most %d dumps\n", kMaxDumps);
+    return UsageError(nullptr);
+  }
   for (int d = 0; d < options->dumps; ++d) {
     if (std::strcmp(options->paths[d], "-") == 0) {
       return UsageError("a dump cannot be - (standard input)");
