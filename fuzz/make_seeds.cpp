@@ -121,6 +121,20 @@ int main(int argc, char** argv) {
   seeds.emplace_back("text.d88", lines);
   seeds.emplace_back("zeros.d88", Bytes(1000, 0));
 
+  // Two dumps side by side, for the merge fuzzer: where the second starts,
+  // in two bytes, then a small disk, then a copy of it with a bad sector
+  // and without a sector that the first holds.
+  DiskSpec spoiled = small;
+  spoiled.tracks[1][0].status = 0xB0;
+  spoiled.tracks[2].pop_back();
+  Bytes pair = BuildImage({small});
+  const size_t split = pair.size();
+  const Bytes second_dump = BuildImage({spoiled});
+  pair.insert(pair.end(), second_dump.begin(), second_dump.end());
+  pair.insert(pair.begin(), {static_cast<uint8_t>(split & 0xFF),
+                             static_cast<uint8_t>(split >> 8)});
+  seeds.emplace_back("dump_pair.bin", pair);
+
   seeds.emplace_back("empty.d88", Bytes());
   seeds.emplace_back("short_header.d88", Bytes(687, 0));
 

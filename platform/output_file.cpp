@@ -490,7 +490,7 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
     mode_ = Mode::kStandardOutput;
     stream_ = stdout;
 #ifdef _WIN32
-    // The bytes as they are, not a text stream's CR LF.
+    // An image's bytes go out as they are, not with each LF made CR LF.
     std::fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);
 #endif

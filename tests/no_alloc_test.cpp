@@ -1,5 +1,5 @@
-// The reader and the command's row loop allocate nothing: this binary counts
-// every call of the global operator new around them.
+// The reader, the command's row loop and d88merge's pass allocate nothing:
+// this binary counts every call of the global operator new around them.
 
 #include <unistd.h>
 
@@ -9,6 +9,7 @@
 
 #include "d88/d88_file.h"
 #include "gtest/gtest.h"
+#include "merge/merging.h"
 #include "runs/extraction.h"
 #include "tests/image_builder.h"
 #include "tests/test_util.h"
@@ -77,6 +78,43 @@ TEST(NoAllocationTest, ReaderAndRowLoopNeverCallNew) {
   ASSERT_EQ(chdir(cwd), 0);
   EXPECT_EQ(calls, 0);
   EXPECT_EQ(results, 1 + 2 + 1 + 1 + 0 + 512 + 4096 + 36 + 1 + 0 + 1);
+}
+
+MergeFindings findings;
+ImageWriter writer;
+
+TEST(NoAllocationTest, MergeNeverCallsNew) {
+  TempDir dir;
+  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  const std::string first = dir.File("first.d88");
+  const std::string second = dir.File("second.d88");
+  ASSERT_TRUE(WriteFile(first, BuildImage({disk})));
+  disk.tracks[8][1].status = 0xB0;
+  disk.tracks[9].pop_back();
+  ASSERT_TRUE(WriteFile(second, BuildImage({disk})));
+  const std::string merged = dir.File("merged.d88");
+
+  const int before = new_calls;
+  bool merged_ok = false;
+  {
+    d88::D88File one;
+    d88::D88File two;
+    ASSERT_TRUE(one.Open(first.c_str()) && two.Open(second.c_str()));
+    d88::D88File* const dumps[] = {&one, &two};
+    const char* const paths[] = {first.c_str(), second.c_str()};
+    OutputFile out;
+    ASSERT_TRUE(out.Create(merged.c_str()));
+    writer.Start(&out);
+    merged_ok = CompareDumps(dumps, paths, 2, ListMode::kDifferences, &writer,
+                             &findings) &&
+                out.Commit();
+  }
+  const int calls = new_calls - before;
+
+  EXPECT_TRUE(merged_ok);
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(findings.listed_count, 2);
+  EXPECT_EQ(ReadFile(merged), ReadFile(first));
 }
 
 }  // namespace

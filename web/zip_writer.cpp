@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/crc32.h"
+
 namespace {
 
 constexpr int kMaxFiles = 16;
@@ -11,17 +13,6 @@ constexpr int kMaxFileSize = 1 << 16;
 // 1980-01-01 00:00, the earliest time the format holds: the archive's bytes
 // depend on the files alone.
 constexpr uint16_t kDosDate = (0 << 9) | (1 << 5) | 1;
-
-uint32_t Crc32(const uint8_t* data, int size) {
-  uint32_t crc = 0xFFFFFFFF;
-  for (int i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-  }
-  return ~crc;
-}
 
 // Little-endian fields, byte by byte.
 class Fields {
@@ -89,7 +80,7 @@ bool WriteZip(const char* zip_name, const char* const names[], int count) {
     ok = !std::ferror(in) && std::feof(in);
     std::fclose(in);
     const int name_length = static_cast<int>(std::strlen(names[i]));
-    crcs[i] = Crc32(data, sizes[i]);
+    crcs[i] = Crc32(data, static_cast<size_t>(sizes[i]));
     offsets[i] = offset;
     f.Le32(0x04034B50);
     Common(&f, crcs[i], sizes[i], name_length);

@@ -1,0 +1,330 @@
+#include "merge/merge_command.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "d88/d88_file.h"
+#include "d88/version.h"
+#include "inspect/findings.h"
+#include "inspect/recognize.h"
+#include "merge/merge_report.h"
+#include "merge/merging.h"
+#include "platform/input_file.h"
+#include "platform/options.h"
+#include "platform/output_file.h"
+#include "platform/text_out.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: d88merge [--json] [--force] [-o NEWIMAGE] DUMP DUMP...\n";
+constexpr char kHelp[] =
+    "Compares dumps of the same disks (D88 images read on different days or\n"
+    "drives) sector by sector, and says where they differ. With -o, merges\n"
+    "them into NEWIMAGE: for each sector a good copy (a clean status and its\n"
+    "full data) that most good copies agree with, else the first dump's.\n"
+    "NEWIMAGE may be - (standard output), a FIFO or a device; it is never one\n"
+    "of the dumps. At most 8 dumps.\n"
+    "\n"
+    "  -o, --output NEWIMAGE  write the merged image\n"
+    "  --json                 the report as one JSON document\n"
+    "  --force                go on with dumps that cannot be the same disk\n"
+    "  -h, --help             show this help\n"
+    "  --version              show the version\n"
+    "\n"
+    "Exit status: 0 every sector has a good copy that no other good copy\n"
+    "outweighs; 2 some sector is still bad, or its good copies disagree with\n"
+    "no majority; 1 wrong usage, a dump that cannot be read or is not a D88\n"
+    "image, dumps that cannot be the same disk, a new image not written.\n";
+constexpr char kNothing[] = "d88merge: nothing was written\n";
+
+// At namespace scope, so that nothing needs the C++ runtime's guards.
+struct Readers {
+  d88::D88File dumps[kMaxDumps];
+  d88::D88File made;  // the new image, read back for its verdict
+};
+Readers readers;
+ImageWriter writer;
+
+enum Id { kOutput = 1, kJson, kForce, kHelpId, kVersion };
+constexpr OptionSpec kOptions[] = {
+    {"output", 'o', true, kOutput},  {"json", 0, false, kJson},
+    {"force", 0, false, kForce},     {"help", 'h', false, kHelpId},
+    {"version", 0, false, kVersion},
+};
+constexpr int kOptionCount = sizeof kOptions / sizeof kOptions[0];
+
+struct Options {
+  const char* paths[kMaxDumps];
+  int dumps;  // operands, counted past kMaxDumps too
+  const char* output;
+  bool json;
+  bool force;
+};
+
+int UsageError(const char* what) {
+  if (what != nullptr) std::fprintf(stderr, "d88merge: %s\n", what);
+  std::fputs(kUsage, stderr);
+  return 1;
+}
+
+// Reads the command line; returns -1 to go on, else the exit status.
+int ParseOptions(int argc, char** argv, Options* options) {
+  *options = {};
+  bool help = false;
+  bool version = false;
+  OptionParser parser(argc, argv, kOptions, kOptionCount);
+  ParsedOption item;
+  while (parser.Next(&item)) {
+    if (item.kind == ParsedOption::kOperand) {
+      if (options->dumps < kMaxDumps)
+        options->paths[options->dumps] = item.text;
+      ++options->dumps;
+    } else if (item.kind == ParsedOption::kUnknown) {
+      PrintOptionError(stderr, "d88merge", item);
+      return UsageError(nullptr);
+    } else if (item.kind == ParsedOption::kMissingValue) {
+      return UsageError("-o needs a file name");
+    } else if (item.id == kOutput) {
+      if (item.value[0] == '\0') return UsageError("-o needs a file name");
+      options->output = item.value;
+    } else {
+      options->json |= item.id == kJson;
+      options->force |= item.id == kForce;
+      help |= item.id == kHelpId;
+      version |= item.id == kVersion;
+    }
+  }
+  if (help || version) {
+    std::fputs(help ? kUsage : "d88merge " D88_VERSION_STRING "\n", stdout);
+    if (help) std::fputs(kHelp, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  if (options->dumps < 2) return UsageError(nullptr);
+  if (options->dumps > kMaxDumps) {
+    std::fprintf(stderr, "d88merge: at most %d dumps\n", kMaxDumps);
+    return UsageError(nullptr);
+  }
+  for (int d = 0; d < options->dumps; ++d) {
+    if (std::strcmp(options->paths[d], "-") == 0) {
+      return UsageError("a dump cannot be - (standard input)");
+    }
+  }
+  return -1;
+}
+
+// Opens every dump, saying why each one that cannot be is not.
+bool OpenDumps(const Options& options, d88::D88File* readers) {
+  bool ok = true;
+  for (int d = 0; d < options.dumps; ++d) {
+    const char* path = options.paths[d];
+    char reason[256];
+    if (!readers[d].Open(path)) {
+      PrintOpenFailure(stderr, "d88merge", readers[d], path);
+      ok = false;
+    } else if (!LooksLikeD88(&readers[d], reason, sizeof reason)) {
+      std::fputs("d88merge: ", stderr);
+      PrintPath(stderr, path, false);
+      std::fprintf(stderr, " is not a D88 image: %s\n", reason);
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+// Says which dumps cannot be the first one's disks; true if some cannot.
+bool SayDifferentDisks(const MergeFindings& findings) {
+  bool any = false;
+  char reason[160];
+  for (int d = 1; d < findings.dumps; ++d) {
+    if (!DifferentDisks(findings, d, reason, sizeof reason)) continue;
+    std::fputs("d88merge: ", stderr);
+    PrintPath(stderr, findings.paths[0], false);
+    std::fputs(" and ", stderr);
+    PrintPath(stderr, findings.paths[d], false);
+    std::fprintf(stderr, " cannot be the same disk: %s\n", reason);
+    any = true;
+  }
+  return any;
+}
+
+// Says why a pass stopped before its end, other than a failed write.
+void SayStop(const MergeFindings& findings, const char* output) {
+  std::fputs("d88merge: ", stderr);
+  switch (findings.stop) {
+    case MergeStop::kRecordBound:
+      PrintPath(stderr, findings.paths[findings.stop_dump], false);
+      std::fprintf(stderr, " holds more than %lld records: it is not read\n",
+                   static_cast<long long>(kMaxDumpRecords));
+      return;
+    case MergeStop::kSharedBytes:
+      PrintPath(stderr, findings.paths[findings.stop_dump], false);
+      std::fputs(
+          " reads the same records for many tracks or disks "
+          "(d88info tells which): it is not read\n",
+          stderr);
+      return;
+    default:
+      std::fputs("cannot write ", stderr);
+      PrintPath(stderr, output, false);
+      std::fputs(
+          ": it would not fit the D88 format (more than 2 GiB, or "
+          "a track of more than 65535 records)\n",
+          stderr);
+      return;
+  }
+}
+
+// The dump that `output` names, if it names one; says so.
+bool OntoADump(const Options& options) {
+  FileId target;
+  if (std::strcmp(options.output, "-") == 0 ||
+      !IdentifyFile(options.output, &target)) {
+    return false;
+  }
+  for (int d = 0; d < options.dumps; ++d) {
+    FileId dump;
+    if (IdentifyFile(options.paths[d], &dump) && SameFile(dump, target)) {
+      std::fputs("d88merge: will not write over ", stderr);
+      PrintPath(stderr, options.output, false);
+      std::fputs(": it is one of the dumps\n", stderr);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Renders the report on `stream`; false if it could not be written.
+bool Report(const Options& options, const MergeReport& report,
+            std::FILE* stream) {
+  TextOut out(stream);
+  if (options.json) {
+    JsonWriter json(&out);
+    WriteMergeJson(report, &json);
+    out.Put('\n');
+  } else {
+    WriteMergeText(report, &out);
+  }
+  if (out.Flush() && std::fflush(stream) == 0 && !std::ferror(stream)) {
+    return true;
+  }
+  std::fputs("d88merge: cannot write standard output\n", stderr);
+  return false;
+}
+
+// The verdict of the image in the file `path`, as d88info gives it; null
+// if the file cannot be read back.
+const ImageFindings* Verdict(const char* path) {
+  static Inspection in;
+  if (!readers.made.Open(path)) return nullptr;
+  InspectAll(&readers.made, &in);
+  readers.made.Open(nullptr);
+  return &in.image;
+}
+
+// Sends the image made in `scratch` to `out`, which writes through.
+bool Send(OutputFile* scratch, OutputFile* out) {
+  InputFile made;
+  if (!made.Open(scratch->pending_name())) {
+    PrintInputFailure(stderr, "d88merge", scratch->pending_name(),
+                      made.error());
+    return false;
+  }
+  const bool sent = out->WriteFrom(&made, 0, made.size());
+  if (out->Commit() && sent) return true;
+  out->Report(stderr, "d88merge");
+  return false;
+}
+
+// Makes the new image in `image` (the new file beside the target, or a
+// scratch file) and commits it; false, said, if it was not made.
+bool Make(const Options& options, d88::D88File* const dumps[],
+          OutputFile* image, MergeFindings* findings) {
+  writer.Start(image);
+  if (!CompareDumps(dumps, options.paths, options.dumps,
+                    ListMode::kMergeChoices, &writer, findings)) {
+    if (findings->stop != MergeStop::kWrite) {
+      SayStop(*findings, options.output);
+    } else {
+      image->Commit();  // fails, and keeps why
+      image->Report(stderr, "d88merge");
+    }
+    return false;
+  }
+  if (!options.force && SayDifferentDisks(*findings)) return false;
+  if (image->Commit()) return true;
+  image->Report(stderr, "d88merge");
+  return false;
+}
+
+// Merges the dumps into options.output; returns the exit status.
+int Merge(const Options& options, d88::D88File* const dumps[]) {
+  static MergeFindings findings;
+  StartFindings(dumps, options.paths, options.dumps, &findings);
+  if (OntoADump(options) || (!options.force && SayDifferentDisks(findings))) {
+    std::fputs(kNothing, stderr);
+    return 1;
+  }
+  OutputFile out;
+  OutputFile scratch;
+  if (!out.Create(options.output)) {
+    out.Report(stderr, "d88merge");
+    std::fputs(kNothing, stderr);
+    return 1;
+  }
+  // What goes straight to its target cannot be taken back, nor read back:
+  // it is made in a scratch file first.
+  OutputFile* image = &out;
+  if (out.writes_through()) {
+    image = &scratch;
+    if (!scratch.CreateScratch("d88merge.d88")) {
+      scratch.Report(stderr, "d88merge");
+      std::fputs(kNothing, stderr);
+      return 1;
+    }
+  }
+  if (!Make(options, dumps, image, &findings)) {
+    std::fputs(kNothing, stderr);
+    return 1;
+  }
+  const ImageFindings* verdict =
+      Verdict(image == &out ? options.output : scratch.pending_name());
+  if (image == &scratch && !Send(&scratch, &out)) return 1;
+  // Standard output may carry the image itself: the report goes beside it.
+  std::FILE* stream = std::strcmp(options.output, "-") == 0 ? stderr : stdout;
+  const MergeReport report = {&findings, true, options.force, options.output,
+                              verdict};
+  if (!Report(options, report, stream)) return 1;
+  return findings.still_bad > 0 || findings.conflicts > 0 ? 2 : 0;
+}
+
+// Compares the dumps; returns the exit status.
+int Compare(const Options& options, d88::D88File* const dumps[]) {
+  static MergeFindings findings;
+  if (!CompareDumps(dumps, options.paths, options.dumps, ListMode::kDifferences,
+                    nullptr, &findings)) {
+    SayStop(findings, nullptr);
+    return 1;
+  }
+  const MergeReport report = {&findings, false, options.force, nullptr,
+                              nullptr};
+  if (!Report(options, report, stdout)) return 1;
+  if (!options.force && SayDifferentDisks(findings)) return 1;
+  return findings.still_bad > 0 || findings.conflicts > 0 ? 2 : 0;
+}
+
+}  // namespace
+
+int MergeCommand(int argc, char** argv) {
+  Options options;
+  const int status = ParseOptions(argc, argv, &options);
+  if (status >= 0) return status;
+  d88::D88File* dumps[kMaxDumps];
+  for (int d = 0; d < kMaxDumps; ++d) dumps[d] = &readers.dumps[d];
+  if (!OpenDumps(options, readers.dumps)) {
+    if (options.output != nullptr) std::fputs(kNothing, stderr);
+    return 1;
+  }
+  return options.output != nullptr ? Merge(options, dumps)
+                                   : Compare(options, dumps);
+}

@@ -1,0 +1,404 @@
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/crc32.h"
+#include "runs/extraction_table.h"
+#include "tests/image_builder.h"
+#include "tests/test_util.h"
+
+namespace d88test {
+namespace {
+
+using Disks = std::vector<DiskSpec>;
+
+// What a drive made of one sector of the demonstration disk: sector `r` of
+// track `track` (2C + H).
+struct Spoil {
+  enum Kind {
+    kBad,        // a data CRC error, with bytes that differ
+    kShort,      // a clean status, but 300 bytes of the 512
+    kOther,      // a clean read of other bytes
+    kMissing,    // no record at all
+    kExtra,      // one more record, sector `r`, after the track's nine
+    kDuplicate,  // a second record of the sector, with other bytes
+  };
+  Kind kind;
+  int track;
+  int r;
+};
+
+// The demonstration disk, named `name`, as a drive read it.
+DiskSpec Dump(const std::vector<Spoil>& spoils,
+              const std::string& name = "DEMO") {
+  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  disk.name = name;
+  for (const Spoil& spoil : spoils) {
+    std::vector<SectorSpec>& track = disk.tracks[spoil.track];
+    const auto at =
+        std::find_if(track.begin(), track.end(),
+                     [&](const SectorSpec& s) { return s.r == spoil.r; });
+    const int c = spoil.track / 2;
+    const int h = spoil.track % 2;
+    switch (spoil.kind) {
+      case Spoil::kBad:
+        at->status = 0xB0;
+        at->data[0] ^= 0xFF;
+        break;
+      case Spoil::kShort:
+        at->data.resize(300);
+        break;
+      case Spoil::kOther:
+        at->data[1] ^= 0x55;
+        break;
+      case Spoil::kMissing:
+        track.erase(at);
+        break;
+      case Spoil::kExtra:
+        track.push_back({c, h, spoil.r, 2, SectorData(c, h, spoil.r)});
+        break;
+      case Spoil::kDuplicate:
+        track.push_back(*at);
+        track.back().data[2] ^= 0x55;
+        break;
+    }
+  }
+  return disk;
+}
+
+// The crc32 d88merge shows for `data`.
+std::string CrcText(const Bytes& data) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X",
+                static_cast<unsigned>(Crc32(data.data(), data.size())));
+  return text;
+}
+
+// `path` as a JSON string holds it: Windows paths have backslashes.
+std::string JsonPath(const std::string& path) {
+  std::string text;
+  for (char c : path)
+    text += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return text;
+}
+
+// volspar's seven files from the image `path`, back to back.
+Bytes VolsparFiles(const std::string& path) {
+  TempDir work;
+  EXPECT_EQ(RunCommand(VOLSPAR_PATH, {path}, work.path()).status, 0);
+  Bytes files;
+  for (const ExtractionEntry& entry : kExtractionTable) {
+    const Bytes file = ReadFile(work.File(entry.file_name));
+    files.insert(files.end(), file.begin(), file.end());
+  }
+  return files;
+}
+
+class MergeTest : public ::testing::Test {
+ protected:
+  std::string DumpPath(size_t i) const {
+    return dir_.File("dump" + std::to_string(i + 1) + ".d88");
+  }
+  // Writes `dumps` as dump1.d88, dump2.d88, ... and runs d88merge on them,
+  // with `options` after them.
+  CommandResult Run(const std::vector<Disks>& dumps,
+                    const std::vector<std::string>& options,
+                    const std::string& stdout_path = "") {
+    std::vector<std::string> args;
+    for (size_t i = 0; i < dumps.size(); ++i) {
+      EXPECT_TRUE(WriteFile(DumpPath(i), BuildImage(dumps[i])));
+      args.push_back(DumpPath(i));
+    }
+    args.insert(args.end(), options.begin(), options.end());
+    return RunCommand(D88MERGE_PATH, args, dir_.path(), stdout_path);
+  }
+
+  TempDir dir_;
+};
+
+const DiskSpec kGood = Dump({});
+
+// Each merge gives exactly the image expected (the first dump's headers,
+// tracks in track order, each in the first dump's order with what others
+// add after it), says each sector not simply taken from the first dump,
+// and ends with the new image's verdict.
+TEST_F(MergeTest, TakesAGoodCopyThatMostGoodCopiesAgreeWith) {
+  DiskSpec added = Dump({{Spoil::kMissing, 0, 3}});
+  added.tracks[0].push_back(kGood.tracks.at(0)[4]);  // 0/0/3/2
+  added.tracks[0].push_back(Dump({{Spoil::kExtra, 0, 10}}).tracks[0][9]);
+  // A disk smaller than the writer's buffer, then a larger one.
+  DiskSpec small = Dump({}, "DISK A");
+  small.tracks.erase(small.tracks.find(4), small.tracks.end());
+  small.write_protect = 0x10;
+  small.tracks[90] = {{0, 0, 0, 0, {}, 0}};  // an unformatted track
+  DiskSpec small_bad = small;
+  small_bad.name = "OTHER";
+  small_bad.tracks[2][2].status = 0xB0;
+  const Bytes bad_data = Dump({{Spoil::kBad, 2, 2}}).tracks[2][2].data;
+  const struct {
+    const char* what;
+    std::vector<Disks> dumps;
+    Disks expected;
+    int status;
+    std::vector<std::string> lines;  // of the report, after the dumps'
+  } kCases[] = {
+      {"bad sectors in different places",
+       {{Dump({{Spoil::kBad, 8, 5}, {Spoil::kBad, 27, 7}})},
+        {Dump({{Spoil::kShort, 30, 4}, {Spoil::kBad, 1, 6}})}},
+       {kGood},
+       0,
+       {"disk 0 track 8 4/0/5/2: from dump 2 (the only good copy)",
+        "disk 0 track 27 13/1/7/2: from dump 2 (the only good copy)",
+        "disk 0: 720 sectors: 718 from dump 1, 2 from dump 2; 0 added, 0 "
+        "still bad, 0 conflicts"}},
+      {"one dump of three disagrees",
+       {{Dump({{Spoil::kOther, 26, 6}})},
+        {Dump({{Spoil::kOther, 29, 6}})},
+        {kGood}},
+       {kGood},
+       0,
+       {"disk 0 track 26 13/0/6/2: from dump 2 (2 of 3 good copies agree)",
+        "disk 0: 720 sectors: 719 from dump 1, 1 from dump 2; 0 added, 0 "
+        "still bad, 0 conflicts"}},
+      {"a tie",
+       {{kGood}, {Dump({{Spoil::kOther, 29, 6}})}},
+       {kGood},
+       2,
+       {"disk 0 track 29 14/1/6/2: conflict: from dump 1 (1 of 2 good "
+        "copies agree)",
+        "disk 0: 720 sectors: 720 from dump 1; 0 added, 0 still bad, 1 "
+        "conflict"}},
+      {"bad everywhere",
+       {{Dump({{Spoil::kBad, 2, 2}})}, {Dump({{Spoil::kBad, 2, 2}})}},
+       {Dump({{Spoil::kBad, 2, 2}})},
+       2,
+       {"disk 0 track 2 1/0/2/2: still bad: from dump 1: status 0xB0 (data "
+        "CRC error), 512 bytes, crc32 " +
+            CrcText(bad_data),
+        "disk 0: 720 sectors: 720 from dump 1; 0 added, 1 still bad, 0 "
+        "conflicts"}},
+      {"sectors that only some dumps hold",
+       {{Dump({{Spoil::kMissing, 0, 3}})}, {Dump({{Spoil::kExtra, 0, 10}})}},
+       {added},
+       0,
+       {"disk 0 track 0 0/0/3/2: added: from dump 2 (the only good copy)",
+        "disk 0 track 0 0/0/10/2: added: from dump 2 (the only good copy)",
+        "disk 0: 721 sectors: 719 from dump 1, 2 from dump 2; 2 added, 0 "
+        "still bad, 0 conflicts"}},
+      {"two disks each",
+       {{small, Dump({{Spoil::kBad, 3, 1}}, "DISK B")},
+        {small_bad, Dump({}, "OTHER")}},
+       {small, Dump({}, "DISK B")},
+       0,
+       {"disk 0: 36 sectors: 36 from dump 1; 0 added, 0 still bad, 0 "
+        "conflicts",
+        "disk 1 track 3 1/1/1/2: from dump 2 (the only good copy)",
+        "disk 1: 720 sectors: 719 from dump 1, 1 from dump 2; 0 added, 0 "
+        "still bad, 0 conflicts"}},
+  };
+  for (const auto& [what, dumps, expected, status, lines] : kCases) {
+    SCOPED_TRACE(what);
+    const CommandResult result = Run(dumps, {"-o", dir_.File("new.d88")});
+    EXPECT_EQ(result.status, status) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(ReadFile(dir_.File("new.d88")), BuildImage(expected));
+    std::string report;
+    for (size_t i = 0; i < dumps.size(); ++i) {
+      report += "dump " + std::to_string(i + 1) + ": " + DumpPath(i) + " (" +
+                std::to_string(dumps[i].size()) +
+                (dumps[i].size() == 1 ? " disk)\n" : " disks)\n");
+    }
+    for (const std::string& line : lines) report += line + "\n";
+    EXPECT_EQ(result.out.substr(0, report.size()), report);
+    EXPECT_NE(result.out.find("\"" + dir_.File("new.d88") + "\": "),
+              std::string::npos)
+        << result.out;
+  }
+}
+
+// Bad sectors in volspar's runs, in different places in each dump: the new
+// image gives the files that the good disk gives.
+TEST_F(MergeTest, GivesVolsparTheFilesOfTheGoodDisk) {
+  std::vector<Spoil> first;
+  std::vector<Spoil> second;
+  for (const ExtractionEntry& entry : kExtractionTable) {
+    first.push_back({Spoil::kBad, entry.track, entry.r});
+    second.push_back({Spoil::kBad, entry.track + 1, 9});
+  }
+  second.push_back({Spoil::kMissing, 2, 3});  // in TRV03.BIN's run
+  const CommandResult result =
+      Run({{Dump(first)}, {Dump(second)}}, {"-o", dir_.File("new.d88")});
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  ASSERT_TRUE(WriteFile(dir_.File("good.d88"), BuildImage({kGood})));
+  EXPECT_EQ(VolsparFiles(dir_.File("new.d88")),
+            VolsparFiles(dir_.File("good.d88")));
+  EXPECT_NE(VolsparFiles(DumpPath(0)), VolsparFiles(dir_.File("good.d88")));
+}
+
+// Without -o, each sector whose copies differ is described copy by copy,
+// then each disk in numbers; nothing is written.
+TEST_F(MergeTest, ComparesWithoutWriting) {
+  const DiskSpec one = Dump({{Spoil::kBad, 8, 5}, {Spoil::kMissing, 0, 3}});
+  const DiskSpec two = Dump({{Spoil::kDuplicate, 1, 6}, {Spoil::kShort, 8, 5}});
+  const Bytes good = SectorData(4, 0, 5);
+  const std::string good_crc = CrcText(good);
+  const CommandResult result = Run({{one}, {two}}, {});
+  EXPECT_EQ(result.status, 2) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(
+      result.out,
+      "dump 1: " + DumpPath(0) + " (1 disk)\ndump 2: " + DumpPath(1) +
+          " (1 disk)\n"
+          "disk 0 track 0 0/0/3/2: only in dump 2\n"
+          "  dump 1: absent\n"
+          "  dump 2: status 0x00, 512 bytes, crc32 " +
+          CrcText(SectorData(0, 0, 3)) +
+          "\n"
+          "  merge: added: from dump 2 (the only good copy)\n"
+          "disk 0 track 1 0/1/6/2: duplicated in dump 2\n"
+          "  dump 1: status 0x00, 512 bytes, crc32 " +
+          CrcText(SectorData(0, 1, 6)) +
+          "\n"
+          "  dump 2: status 0x00, 512 bytes, crc32 " +
+          CrcText(SectorData(0, 1, 6)) +
+          ", first of 2 records\n"
+          "  merge: from dump 1 (2 of 2 good copies agree)\n"
+          "disk 0 track 8 4/0/5/2: data differ; headers differ; bad in "
+          "dumps 1, 2\n"
+          "  dump 1: status 0xB0 (data CRC error), 512 bytes, crc32 " +
+          CrcText(one.tracks.at(8)[8].data) +
+          "\n"
+          "  dump 2: status 0x00, 300 bytes, crc32 " +
+          CrcText(Bytes(good.begin(), good.begin() + 300)) +
+          "\n"
+          "  merge: still bad: from dump 1: status 0xB0 (data CRC error), 512 "
+          "bytes, crc32 " +
+          CrcText(one.tracks.at(8)[8].data) +
+          "\n"
+          "disk 0: 720 sectors: 718 identical, 1 differing, 1 with a bad "
+          "copy, 1 missing from some dump, 1 duplicated\n"
+          "a merge would leave 1 sector still bad and 0 conflicts\n");
+  EXPECT_EQ(dir_.List(), (std::vector<std::string>{"dump1.d88", "dump2.d88"}));
+}
+
+// The JSON document holds what the text says.
+TEST_F(MergeTest, SaysTheSameInJson) {
+  const CommandResult result = Run({{Dump({{Spoil::kBad, 8, 5}})}, {kGood}},
+                                   {"--json", "-o", dir_.File("new.d88")});
+  EXPECT_EQ(result.status, 0) << result.err;
+  for (const std::string& part :
+       {"{\"format\":\"d88merge/1\",\"dumps\":[{\"path\":\"" +
+            JsonPath(DumpPath(0)) + "\",\"disks\":1},",
+        std::string(
+            "\"different_disks\":[],\"forced\":false,\"disks\":[{"
+            "\"index\":0,\"dumps\":2,\"sectors\":720,\"identical\":719,"
+            "\"differing\":1,\"bad\":1,\"missing\":0,\"duplicated\":0,"
+            "\"taken\":[719,1],\"added\":0,\"still_bad\":0,"
+            "\"conflicts\":0,\"sectors_listed\":[{\"track\":8,\"c\":4,"
+            "\"h\":0,\"r\":5,\"n\":2,\"differences\":[\"data\","
+            "\"header\",\"bad\"],\"take\":{\"dump\":2,\"choice\":"
+            "\"agreed\",\"added\":false,\"agreeing\":1,\"good_copies\":"
+            "1},\"copies\":[{\"dump\":1,\"present\":true,\"good\":false,"
+            "\"status\":176,"),
+        "\"crc32\":" + std::to_string(Crc32(SectorData(4, 0, 5).data(), 512)) +
+            "}]}],\"not_listed\":0}],\"still_bad\":0,\"conflicts\":0,"
+            "\"output\":{\"path\":\"" +
+            JsonPath(dir_.File("new.d88")) +
+            "\",\"disks\":1,\"health\":\"clean\",\"volspar\":[\"complete\"]}}"
+            "\n"}) {
+    EXPECT_NE(result.out.find(part), std::string::npos) << part;
+  }
+}
+
+// What is refused says why and writes nothing; --force goes on with dumps
+// of different disks.
+TEST_F(MergeTest, RefusesDumpsOfOtherDisksAndTheDumpsThemselves) {
+  DiskSpec stranger = kGood;
+  for (auto& [number, track] : stranger.tracks) {
+    for (SectorSpec& sector : track) sector.data[5] ^= 0x5A;
+  }
+  const std::string nothing = "d88merge: nothing was written\n";
+  const std::string pair = "d88merge: " + DumpPath(0) + " and " + DumpPath(1);
+  const struct {
+    const char* what;
+    std::vector<Disks> dumps;
+    std::vector<std::string> options;
+    std::string err;
+  } kCases[] = {
+      {"other data",
+       {{kGood}, {stranger}},
+       {"-o", dir_.File("new.d88")},
+       pair +
+           " cannot be the same disk: 0 of the 720 sectors both hold "
+           "with a clean status agree\n" +
+           nothing},
+      {"other disk counts",
+       {{kGood}, {kGood, kGood}},
+       {"-o", dir_.File("new.d88")},
+       pair + " cannot be the same disk: they hold 1 and 2 disks\n" + nothing},
+      {"other data, compared",
+       {{kGood}, {stranger}},
+       {},
+       pair + " cannot be the same disk: 0 of the 720 sectors both hold "
+              "with a clean status agree\n"},
+      {"onto a dump",
+       {{kGood}, {kGood}},
+       {"-o", DumpPath(1)},
+       "d88merge: will not write over " + DumpPath(1) +
+           ": it is one of the dumps\n" + nothing},
+      {"one dump",
+       {{kGood}},
+       {"-o", dir_.File("new.d88")},
+       "Usage: d88merge [--json] [--force] [-o NEWIMAGE] DUMP DUMP...\n"},
+  };
+  for (const auto& [what, dumps, options, err] : kCases) {
+    SCOPED_TRACE(what);
+    const CommandResult result = Run(dumps, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, err);
+    EXPECT_FALSE(ReadFile(DumpPath(0)).empty());
+    EXPECT_EQ(ReadFile(DumpPath(dumps.size() - 1)), BuildImage(dumps.back()));
+    EXPECT_TRUE(ReadFile(dir_.File("new.d88")).empty());
+  }
+  ASSERT_TRUE(WriteFile(dir_.File("text.d88"), Bytes(1000, 'x')));
+  const CommandResult text = RunCommand(
+      D88MERGE_PATH, {DumpPath(0), dir_.File("text.d88")}, dir_.path());
+  EXPECT_EQ(text.status, 1);
+  EXPECT_EQ(
+      text.err.rfind(
+          "d88merge: " + dir_.File("text.d88") + " is not a D88 image: ", 0),
+      0u)
+      << text.err;
+
+  const CommandResult forced =
+      Run({{kGood}, {stranger}}, {"--force", "-o", dir_.File("new.d88")});
+  EXPECT_EQ(forced.status, 2);
+  EXPECT_EQ(ReadFile(dir_.File("new.d88")), BuildImage({kGood}));
+  EXPECT_NE(forced.out.find("note: " + DumpPath(0) + " and " + DumpPath(1) +
+                            " cannot be the same disk: 0 of the 720 sectors "
+                            "both hold with a clean status agree; merged all "
+                            "the same (--force)\n"),
+            std::string::npos)
+      << forced.out;
+  EXPECT_NE(forced.out.find("720 conflicts\n"), std::string::npos);
+}
+
+// -o - puts the image on standard output and the report beside it.
+TEST_F(MergeTest, WritesToStandardOutput) {
+  const CommandResult result = Run({{Dump({{Spoil::kBad, 8, 5}})}, {kGood}},
+                                   {"-o", "-"}, dir_.File("stdout"));
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadFile(dir_.File("stdout")), BuildImage({kGood}));
+  EXPECT_NE(result.err.find("disk 0 track 8 4/0/5/2: from dump 2 (the only "
+                            "good copy)\n"),
+            std::string::npos)
+      << result.err;
+  const std::string verdict = "\"-\": 1 disk, clean; volspar: complete\n";
+  EXPECT_EQ(result.err.substr(result.err.size() - verdict.size()), verdict)
+      << result.err;
+}
+
+}  // namespace
+}  // namespace d88test
