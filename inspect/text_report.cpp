@@ -12,33 +12,18 @@ constexpr int kMaxTrackNotes = 16;
 constexpr char kEllipsis[] = "\xE2\x80\xA6";
 constexpr char kTimes[] = " \xC3\x97 ";
 
-void PutId(TextOut* out, const d88::SectorId& id) {
-  out->Int(id.c);
-  out->Put('/');
-  out->Int(id.h);
-  out->Put('/');
-  out->Int(id.r);
-  out->Put('/');
-  out->Int(id.n);
-}
-
-void PutCount(TextOut* out, int count, const char* one, const char* many) {
-  out->Int(count);
-  out->Put(count == 1 ? one : many);
-}
-
 // "80 tracks (40 cylinders × 2 sides), 16 sectors of 256 bytes".
 void PutShape(TextOut* out, const DiskShape& shape) {
   out->Put(", ");
-  PutCount(out, shape.tracks, " track (", " tracks (");
-  PutCount(out, shape.cylinders, " cylinder", " cylinders");
+  out->Count(shape.tracks, " track (", " tracks (");
+  out->Count(shape.cylinders, " cylinder", " cylinders");
   out->Put(kTimes);
-  PutCount(out, shape.sides, " side), ", " sides), ");
+  out->Count(shape.sides, " side), ", " sides), ");
   if (shape.sectors == 0) {
     out->Put("mixed");
     return;
   }
-  PutCount(out, shape.sectors, " sector of ", " sectors of ");
+  out->Count(shape.sectors, " sector of ", " sectors of ");
   if (shape.sector_size == 0) {
     out->Put("mixed sizes");
   } else {
@@ -98,7 +83,7 @@ void RecordLines(TextOut* out, const TrackRecords& t) {
     Notes notes;
     RecordNotes(t.facts[i], &notes);
     out->Put("    note: ");
-    PutId(out, t.facts[i].record.info.id);
+    PutSectorId(out, t.facts[i].record.info.id);
     for (int k = 0; k < notes.count; ++k) {
       out->Put(k == 0 ? ": " : ", ");
       out->Put(notes.text[k]);
@@ -137,7 +122,7 @@ void TrackLines(TextOut* out, bool problems, const TrackFindings& found) {
   out->Put(':');
   for (int i = 0; !problems && i < std::min(t.count, kMaxListedIds); ++i) {
     out->Put(' ');
-    PutId(out, t.facts[i].record.info.id);
+    PutSectorId(out, t.facts[i].record.info.id);
   }
   if (!problems && t.count > kMaxListedIds) {
     out->Put(' ');
@@ -268,6 +253,16 @@ void VerdictLine(const ImageFindings& image, TextOut* out) {
 }
 
 }  // namespace
+
+void PutSectorId(TextOut* out, const d88::SectorId& id) {
+  out->Int(id.c);
+  out->Put('/');
+  out->Int(id.h);
+  out->Put('/');
+  out->Int(id.r);
+  out->Put('/');
+  out->Int(id.n);
+}
 
 void WriteTextReport(d88::D88File* reader, bool problems, TextOut* out,
                      Inspection* in) {

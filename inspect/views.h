@@ -11,6 +11,9 @@
 #include "inspect/json_writer.h"
 #include "platform/text_out.h"
 
+// A sector ID as the reports write it: "1/0/3/2" (C/H/R/N).
+void PutSectorId(TextOut* out, const d88::SectorId& id);
+
 // The report for people: every disk, track and record (`problems`: only
 // what stands out), volspar's files and the verdict, walking the findings
 // of `reader`'s open image through `in`. Stops early once `out` fails.

@@ -5,21 +5,6 @@
 
 namespace {
 
-void PutId(TextOut* out, const d88::SectorId& id) {
-  out->Int(id.c);
-  out->Put('/');
-  out->Int(id.h);
-  out->Put('/');
-  out->Int(id.r);
-  out->Put('/');
-  out->Int(id.n);
-}
-
-void PutCount(TextOut* out, int64_t count, const char* one, const char* many) {
-  out->Int(count);
-  out->Put(count == 1 ? one : many);
-}
-
 void PutCrc(TextOut* out, uint32_t crc) {
   for (int shift = 24; shift >= 0; shift -= 8) {
     out->Hex2(static_cast<int>(crc >> shift & 0xFF));
@@ -60,7 +45,7 @@ void PutCopy(TextOut* out, const CopyFacts& c) {
     out->Hex2(c.deleted);
   }
   out->Put(", ");
-  PutCount(out, c.data_size, " byte", " bytes");
+  out->Count(c.data_size, " byte", " bytes");
   if (c.data_held < c.data_size) {
     out->Put(" (");
     out->Int(c.data_held);
@@ -142,7 +127,7 @@ void SectorLines(TextOut* out, const MergeReport& report,
   out->Put(" track ");
   out->Int(s.track);
   out->Put(' ');
-  PutId(out, s.id);
+  PutSectorId(out, s.id);
   out->Put(": ");
   if (report.merged) {
     PutChoice(out, s);
@@ -176,7 +161,7 @@ void DiskLine(TextOut* out, const MergeReport& report, int disk) {
     out->Put(" dumps)");
   }
   out->Put(": ");
-  PutCount(out, t.sectors, " sector", " sectors");
+  out->Count(t.sectors, " sector", " sectors");
   if (!report.merged) {
     out->Put(": ");
     out->Int(t.identical);
@@ -205,7 +190,7 @@ void DiskLine(TextOut* out, const MergeReport& report, int disk) {
   out->Put(" added, ");
   out->Int(t.still_bad);
   out->Put(" still bad, ");
-  PutCount(out, t.conflicts, " conflict\n", " conflicts\n");
+  out->Count(t.conflicts, " conflict\n", " conflicts\n");
 }
 
 void DifferentDiskNotes(TextOut* out, const MergeReport& report) {
@@ -342,7 +327,7 @@ void WriteMergeText(const MergeReport& report, TextOut* out) {
     out->Put(": ");
     out->Path(f.paths[d], false);
     out->Put(" (");
-    PutCount(out, f.disk_counts[d], " disk)\n", " disks)\n");
+    out->Count(f.disk_counts[d], " disk)\n", " disks)\n");
   }
   if (report.forced) DifferentDiskNotes(out, report);
   for (int disk = 0; disk < f.disks; ++disk) {
@@ -354,7 +339,7 @@ void WriteMergeText(const MergeReport& report, TextOut* out) {
       out->Put("disk ");
       out->Int(disk);
       out->Put(": ");
-      PutCount(out, t.not_listed, " more sector", " more sectors");
+      out->Count(t.not_listed, " more sector", " more sectors");
       out->Put(" not listed\n");
     }
     DiskLine(out, report, disk);
@@ -366,9 +351,8 @@ void WriteMergeText(const MergeReport& report, TextOut* out) {
     return;
   }
   out->Put("a merge would leave ");
-  PutCount(out, f.still_bad, " sector still bad and ",
-           " sectors still bad and ");
-  PutCount(out, f.conflicts, " conflict\n", " conflicts\n");
+  out->Count(f.still_bad, " sector still bad and ", " sectors still bad and ");
+  out->Count(f.conflicts, " conflict\n", " conflicts\n");
 }
 
 void WriteMergeJson(const MergeReport& report, JsonWriter* json) {

@@ -41,6 +41,11 @@ class TextOut {
     buffer_[length_++] = c;
   }
   void Int(int64_t value);
+  // `count`, then `one` or `many`: "1 sector", "3 sectors".
+  void Count(int64_t count, const char* one, const char* many) {
+    Int(count);
+    Put(count == 1 ? one : many);
+  }
   void Hex2(int value);  // two upper-case hexadecimal digits
   // A disk name in double quotes, with control bytes, quotes and
   // backslashes as \xNN.
