@@ -407,7 +407,8 @@ int32_t D88File::GetTrackOffset(int track) const {
 int64_t D88File::GetScanEnd() const { return scan_end_; }
 
 int D88File::ReadImageBytes(int64_t offset, uint8_t* buf, int len) {
-  return file_ != nullptr ? ReadFile(offset, buf, len) : 0;
+  // Through the window: callers read the bytes of one record after another.
+  return file_ != nullptr ? ReadAt(offset, offset, buf, len) : 0;
 }
 
 bool D88File::BeginWalk(int track, TrackWalk* walk) const {
@@ -422,8 +423,9 @@ bool D88File::BeginWalk(int track, TrackWalk* walk) const {
 
 bool D88File::NextRecord(TrackWalk* walk, TrackRecord* record) {
   if (walk->end != WalkEnd::kNone) return false;
-  uint8_t header[kSectorHeaderSize];
-  const int got = ReadAt(walk->start, walk->next, header, kSectorHeaderSize);
+  // Decoded where the window holds it: a walk reads a header per record.
+  const int got = Window(walk->start, walk->next, kSectorHeaderSize);
+  const uint8_t* header = window_ + (walk->next - window_start_);
   // A file that ends at or inside a header ends the track.
   if (got < kSectorHeaderSize) {
     walk->end = got == 0 ? WalkEnd::kFileEnd : WalkEnd::kShortHeader;
@@ -527,12 +529,26 @@ RunStep D88File::ReadFound(const SideRecords& side, int r, uint8_t* buf,
 int D88File::ReadAt(int64_t track_start, int64_t offset, uint8_t* buf,
                     int len) {
   if (len <= 0 || offset < 0) return 0;
+  if (len >= kWindowSize && !InWindow(offset, len)) {
+    return ReadFile(offset, buf, len);
+  }
+  const int got = Window(track_start, offset, len);
+  if (got > 0) {
+    std::memcpy(buf, window_ + (offset - window_start_),
+                static_cast<size_t>(got));
+  }
+  return got;
+}
+
+bool D88File::InWindow(int64_t offset, int len) const {
   const int64_t window_end = window_start_ + window_length_;
-  const bool hit = window_start_ >= 0 && offset >= window_start_ &&
-                   (offset + len <= window_end ||
-                    (window_ends_file_ && offset <= window_end));
-  if (!hit) {
-    if (len >= kWindowSize) return ReadFile(offset, buf, len);
+  return window_start_ >= 0 && offset >= window_start_ &&
+         (offset + len <= window_end ||
+          (window_ends_file_ && offset <= window_end));
+}
+
+int D88File::Window(int64_t track_start, int64_t offset, int len) {
+  if (!InWindow(offset, len)) {
     // Filling from the track's start keeps a track that fits the window in
     // one fill, whichever record of it missed first. Past that, a read just
     // after the last one fills the window from where it is; one that skips
@@ -551,10 +567,8 @@ int D88File::ReadAt(int64_t track_start, int64_t offset, uint8_t* buf,
     window_ends_file_ = window_length_ < fill;
   }
   last_read_end_ = offset + len;
-  const int skip = static_cast<int>(offset - window_start_);
-  const int got = window_length_ - skip < len ? window_length_ - skip : len;
-  if (got > 0) std::memcpy(buf, window_ + skip, static_cast<size_t>(got));
-  return got;
+  const int held = window_length_ - static_cast<int>(offset - window_start_);
+  return held < len ? (held > 0 ? held : 0) : len;
 }
 
 int D88File::ReadFile(int64_t offset, uint8_t* buf, int len) {

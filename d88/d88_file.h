@@ -238,6 +238,11 @@ class D88File {
   // Reads up to `len` bytes at file `offset` of the track that starts at
   // `track_start`, through the window; returns the bytes delivered.
   int ReadAt(int64_t track_start, int64_t offset, uint8_t* buf, int len);
+  // The window holds the `len` bytes at `offset`, or all the file has.
+  bool InWindow(int64_t offset, int len) const;
+  // Makes the window hold the bytes at `offset` (`len` < kWindowSize) and
+  // returns how many of them it holds: fewer where the file ends.
+  int Window(int64_t track_start, int64_t offset, int len);
   // The same, straight from the file.
   int ReadFile(int64_t offset, uint8_t* buf, int len);
   void ClearSelection();

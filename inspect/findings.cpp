@@ -160,7 +160,8 @@ void ListTrack(Inspection* in, int64_t start) {
   TrackFindings& found = in->track;
   listed[in->listed_count++] = {start, in->disk.index, found.track};
   const TrackRecords& t =
-      ClassifyTrack(in->reader, in->disk.layout, found.track);
+      ClassifyTrack(in->reader, in->disk.layout, found.track,
+                    in->fingerprints ? &in->disk.crc32 : nullptr);
   found.records = &t;
   in->listed_records += t.count;
   TrackNotes(t, &found.notes);
@@ -187,6 +188,7 @@ void BeginInspection(D88File* reader, Inspection* in) {
   in->listed_count = 0;
   in->listed_records = 0;
   in->one_disk = false;
+  in->fingerprints = false;
 }
 
 bool NextDisk(Inspection* in) {
@@ -196,6 +198,7 @@ bool NextDisk(Inspection* in) {
   disk.same_as = -1;
   disk.notes.count = 0;
   disk.any_track = false;
+  disk.crc32 = 0;
   in->next_track = 0;
   in->stopped = false;
   const int64_t start = in->reader->GetDiskStart(disk.index);

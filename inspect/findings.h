@@ -52,6 +52,9 @@ struct DiskFindings {
   int write_protect;
   LongNotes notes;
   bool any_track;  // some track holds records
+  // With fingerprints: the CRC-32 of the data of its listed tracks' records,
+  // in track and stored order; final once its last track is walked.
+  uint32_t crc32;
 };
 
 struct ImageFindings {
@@ -82,6 +85,9 @@ struct Inspection {
   int64_t listed_records;
   bool stopped;   // the record bound was reached on the current disk
   bool one_disk;  // a view of one disk: it is shown as it is
+  // CRC-32s of the records' data are wanted, for scripts that compare
+  // dumps; false after BeginInspection.
+  bool fingerprints;
 };
 
 // Starts on `reader`'s open image: image.d88 and image.reason are set.

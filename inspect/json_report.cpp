@@ -19,15 +19,16 @@ void Record(JsonWriter* json, const TrackRecords& t, int i) {
   const d88::SectorInfo& info = t.facts[i].record.info;
   json->Begin('{');
   json->Field("index", i);
-  json->Field("c", info.id.c);
-  json->Field("h", info.id.h);
-  json->Field("r", info.id.r);
-  json->Field("n", info.id.n);
-  json->Field("sector_count", info.sector_count);
-  json->Field("status", info.status);
-  json->Field("deleted", info.deleted);
-  json->Field("density", info.density);
-  json->Field("data_size", info.data_size);
+  json->MoreInt(",\"c\":", info.id.c);
+  json->MoreInt(",\"h\":", info.id.h);
+  json->MoreInt(",\"r\":", info.id.r);
+  json->MoreInt(",\"n\":", info.id.n);
+  json->MoreInt(",\"sector_count\":", info.sector_count);
+  json->MoreInt(",\"status\":", info.status);
+  json->MoreInt(",\"deleted\":", info.deleted);
+  json->MoreInt(",\"density\":", info.density);
+  json->MoreInt(",\"data_size\":", info.data_size);
+  json->MoreInt(",\"crc32\":", t.facts[i].crc32);
   Notes notes;
   notes.count = 0;
   if (t.facts[i].flags != 0) RecordNotes(t.facts[i], &notes);
@@ -109,6 +110,7 @@ void Disk(JsonWriter* json, Inspection* in) {
     json->Begin('[');
     while (NextTrack(in)) Track(json, in->track);
     json->End(']');
+    json->Field("crc32", static_cast<int64_t>(disk.crc32));
   }
   json->End('}');
 }
@@ -241,6 +243,7 @@ void Verdict(JsonWriter* json, const ImageFindings& image) {
 void WriteJsonReport(d88::D88File* reader, const char* path, JsonWriter* json,
                      Inspection* in) {
   BeginInspection(reader, in);
+  in->fingerprints = true;
   const ImageFindings& image = in->image;
   json->Begin('{');
   json->Field("path", path);

@@ -50,6 +50,14 @@ class JsonWriter {
     Key(key);
     Put(value);
   }
+  // A further integer field of an object that has a field already, its
+  // key written with the comma and quotes (",\"c\":"): one copy instead of
+  // four, for objects written by the hundred thousand.
+  template <size_t N>
+  void MoreInt(const char (&comma_key)[N], int64_t value) {
+    out_->PutLiteral(comma_key);
+    out_->Int(value);
+  }
 
  private:
   void Put(const char* text) { String(text); }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "platform/crc32.h"
+
 namespace {
 
 // Sizes up to this size code have a data size to compare with.
@@ -173,10 +175,25 @@ void EndNote(const TrackRecords& t, Notes* notes) {
   }
 }
 
+// The CRC-32 of each record's data, as much as the file holds of it, and of
+// them all together.
+void Fingerprint(d88::D88File* reader, TrackRecords* t, uint32_t* disk_crc) {
+  static uint8_t data[1 << 16];  // the most a 16-bit data size says
+  for (int i = 0; i < t->count; ++i) {
+    const d88::TrackRecord& record = t->facts[i].record;
+    const int got =
+        reader->ReadImageBytes(record.data_offset, data, record.data_held);
+    const size_t size = static_cast<size_t>(got > 0 ? got : 0);
+    t->facts[i].crc32 = Crc32(data, size);
+    *disk_crc = Crc32Extend(*disk_crc, data, size);
+  }
+}
+
 }  // namespace
 
 const TrackRecords& ClassifyTrack(d88::D88File* reader,
-                                  const DiskLayout& layout, int track) {
+                                  const DiskLayout& layout, int track,
+                                  uint32_t* disk_crc) {
   static TrackRecords records;
   TrackRecords& t = records;
   // Field by field: the arrays hold megabytes, and only the first `count`
@@ -198,7 +215,7 @@ const TrackRecords& ClassifyTrack(d88::D88File* reader,
   t.end = walk.end;
   t.header_bytes = walk.header_bytes;
   t.unformatted = layout.kind[track] == TrackKind::kUnformatted;
-  if (t.unformatted) t.facts[0] = {t.facts[0].record, 0, 1, 1};
+  if (t.unformatted) t.facts[0] = {t.facts[0].record, 0, 1, 1, 0};
   if (t.count == 0 || t.unformatted) return t;
   CountIds(&t);
   for (int i = 0; i < t.count; ++i) {
@@ -209,6 +226,7 @@ const TrackRecords& ClassifyTrack(d88::D88File* reader,
     t.hidden = CountHidden(reader, layout.boundary[track], walk,
                            t.facts[0].record.info.id);
   }
+  if (disk_crc != nullptr) Fingerprint(reader, &t, disk_crc);
   return t;
 }
 

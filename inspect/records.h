@@ -34,6 +34,7 @@ struct RecordFacts {
   unsigned flags;  // RecordFlag bits
   int id_count;    // records on the track with this one's ID
   int id_rank;     // 1 for the first of them, the one read
+  uint32_t crc32;  // of the data the file holds; only when fingerprinted
 };
 
 // The records of one track and everything they stand out for.
@@ -55,9 +56,12 @@ struct TrackRecords {
 
 // Walks and classifies `track` of the disk `layout` describes, which
 // `reader` has selected, into one buffer that the next call overwrites;
-// its count is 0 when the track has no record.
+// its count is 0 when the track has no record. With `disk_crc`, also
+// fingerprints each record's data, and extends *disk_crc with them, in
+// stored order.
 const TrackRecords& ClassifyTrack(d88::D88File* reader,
-                                  const DiskLayout& layout, int track);
+                                  const DiskLayout& layout, int track,
+                                  uint32_t* disk_crc = nullptr);
 
 // Findings in words: at most kMax lines, each cut to Length bytes.
 template <int Length>

@@ -920,8 +920,8 @@ TEST_F(D88infoTest, ProblemsAndJson) {
   DiskSpec disk = StandardDisk(40, InterleavedNine());
   // UTF-8, stray bytes, a quote, an overlong form.
   disk.name = "N\xC3\xA9\xFF\"\xE0\x80\xAF";
-  disk.tracks[2][4].status = 0xB0;        // 1/0/3/2, in TRV03.BIN
-  disk.tracks[30][6].data.resize(300);    // 15/0/4/2 short
+  disk.tracks[2][4].status = 0xB0;      // 1/0/3/2, in TRV03.BIN
+  disk.tracks[30][6].data.resize(300);  // 15/0/4/2 short
   const Bytes image = BuildImage({disk});
   EXPECT_EQ(
       RunOn(image, {"--problems"}).out,
@@ -981,19 +981,33 @@ TEST_F(D88infoTest, ProblemsAndJson) {
       "print(i[1]['verdict'], i[1]['reason'], i[2]['error'])\n"
       "t = i[3]['disks'][0]['tracks'][0]\n"
       "print(len(t['records']), [r['index'] for r in t['flagged_records']],\n"
-      "      t['flagged_records'][0]['notes'], i[3]['health'])\n";
+      "      t['flagged_records'][0]['notes'], i[3]['health'])\n"
+      // The fingerprints: each record's data, and the disk's in stored
+      // order, as zlib computes CRC-32 from the image's own bytes.
+      "import struct, zlib\n"
+      "b, d, crc, same = open(sys.argv[2], 'rb').read(), i[0]['disks'][0], 0, "
+      "True\n"
+      "for t in d['tracks']:\n"
+      "  at = struct.unpack_from('<i', b, 0x20 + 4 * t['track'])[0]\n"
+      "  for r in t['records']:\n"
+      "    data = b[at + 16:at + 16 + r['data_size']]\n"
+      "    same = same and zlib.crc32(data) == r['crc32']\n"
+      "    crc, at = zlib.crc32(data, crc), at + 16 + r['data_size']\n"
+      "print(same, crc == d['crc32'])\n";
   const CommandResult parsed =
-      RunCommand("/usr/bin/python3", {"-c", script, json}, dir_.path());
+      RunCommand("/usr/bin/python3",
+                 {"-c", script, json, dir_.File("image.d88")}, dir_.path());
   EXPECT_EQ(parsed.err, "");
-  EXPECT_EQ(
-      parsed.out,
-      "d88info/1 ['incomplete', 'suspect'] 'Né\xC3\xBF\"\xC3\xA0\\x80\xC2\xAF'\n"
-      "suspect ['suspect: 1/0/3/2 (CRC error)'] 300\n"
-      "['data CRC error (status 0xB0)']\n"
-      "['not a D88 image'] the file is empty cannot open: No such file "
-      "or directory\n"
-      "256 [299] ['data CRC error (status 0xB0)'] {'state': 'read "
-      "errors', 'damaged': False, 'read_errors': 2, 'disks': [0]}\n");
+  EXPECT_EQ(parsed.out,
+            "d88info/1 ['incomplete', 'suspect'] "
+            "'Né\xC3\xBF\"\xC3\xA0\\x80\xC2\xAF'\n"
+            "suspect ['suspect: 1/0/3/2 (CRC error)'] 300\n"
+            "['data CRC error (status 0xB0)']\n"
+            "['not a D88 image'] the file is empty cannot open: No such file "
+            "or directory\n"
+            "256 [299] ['data CRC error (status 0xB0)'] {'state': 'read "
+            "errors', 'damaged': False, 'read_errors': 2, 'disks': [0]}\n"
+            "True True\n");
 #endif
 }
 
