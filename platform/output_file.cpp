@@ -489,6 +489,10 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
   if (std::strcmp(name, "-") == 0) {
     mode_ = Mode::kStandardOutput;
     stream_ = stdout;
+#ifdef _WIN32
+    // Bytes, not text: no CR before each LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     return true;
   }
   Entry entry;
