@@ -75,6 +75,7 @@ d88::DiskHeader HeaderOf(const d88::RawLayout& layout, const char* name) {
 // remembers why.
 bool WriteImage(InputFile* in, const char* raw, const d88::RawLayout& layout,
                 const char* name, OutputFile* file, std::FILE* err) {
+  BlockIn dump(in);
   BlockOut block(file);
   uint8_t* bytes = block.Take(D88File::kDiskHeaderSize);
   if (bytes == nullptr) return true;
@@ -84,7 +85,6 @@ bool WriteImage(InputFile* in, const char* raw, const d88::RawLayout& layout,
   info.id.n = static_cast<uint8_t>(SizeCode(size));
   info.sector_count = layout.sectors;
   info.data_size = size;
-  int64_t offset = 0;
   for (int c = 0; c < layout.cylinders; ++c) {
     for (int h = 0; h < layout.sides; ++h) {
       for (int r = 1; r <= layout.sectors; ++r) {
@@ -94,13 +94,14 @@ bool WriteImage(InputFile* in, const char* raw, const d88::RawLayout& layout,
         bytes = block.Take(D88File::kSectorHeaderSize + size);
         if (bytes == nullptr) return true;
         D88File::EncodeRecordHeader(info, bytes);
-        if (in->Read(offset, bytes + D88File::kSectorHeaderSize, size) !=
-            size) {
+        const uint8_t* data = dump.Next(size);
+        if (data == nullptr) {
           PrintReadFailure(err, raw, in->error());
           file->Abandon(in->error());
           return false;
         }
-        offset += size;
+        std::memcpy(bytes + D88File::kSectorHeaderSize, data,
+                    static_cast<size_t>(size));
       }
     }
   }

@@ -9,6 +9,7 @@ namespace conv {
 namespace {
 
 uint8_t block[BlockOut::kSize];
+uint8_t block_in[BlockIn::kSize];
 
 }  // namespace
 
@@ -102,6 +103,21 @@ bool BlockOut::Flush() {
   const int held = used_;
   used_ = 0;
   return held == 0 || file_->Write(block, static_cast<size_t>(held));
+}
+
+const uint8_t* BlockIn::Next(int size) {
+  if (length_ - start_ < size) {
+    const int left = length_ - start_;
+    std::memmove(block_in, block_in + start_, static_cast<size_t>(left));
+    const int got = file_->Read(offset_, block_in + left, kSize - left);
+    start_ = 0;
+    length_ = left + (got > 0 ? got : 0);
+    offset_ += got > 0 ? got : 0;
+    if (length_ < size) return nullptr;
+  }
+  const uint8_t* at = block_in + start_;
+  start_ += size;
+  return at;
 }
 
 }  // namespace conv

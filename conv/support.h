@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "d88/d88_file.h"
+#include "platform/input_file.h"
 #include "platform/output_file.h"
 
 namespace conv {
@@ -59,6 +60,28 @@ class BlockOut {
  private:
   OutputFile* file_;
   int used_;
+};
+
+// Reads a file front to back in large reads, for a caller that takes it in
+// small pieces. One at a time: they share one buffer.
+class BlockIn {
+ public:
+  static constexpr int kSize = 1 << 20;
+
+  explicit BlockIn(InputFile* file)
+      : file_(file), offset_(0), start_(0), length_(0) {}
+  BlockIn(const BlockIn&) = delete;
+  BlockIn& operator=(const BlockIn&) = delete;
+
+  // The next `size` bytes (at most kSize); null when the file ends or
+  // fails before them, the file's error() then saying why (0: it ended).
+  const uint8_t* Next(int size);
+
+ private:
+  InputFile* file_;
+  int64_t offset_;  // of the file's next byte to read
+  int start_;       // of the next piece in the buffer
+  int length_;      // bytes in the buffer
 };
 
 }  // namespace conv

@@ -5,6 +5,7 @@
 // is written, and then the data is copied sector by sector.
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "conv/conv.h"
@@ -218,6 +219,36 @@ bool Check(const Survey& survey, const D88File& reader, const char* path,
   return true;
 }
 
+// The bytes of sector `r` of `track` that the dump takes from the image.
+int Wanted(const Survey& survey, int track, int r) {
+  const Seen& seen = survey.at[track][r];
+  const int size = survey.layout.sector_size;
+  return seen.count == 0 ? 0 : seen.held < size ? seen.held : size;
+}
+
+// Tracks are read whole, in one read, when the data the dump takes of them
+// lies within this many bytes; sector by sector otherwise.
+constexpr int kSpanSize = 1 << 20;
+uint8_t span[kSpanSize];
+
+// Reads the data the dump takes of `track` into `span` in one read, if it
+// lies close enough together. Returns the file offset of span[0]; -1 when
+// it does not (nothing is read), -2 when the read failed.
+int64_t ReadSpan(D88File* reader, const Survey& survey, int track) {
+  int64_t first = INT64_MAX;
+  int64_t end = 0;
+  for (int r = 0; r < kIds; ++r) {
+    const int want = survey.in_layout[r] ? Wanted(survey, track, r) : 0;
+    if (want == 0) continue;
+    const int64_t at = survey.at[track][r].data_offset;
+    first = at < first ? at : first;
+    end = at + want > end ? at + want : end;
+  }
+  if (end == 0 || end - first > kSpanSize) return -1;
+  const int length = static_cast<int>(end - first);
+  return reader->ReadImageBytes(first, span, length) == length ? first : -2;
+}
+
 // Copies the dump's sectors into `file`, padded with `fill`. False, said on
 // `err`, if the image could not be read; a failed write only stops it, and
 // the file remembers why.
@@ -227,21 +258,26 @@ bool WriteDump(D88File* reader, const char* path, const Survey& survey,
   const int size = survey.layout.sector_size;
   for (int i = 0; i < DumpTracks(survey.layout); ++i) {
     const int track = DumpTrack(survey.layout, i);
-    for (int r = 0; r < kIds; ++r) {
+    errno = 0;
+    const int64_t base = ReadSpan(reader, survey, track);
+    bool read = base != -2;
+    for (int r = 0; r < kIds && read; ++r) {
       if (!survey.in_layout[r]) continue;
       uint8_t* bytes = block.Take(size);
       if (bytes == nullptr) return true;
-      const Seen& seen = survey.at[track][r];
-      const int want = seen.count == 0    ? 0
-                       : seen.held < size ? seen.held
-                                          : size;
-      errno = 0;
-      if (reader->ReadImageBytes(seen.data_offset, bytes, want) != want) {
-        PrintReadFailure(err, path, errno);
-        file->Abandon(errno);
-        return false;
+      const int64_t at = survey.at[track][r].data_offset;
+      const int want = Wanted(survey, track, r);
+      if (base >= 0) {
+        std::memcpy(bytes, span + (at - base), static_cast<size_t>(want));
+      } else {
+        read = reader->ReadImageBytes(at, bytes, want) == want;
       }
       std::memset(bytes + want, fill, static_cast<size_t>(size - want));
+    }
+    if (!read) {
+      PrintReadFailure(err, path, errno);
+      file->Abandon(errno);
+      return false;
     }
   }
   block.Flush();
