@@ -10,6 +10,8 @@
 
 #include <cstdio>
 
+#include "d88/raw_layout.h"
+
 namespace conv {
 
 // The longest disk name a D88 header holds.
@@ -25,9 +27,10 @@ int FromRaw(const char* layout, const char* name, const char* raw,
 
 // Writes `raw`: the sectors of disk `disk` of `image` in cylinder, side and
 // sector order, each at its nominal size; missing and short sectors padded
-// with `fill`, or refused when it is kNoFill.
+// with `fill`, or refused when it is kNoFill. `layout`, if given, gets the
+// dump's layout once it is written.
 int ToRaw(const char* image, int disk, int fill, const char* raw,
-          std::FILE* out, std::FILE* err);
+          std::FILE* out, std::FILE* err, d88::RawLayout* layout = nullptr);
 
 // Writes `new_image`: disk `disk` of `image` as a one-disk image.
 int TakeDisk(const char* image, int disk, const char* new_image, std::FILE* out,

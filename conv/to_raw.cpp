@@ -345,7 +345,7 @@ bool FindLayout(D88File* reader, const char* path, int disk, Survey* survey,
 }  // namespace
 
 int ToRaw(const char* image, int disk, int fill, const char* raw,
-          std::FILE* out, std::FILE* err) {
+          std::FILE* out, std::FILE* err, d88::RawLayout* layout) {
   static Survey survey;
   D88File reader;
   if (!OpenImage(&reader, image, err) || !CheckDisk(reader, image, disk, err) ||
@@ -367,6 +367,7 @@ int ToRaw(const char* image, int disk, int fill, const char* raw,
   PrintPath(lines, raw, false);
   std::fprintf(lines, " was written: layout %s, %s bytes.\n", text,
                Grouped(survey.layout.ByteSize(), count));
+  if (layout != nullptr) *layout = survey.layout;
   return 0;
 }
 
