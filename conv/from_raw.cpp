@@ -135,9 +135,9 @@ int FromRaw(const char* layout_text, const char* name, const char* raw,
   std::FILE* lines = LinesStream(image, out, err);
   if (guess && !GuessLayout(raw, in.size(), &layout, lines, err)) return 1;
   char text[kLayoutTextSize];
-  char count[2][32];
   LayoutText(layout, text, sizeof text);
   if (in.size() != layout.ByteSize()) {
+    char count[2][32];
     std::fputs("d88conv: ", err);
     PrintPath(err, raw, false);
     std::fprintf(err, " is %s bytes; layout %s takes %s\n",

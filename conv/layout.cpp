@@ -1,6 +1,8 @@
 #include "conv/layout.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "inspect/disk_layout.h"
 
@@ -11,7 +13,9 @@ namespace {
 // overflowing.
 constexpr long kMaxField = 1'000'000;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameIgnoringCase(const char* a, const char* b) {
   for (; *a != '\0' && *b != '\0'; ++a, ++b) {
@@ -65,11 +69,14 @@ const char* Unfit(const d88::RawLayout& layout) {
 
 bool ParseLayout(const char* text, d88::RawLayout* layout, char* why,
                  int size) {
-  for (const d88::RawLayout& row : d88::kRawLayouts) {
-    if (row.name != nullptr && SameIgnoringCase(text, row.name)) {
-      *layout = row;
-      return true;
-    }
+  const d88::RawLayout* named = std::find_if(
+      std::begin(d88::kRawLayouts), std::end(d88::kRawLayouts),
+      [text](const d88::RawLayout& row) {
+        return row.name != nullptr && SameIgnoringCase(text, row.name);
+      });
+  if (named != std::end(d88::kRawLayouts)) {
+    *layout = *named;
+    return true;
   }
   if (!ReadNumbers(text, layout)) {
     std::snprintf(why, static_cast<size_t>(size),
@@ -102,14 +109,15 @@ int MediaOfLayout(const d88::RawLayout& layout) {
 }
 
 void LayoutText(const d88::RawLayout& layout, char* text, int size) {
-  const char* name = layout.name;
-  for (const d88::RawLayout& row : d88::kRawLayouts) {
-    if (row.cylinders == layout.cylinders && row.sides == layout.sides &&
-        row.sectors == layout.sectors &&
-        row.sector_size == layout.sector_size && row.name != nullptr) {
-      name = row.name;
-    }
-  }
+  const d88::RawLayout* named = std::find_if(
+      std::begin(d88::kRawLayouts), std::end(d88::kRawLayouts),
+      [&layout](const d88::RawLayout& row) {
+        return row.name != nullptr && row.cylinders == layout.cylinders &&
+               row.sides == layout.sides && row.sectors == layout.sectors &&
+               row.sector_size == layout.sector_size;
+      });
+  const char* name =
+      named != std::end(d88::kRawLayouts) ? named->name : layout.name;
   std::snprintf(text, static_cast<size_t>(size),
                 name != nullptr ? "%s (%dx%dx%dx%d)" : "%s%dx%dx%dx%d",
                 name != nullptr ? name : "", layout.cylinders, layout.sides,

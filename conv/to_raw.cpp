@@ -26,6 +26,7 @@ constexpr int kIds = 256;  // sector numbers R
 
 // The records of one sector number on one track.
 struct Seen {
+  // cppcheck-suppress unusedStructMember ; read where the data is copied
   int64_t data_offset;  // the first record's
   uint16_t data_size;
   uint16_t held;  // bytes of its data that the file holds
