@@ -1,7 +1,6 @@
 // d88conv's command line: which conversion, its files and its options.
 
 #include <cstdio>
-#include <cstring>
 
 #include "conv/conv.h"
 #include "d88/d88_file.h"

@@ -3,7 +3,7 @@
 // field that runs past the end of its file is mended, to what the file
 // holds.
 
-#include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "conv/conv.h"

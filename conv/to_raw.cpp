@@ -40,6 +40,7 @@ struct Seen {
 struct Survey {
   Seen at[kMaxTracks][kIds];
   bool formatted[kMaxTracks];
+  uint64_t ids[kMaxTracks][kIds / 64];  // bit r: the track holds sector r
   int first_n[kMaxTracks];  // the size code of each track's first record
   d88::RawLayout layout;
   int n;
@@ -70,6 +71,7 @@ void WalkTrack(D88File* reader, int track, Survey* survey) {
     const d88::SectorInfo& info = record.info;
     if (walk.index == 1) survey->first_n[track] = info.id.n;
     Seen& seen = at[info.id.r];
+    survey->ids[track][info.id.r / 64] |= uint64_t{1} << (info.id.r % 64);
     if (seen.count == 0) {
       seen = {record.data_offset,
               static_cast<uint16_t>(info.data_size),
@@ -85,13 +87,8 @@ void WalkTrack(D88File* reader, int track, Survey* survey) {
 }
 
 bool SamePattern(const Survey& survey, int a, int b) {
-  if (survey.first_n[a] != survey.first_n[b]) return false;
-  for (int r = 0; r < kIds; ++r) {
-    if ((survey.at[a][r].count > 0) != (survey.at[b][r].count > 0)) {
-      return false;
-    }
-  }
-  return true;
+  return survey.first_n[a] == survey.first_n[b] &&
+         std::memcmp(survey.ids[a], survey.ids[b], sizeof survey.ids[a]) == 0;
 }
 
 // The first of the tracks whose sector numbers and size code most tracks
