@@ -51,7 +51,7 @@ bool FindExtent(D88File* reader, const char* path, int disk, Extent* extent,
   }
   std::fputs("d88conv: ", err);
   PrintDisk(err, disk, extent->disks, path);
-  if (extent->mended) {
+  if (extent->length > INT32_MAX) {
     std::fputs(" holds 2 GiB or more, more than a D88 disk\n", err);
   } else {
     std::fprintf(err, ": its size field is %d, smaller than a disk header\n",
