@@ -351,11 +351,13 @@ TEST_F(ConvTest, DisksComeOutAndGoTogether) {
   result = Conv({"--disk", "2", "two.d88", "out.d88"});
   EXPECT_EQ(result.err, "d88conv: " + Said("two.d88") +
                             " holds 2 disks (0 to 1); there is no disk 2\n");
-  result = Conv({"--join", "one.d88", "two.d88", "one.d88", "all.d88"});
+  const DiskSpec d = DiskOf({1, 1, 1, 128}, 0x30);
+  Put("three.d88", BuildImage({d}));
+  result = Conv({"--join", "one.d88", "two.d88", "three.d88", "all.d88"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out,
             Said("all.d88") + " was written: 4 disks from 3 images.\n");
-  EXPECT_EQ(Get("all.d88"), BuildImage({c, a, b, c}));
+  EXPECT_EQ(Get("all.d88"), BuildImage({c, a, b, d}));
 
   Bytes cut = BuildImage({a, b});
   cut.resize(cut.size() - 1000);
