@@ -265,9 +265,10 @@ bool WriteDump(D88File* reader, const char* path, const Survey& survey,
       if (bytes == nullptr) return true;
       const int64_t at = survey.at[track][r].data_offset;
       const int want = Wanted(survey, track, r);
-      if (base >= 0) {
+      // A missing sector has nothing to read, wherever it would be.
+      if (want > 0 && base >= 0) {
         std::memcpy(bytes, span + (at - base), static_cast<size_t>(want));
-      } else {
+      } else if (want > 0) {
         read = reader->ReadImageBytes(at, bytes, want) == want;
       }
       std::memset(bytes + want, fill, static_cast<size_t>(size - want));
