@@ -11,7 +11,7 @@ else()
   # Man pages and changelogs compressed, without names or times in them, so
   # that the packages are the same from build to build.
   find_program(D88_GZIP gzip REQUIRED)
-  set(pages volspar d88info volpack d88merge)
+  set(pages volspar d88info volpack d88merge d88conv)
   set(compressed)
   foreach(page IN LISTS pages)
     set(out ${PROJECT_BINARY_DIR}/man/${page}.1.gz)
@@ -93,7 +93,9 @@ and repair. d88info checks any D88 image: whether the file is one at all,
 whether it is truncated or damaged, which records stand out, and whether
 volspar's files would be complete and trustworthy; as text, as JSON, or as
 an SVG map of the disk. d88merge compares dumps of the same disks sector by
-sector and merges their good sectors into one image.")
+sector and merges their good sectors into one image. d88conv makes D88
+images of raw sector dumps and raw dumps of D88 disks, and takes disks out
+of images and joins them.")
   set(CPACK_DEBIAN_DEV_DESCRIPTION
     "reader for D88 floppy-disk images (static library and headers)
 D88File opens D88 images, finds their disks, and reads sectors by track

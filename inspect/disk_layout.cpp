@@ -67,15 +67,6 @@ void AddShape(const TrackShape& track, bool first, DiskShape* shape) {
   if (track.sector_size != shape->sector_size) shape->sector_size = 0;
 }
 
-// The media byte of a disk shaped like `shape`.
-int MediaOf(const DiskShape& shape) {
-  if (shape.tracks == 0) return -1;
-  if (shape.track_bytes > kDoubleDensityTrackBytes) return 0x20;
-  const bool wide = shape.cylinders > kMaxNarrowCylinders;
-  if (shape.sides == 1) return wide ? 0x40 : 0x30;
-  return wide ? 0x10 : 0x00;
-}
-
 void FindTracks(D88File* reader, DiskLayout* layout) {
   int32_t first = 0;
   for (int track = 0; track < D88File::kMaxTracks; ++track) {
@@ -110,6 +101,14 @@ void FindTracks(D88File* reader, DiskLayout* layout) {
 }
 
 }  // namespace
+
+int MediaOf(const DiskShape& shape) {
+  if (shape.tracks == 0) return -1;
+  if (shape.track_bytes > kDoubleDensityTrackBytes) return 0x20;
+  const bool wide = shape.cylinders > kMaxNarrowCylinders;
+  if (shape.sides == 1) return wide ? 0x40 : 0x30;
+  return wide ? 0x10 : 0x00;
+}
 
 bool SelectLayout(D88File* reader, int disk, DiskLayout* layout) {
   if (!reader->SelectDisk(disk)) return false;

@@ -60,6 +60,11 @@ struct DiskLayout {
 // cannot be selected.
 bool SelectLayout(d88::D88File* reader, int disk, DiskLayout* layout);
 
+// The media byte of a disk shaped like `shape` (its tracks, cylinders,
+// sides and track_bytes); -1 without tracks. Images made from raw dumps take
+// it too, so that d88info finds their media byte fits.
+int MediaOf(const DiskShape& shape);
+
 // The usual name of media byte `media`: "2D", "2DD", ...; "unknown".
 const char* MediaName(int media);
 

@@ -1,0 +1,123 @@
+#include "conv/support.h"
+
+#include <cstring>
+
+#include "inspect/recognize.h"
+#include "platform/text_out.h"
+
+namespace conv {
+namespace {
+
+uint8_t block[BlockOut::kSize];
+uint8_t block_in[BlockIn::kSize];
+
+}  // namespace
+
+std::FILE* LinesStream(const char* output, std::FILE* out, std::FILE* err) {
+  return std::strcmp(output, "-") == 0 ? err : out;
+}
+
+bool OpenImage(d88::D88File* reader, const char* path, std::FILE* err) {
+  if (!reader->Open(path)) {
+    PrintOpenFailure(err, "d88conv", *reader, path);
+    return false;
+  }
+  char reason[256];
+  if (LooksLikeD88(reader, reason, sizeof reason)) return true;
+  std::fputs("d88conv: ", err);
+  PrintPath(err, path, false);
+  std::fprintf(err, " is not a D88 image: %s\n", reason);
+  return false;
+}
+
+bool CheckDisk(const d88::D88File& reader, const char* path, int disk,
+               std::FILE* err) {
+  const int count = reader.GetDiskCount();
+  if (disk >= 0 && disk < count) return true;
+  std::fputs("d88conv: ", err);
+  PrintPath(err, path, false);
+  if (count == 1) {
+    std::fprintf(err, " holds 1 disk (disk 0); there is no disk %d\n", disk);
+  } else {
+    std::fprintf(err, " holds %d disks (0 to %d); there is no disk %d\n", count,
+                 count - 1, disk);
+  }
+  return false;
+}
+
+void PrintDisk(std::FILE* stream, int disk, int disks, const char* path) {
+  if (disks > 1) std::fprintf(stream, "disk %d of ", disk);
+  PrintPath(stream, path, false);
+}
+
+bool StartOutput(OutputFile* file, const char* name, const char* const* inputs,
+                 int count, std::FILE* err) {
+  FileId target;
+  const bool exists =
+      std::strcmp(name, "-") != 0 && IdentifyFile(name, &target);
+  FileId keep;
+  bool keeping = false;
+  bool input = false;
+  for (int i = 0; i < count; ++i) {
+    FileId id;
+    if (!IdentifyFile(inputs[i], &id)) continue;
+    if (!keeping) keep = id;
+    keeping = true;
+    input = input || (exists && SameFile(id, target));
+  }
+  // Create refuses the first input once more, should the name change
+  // meanwhile.
+  if (!input && file->Create(name, keeping ? &keep : nullptr)) return true;
+  if (input || file->failure() == OutputFile::Failure::kKept) {
+    std::fputs("d88conv: will not write over ", err);
+    PrintPath(err, name, false);
+    std::fputs(": it is an input\n", err);
+  } else {
+    file->Report(err, "d88conv");
+  }
+  return false;
+}
+
+bool FinishOutput(OutputFile* file, std::FILE* err) {
+  if (file->Commit()) return true;
+  file->Report(err, "d88conv");
+  return false;
+}
+
+void PrintReadFailure(std::FILE* err, const char* path, int error) {
+  std::fputs("d88conv: cannot read ", err);
+  PrintPath(err, path, false);
+  std::fprintf(err, ": %s\n",
+               error != 0 ? std::strerror(error)
+                          : "the file got shorter while it was read");
+}
+
+uint8_t* BlockOut::Take(int size) {
+  if (used_ + size > kSize && !Flush()) return nullptr;
+  uint8_t* at = block + used_;
+  used_ += size;
+  return at;
+}
+
+bool BlockOut::Flush() {
+  const int held = used_;
+  used_ = 0;
+  return held == 0 || file_->Write(block, static_cast<size_t>(held));
+}
+
+const uint8_t* BlockIn::Next(int size) {
+  if (length_ - start_ < size) {
+    const int left = length_ - start_;
+    std::memmove(block_in, block_in + start_, static_cast<size_t>(left));
+    const int got = file_->Read(offset_, block_in + left, kSize - left);
+    start_ = 0;
+    length_ = left + (got > 0 ? got : 0);
+    offset_ += got > 0 ? got : 0;
+    if (length_ < size) return nullptr;
+  }
+  const uint8_t* at = block_in + start_;
+  start_ += size;
+  return at;
+}
+
+}  // namespace conv
