@@ -57,15 +57,13 @@ struct Options {
   const char* name = nullptr;
   const char* operands[kMaxOperands] = {};
   int operand_count = 0;
-  bool help = false;
-  bool version = false;
 };
 
-bool UsageError(const char* what) {
-  std::fprintf(stderr, "d88conv: %s\n", what);
-  std::fputs(kUsage, stderr);
-  return false;
-}
+constexpr CommandLine kCommand = {
+    "d88conv", kUsage,       kHelp,   D88_VERSION_STRING,
+    kOptions,  kOptionCount, kHelpId, kVersion};
+
+bool UsageError(const char* what) { return UsageError(kCommand, what); }
 
 // Takes one option into `options`; false on a usage error.
 bool TakeOption(const ParsedOption& item, Options* options) {
@@ -85,46 +83,27 @@ bool TakeOption(const ParsedOption& item, Options* options) {
     case kFill:
       options->fill = item.value;
       return true;
-    case kName:
-      options->name = item.value;
-      return true;
-    case kHelpId:
-      options->help = true;
-      return true;
     default:
-      options->version = true;
+      options->name = item.value;
       return true;
   }
 }
 
-// Reads the whole command line; false when the command should end at
-// once, with `status`.
-bool ParseOptions(int argc, char** argv, Options* options, int* status) {
-  *status = 1;
-  OptionParser parser(argc, argv, kOptions, kOptionCount);
-  ParsedOption item;
-  while (parser.Next(&item)) {
-    if (item.kind == ParsedOption::kOperand) {
-      if (options->operand_count < kMaxOperands) {
-        options->operands[options->operand_count] = item.text;
-      }
-      ++options->operand_count;
-    } else if (item.kind != ParsedOption::kOption) {
-      PrintOptionError(stderr, "d88conv", item);
-      std::fputs(kUsage, stderr);
-      return false;
-    } else if (!TakeOption(item, options)) {
-      return false;
+// Takes one item of the command line into `options`; false on a usage
+// error.
+bool Take(const ParsedOption& item, Options* options) {
+  if (item.kind == ParsedOption::kOperand) {
+    if (options->operand_count < kMaxOperands) {
+      options->operands[options->operand_count] = item.text;
     }
+    ++options->operand_count;
+    return true;
   }
-  if (options->help || options->version) {
-    std::fputs(options->help ? kUsage : "d88conv " D88_VERSION_STRING "\n",
-               stdout);
-    if (options->help) std::fputs(kHelp, stdout);
-    *status = std::fflush(stdout) == 0 ? 0 : 1;
-    return false;
+  if (item.kind == ParsedOption::kMissingValue) {
+    PrintOptionError(stderr, "d88conv", item);
+    return UsageError(kCommand, nullptr);
   }
-  return true;
+  return TakeOption(item, options);
 }
 
 // Reads BYTE: decimal, or 0x and one or two hexadecimal digits.
@@ -192,7 +171,10 @@ int ConvCommand(int argc, char** argv) {
   int status = 0;
   long disk = 0;
   long fill = kNoFill;
-  if (!ParseOptions(argc, argv, &options, &status)) return status;
+  const auto take = [&options](const ParsedOption& item) {
+    return Take(item, &options);
+  };
+  if (!ReadCommandLine(kCommand, argc, argv, take, &status)) return status;
   if (!CheckOptions(options, &disk, &fill)) return 1;
   const char* const* files = options.operands;
   const int last = options.operand_count - 1;

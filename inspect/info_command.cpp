@@ -48,6 +48,10 @@ constexpr int kOptionCount = sizeof kOptions / sizeof kOptions[0];
 
 enum class Style { kFull, kProblems, kJson, kSummary };
 
+constexpr CommandLine kCommand = {
+    "d88info", kUsage,       kHelp,   D88_VERSION_STRING,
+    kOptions,  kOptionCount, kHelpId, kVersion};
+
 struct Options {
   Style style = Style::kFull;
   int style_option = 0;  // the option that chose it; 0: none
@@ -55,22 +59,30 @@ struct Options {
   const char* disk = nullptr;
   long disk_number = 0;
   int images = 0;
-  bool help = false;
-  bool version = false;
 };
 
-bool UsageError(const char* what) {
-  std::fprintf(stderr, "d88info: %s\n", what);
-  std::fputs(kUsage, stderr);
-  return false;
-}
+bool UsageError(const char* what) { return UsageError(kCommand, what); }
 
-// Takes one option into `options`; false on a usage error.
-bool TakeOption(const ParsedOption& item, Options* options) {
+// Takes one item of the command line into `options`; false on a usage
+// error.
+bool Take(const ParsedOption& item, Options* options) {
+  if (item.kind == ParsedOption::kOperand) {
+    ++options->images;
+    return true;
+  }
+  if (item.kind == ParsedOption::kMissingValue) {
+    return UsageError(item.id == kMap ? "--map needs a file name"
+                                      : "--disk needs a number");
+  }
   switch (item.id) {
-    case kSummary:
-    case kProblems:
-    case kJson:
+    case kMap:
+      if (item.value[0] == '\0') return UsageError("--map needs a file name");
+      options->map = item.value;
+      return true;
+    case kDisk:
+      options->disk = item.value;
+      return true;
+    default:
       // The same style twice is no error; two styles are.
       if (options->style_option != 0 && options->style_option != item.id) {
         return UsageError("choose one of -s, --problems and --json");
@@ -80,50 +92,7 @@ bool TakeOption(const ParsedOption& item, Options* options) {
                        : item.id == kProblems ? Style::kProblems
                                               : Style::kJson;
       return true;
-    case kMap:
-      if (item.value[0] == '\0') return UsageError("--map needs a file name");
-      options->map = item.value;
-      return true;
-    case kDisk:
-      options->disk = item.value;
-      return true;
-    case kHelpId:
-      options->help = true;
-      return true;
-    default:
-      options->version = true;
-      return true;
   }
-}
-
-// Reads the whole command line; false when the command should end at
-// once, with `status`.
-bool ParseOptions(int argc, char** argv, Options* options, int* status) {
-  *status = 1;
-  OptionParser parser(argc, argv, kOptions, kOptionCount);
-  ParsedOption item;
-  while (parser.Next(&item)) {
-    if (item.kind == ParsedOption::kOperand) {
-      ++options->images;
-    } else if (item.kind == ParsedOption::kUnknown) {
-      PrintOptionError(stderr, "d88info", item);
-      std::fputs(kUsage, stderr);
-      return false;
-    } else if (item.kind == ParsedOption::kMissingValue) {
-      return UsageError(item.id == kMap ? "--map needs a file name"
-                                        : "--disk needs a number");
-    } else if (!TakeOption(item, options)) {
-      return false;
-    }
-  }
-  if (options->help || options->version) {
-    std::fputs(options->help ? kUsage : "d88info " D88_VERSION_STRING "\n",
-               stdout);
-    if (options->help) std::fputs(kHelp, stdout);
-    *status = std::fflush(stdout) == 0 ? 0 : 1;
-    return false;
-  }
-  return true;
 }
 
 // The combinations of options that make no sense; false, said, if given.
@@ -247,7 +216,11 @@ void Inspect(Run* run, const char* path, d88::D88File* reader) {
 int InfoCommand(int argc, char** argv) {
   Options options;
   int status = 0;
-  if (!ParseOptions(argc, argv, &options, &status) || !CheckOptions(&options)) {
+  const auto take = [&options](const ParsedOption& item) {
+    return Take(item, &options);
+  };
+  if (!ReadCommandLine(kCommand, argc, argv, take, &status) ||
+      !CheckOptions(&options)) {
     return status;
   }
   // With the map on standard output, the summary line goes to standard

@@ -62,44 +62,41 @@ struct Options {
   bool force;
 };
 
+constexpr CommandLine kCommand = {
+    "d88merge", kUsage,       kHelp,   D88_VERSION_STRING,
+    kOptions,   kOptionCount, kHelpId, kVersion};
+
 int UsageError(const char* what) {
-  if (what != nullptr) std::fprintf(stderr, "d88merge: %s\n", what);
-  std::fputs(kUsage, stderr);
+  UsageError(kCommand, what);
   return 1;
+}
+
+// Takes one item of the command line into `options`; false on a usage
+// error.
+bool Take(const ParsedOption& item, Options* options) {
+  if (item.kind == ParsedOption::kOperand) {
+    if (options->dumps < kMaxDumps) options->paths[options->dumps] = item.text;
+    ++options->dumps;
+  } else if (item.kind == ParsedOption::kMissingValue ||
+             (item.id == kOutput && item.value[0] == '\0')) {
+    return UsageError(kCommand, "-o needs a file name");
+  } else if (item.id == kOutput) {
+    options->output = item.value;
+  } else {
+    options->json |= item.id == kJson;
+    options->force |= item.id == kForce;
+  }
+  return true;
 }
 
 // Reads the command line; returns -1 to go on, else the exit status.
 int ParseOptions(int argc, char** argv, Options* options) {
   *options = {};
-  bool help = false;
-  bool version = false;
-  OptionParser parser(argc, argv, kOptions, kOptionCount);
-  ParsedOption item;
-  while (parser.Next(&item)) {
-    if (item.kind == ParsedOption::kOperand) {
-      if (options->dumps < kMaxDumps)
-        options->paths[options->dumps] = item.text;
-      ++options->dumps;
-    } else if (item.kind == ParsedOption::kUnknown) {
-      PrintOptionError(stderr, "d88merge", item);
-      return UsageError(nullptr);
-    } else if (item.kind == ParsedOption::kMissingValue) {
-      return UsageError("-o needs a file name");
-    } else if (item.id == kOutput) {
-      if (item.value[0] == '\0') return UsageError("-o needs a file name");
-      options->output = item.value;
-    } else {
-      options->json |= item.id == kJson;
-      options->force |= item.id == kForce;
-      help |= item.id == kHelpId;
-      version |= item.id == kVersion;
-    }
-  }
-  if (help || version) {
-    std::fputs(help ? kUsage : "d88merge " D88_VERSION_STRING "\n", stdout);
-    if (help) std::fputs(kHelp, stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
-  }
+  int status = 0;
+  const auto take = [options](const ParsedOption& item) {
+    return Take(item, options);
+  };
+  if (!ReadCommandLine(kCommand, argc, argv, take, &status)) return status;
   if (options->dumps < 2) return UsageError(nullptr);
   if (options->dumps > kMaxDumps) {
     std::fprintf(stderr, "d88merge: at most %d dumps\n", kMaxDumps);

@@ -275,31 +275,24 @@ int VolpackCommand(int argc, char** argv) {
   enum { kHelpId = 1, kVersion };
   static constexpr OptionSpec kOptions[] = {{"help", 'h', false, kHelpId},
                                             {"version", 0, false, kVersion}};
+  static constexpr CommandLine kCommand = {
+      "volpack", kUsage, kHelp,   D88_VERSION_STRING,
+      kOptions,  2,      kHelpId, kVersion};
   const char* paths[2] = {nullptr, nullptr};
   int given = 0;
-  OptionParser parser(argc, argv, kOptions, 2);
-  ParsedOption item;
-  while (parser.Next(&item)) {
-    if (item.kind == ParsedOption::kOperand) {
-      if (given < 2) paths[given] = item.text;
-      ++given;
-    } else if (item.kind != ParsedOption::kOption) {
-      PrintOptionError(stderr, "volpack", item);
-      std::fputs(kUsage, stderr);
-      return 1;
-    } else {
-      std::fputs(
-          item.id == kHelpId ? kUsage : "volpack " D88_VERSION_STRING "\n",
-          stdout);
-      if (item.id == kHelpId) std::fputs(kHelp, stdout);
-      return std::fflush(stdout) == 0 ? 0 : 1;
-    }
-  }
+  const auto take = [&paths, &given](const ParsedOption& item) {
+    if (item.kind != ParsedOption::kOperand) return false;  // none take values
+    if (given < 2) paths[given] = item.text;
+    ++given;
+    return true;
+  };
+  int status = 0;
+  if (!ReadCommandLine(kCommand, argc, argv, take, &status)) return status;
   if (given != 2) {
     std::fputs(kUsage, stderr);
     return 1;
   }
-  const int status = Volpack(paths[0], paths[1], stdout, stderr);
+  status = Volpack(paths[0], paths[1], stdout, stderr);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fputs("volpack: cannot write standard output\n", stderr);
     return 1;

@@ -138,3 +138,19 @@ bool ParseNumber(const char* text, long low, long high, long* value) {
   *value = number;
   return true;
 }
+
+bool UsageError(const CommandLine& command, const char* what) {
+  if (what != nullptr) std::fprintf(stderr, "%s: %s\n", command.name, what);
+  std::fputs(command.usage, stderr);
+  return false;
+}
+
+int PrintAbout(const CommandLine& command, bool help) {
+  if (help) {
+    std::fputs(command.usage, stdout);
+    std::fputs(command.help, stdout);
+  } else {
+    std::printf("%s %s\n", command.name, command.version);
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}

@@ -63,6 +63,26 @@ class OptionParser {
   char short_text_[3] = {'-', '\0', '\0'};  // "-x", the text of a letter
 };
 
+// What a command says of itself, and which of its options are --help and
+// --version.
+struct CommandLine {
+  const char* name;     // "d88conv"
+  const char* usage;    // the usage lines
+  const char* help;     // what --help says after them
+  const char* version;  // "1.0.0"
+  const OptionSpec* specs;
+  int spec_count;
+  int help_id;
+  int version_id;
+};
+
+// Says "NAME: WHAT" (nothing when `what` is null) and the usage lines on
+// standard error. Returns false.
+bool UsageError(const CommandLine& command, const char* what);
+
+// --help or --version on standard output; the exit status.
+int PrintAbout(const CommandLine& command, bool help);
+
 // "command: unknown option -x" or "command: --map needs a value", with the
 // option escaped as arguments are in every message; nothing for an option
 // or an operand.
@@ -73,5 +93,33 @@ void PrintOptionError(std::FILE* err, const char* command,
 // only, no sign, no spaces, nothing after them. `*value` is set only on
 // success.
 bool ParseNumber(const char* text, long low, long high, long* value);
+
+// Reads argv as every command but volspar reads it. `take` gets each
+// operand, each option but --help and --version, and each option whose
+// value is missing, and returns false once it has said what is wrong; an
+// unknown option is said here. False when the command should end at once,
+// with `*status`: 0 after --help or --version, 1 after a usage error.
+template <typename Take>
+bool ReadCommandLine(const CommandLine& command, int argc, char** argv,
+                     Take take, int* status) {
+  *status = 1;
+  OptionParser parser(argc, argv, command.specs, command.spec_count);
+  ParsedOption item;
+  int asked = 0;  // --help wins over --version
+  while (parser.Next(&item)) {
+    if (item.kind == ParsedOption::kUnknown) {
+      PrintOptionError(stderr, command.name, item);
+      return UsageError(command, nullptr);
+    }
+    const bool about =
+        item.kind == ParsedOption::kOption &&
+        (item.id == command.help_id || item.id == command.version_id);
+    if (about && asked != command.help_id) asked = item.id;
+    if (!about && !take(item)) return false;
+  }
+  if (asked == 0) return true;
+  *status = PrintAbout(command, asked == command.help_id);
+  return false;
+}
 
 #endif  // PLATFORM_OPTIONS_H_
