@@ -4,9 +4,14 @@
 
 set(D88_CONTACT "volspar maintainers <maintainers@volspar.invalid>")
 
+# What the README and the man pages refer to goes where they are installed.
+set(D88_DOCS doc/design.md doc/json.md doc/merge-json.md doc/performance.md
+  doc/disk-map.png doc/web.png)
+
 if(WIN32)
   # The documents sit at the top of the install tree, beside bin/.
   install(FILES README.md LICENSE DESTINATION . COMPONENT docs)
+  install(FILES ${D88_DOCS} DESTINATION doc COMPONENT docs)
 else()
   # Man pages and changelogs compressed, without names or times in them, so
   # that the packages are the same from build to build.
@@ -41,6 +46,7 @@ else()
   install(FILES README.md cmake/debian/copyright
     ${PROJECT_BINARY_DIR}/debian/volspar/changelog.gz
     DESTINATION ${docs}/volspar COMPONENT docs)
+  install(FILES ${D88_DOCS} DESTINATION ${docs}/volspar/doc COMPONENT docs)
   install(FILES cmake/debian/copyright
     ${PROJECT_BINARY_DIR}/debian/libd88-dev/changelog.gz
     DESTINATION ${docs}/libd88-dev COMPONENT dev_docs)
