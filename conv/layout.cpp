@@ -98,10 +98,13 @@ int SizeCode(int sector_size) {
 }
 
 int MediaOfLayout(const d88::RawLayout& layout) {
+  // The media bytes of the named layouts follow from the same rule: 2D
+  // 0x00, 2DD 0x10, 2HD, 2HC and 1.44M 0x20. A one-sided layout is marked
+  // as the two-sided one of its size, as most real one-sided images are.
   DiskShape shape = {};
   shape.tracks = layout.cylinders * layout.sides;
   shape.cylinders = layout.cylinders;
-  shape.sides = layout.sides;
+  shape.sides = 2;
   shape.sectors = layout.sectors;
   shape.sector_size = layout.sector_size;
   shape.track_bytes = layout.sectors * layout.sector_size;

@@ -104,8 +104,8 @@ TEST_F(ConvTest, LayoutsGoBothWays) {
        {80, 2, 18, 512},
        0x20,
        "1.44M (80x2x18x512), media 0x20 (2HD)"},
-      {"40x1x16x256", {40, 1, 16, 256}, 0x30, "40x1x16x256, media 0x30 (1D)"},
-      {"80X1X9X512", {80, 1, 9, 512}, 0x40, "80x1x9x512, media 0x40 (1DD)"},
+      {"40x1x16x256", {40, 1, 16, 256}, 0x00, "40x1x16x256, media 0x00 (2D)"},
+      {"80X1X9X512", {80, 1, 9, 512}, 0x10, "80x1x9x512, media 0x10 (2DD)"},
       {"auto", kDemo, 0x00, "40x2x9x512, media 0x00 (2D)"},
       {"82x2x1x16384",
        {82, 2, 1, 16384},
@@ -127,7 +127,11 @@ TEST_F(ConvTest, LayoutsGoBothWays) {
                         dir_.path());
     EXPECT_NE(result.out.find("\nthe image is clean"), std::string::npos)
         << result.out;
-    EXPECT_EQ(result.out.find("note:"), std::string::npos) << result.out;
+    // The media byte of a one-sided layout is that of the two-sided one,
+    // as in most real images; d88info notes that it does not fit.
+    const bool noted = c.geometry.sides == 1 && c.media != 0x20;
+    EXPECT_EQ(result.out.find("note:") == std::string::npos, !noted)
+        << result.out;
     result = Conv({"new.d88", "back.raw", "--to-raw"});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(Get("back.raw"), raw);
