@@ -60,6 +60,8 @@ struct Options {
   const char* output;
   bool json;
   bool force;
+  std::FILE* out;  // the report and the lines after a merge
+  std::FILE* err;  // every refusal
 };
 
 constexpr CommandLine kCommand = {
@@ -117,12 +119,12 @@ bool OpenDumps(const Options& options, d88::D88File* readers) {
     const char* path = options.paths[d];
     char reason[256];
     if (!readers[d].Open(path)) {
-      PrintOpenFailure(stderr, "d88merge", readers[d], path);
+      PrintOpenFailure(options.err, "d88merge", readers[d], path);
       ok = false;
     } else if (!LooksLikeD88(&readers[d], reason, sizeof reason)) {
-      std::fputs("d88merge: ", stderr);
-      PrintPath(stderr, path, false);
-      std::fprintf(stderr, " is not a D88 image: %s\n", reason);
+      std::fputs("d88merge: ", options.err);
+      PrintPath(options.err, path, false);
+      std::fprintf(options.err, " is not a D88 image: %s\n", reason);
       ok = false;
     }
   }
@@ -130,44 +132,45 @@ bool OpenDumps(const Options& options, d88::D88File* readers) {
 }
 
 // Says which dumps cannot be the first one's disks; true if some cannot.
-bool SayDifferentDisks(const MergeFindings& findings) {
+bool SayDifferentDisks(const MergeFindings& findings, std::FILE* err) {
   bool any = false;
   char reason[160];
   for (int d = 1; d < findings.dumps; ++d) {
     if (!DifferentDisks(findings, d, reason, sizeof reason)) continue;
-    std::fputs("d88merge: ", stderr);
-    PrintPath(stderr, findings.paths[0], false);
-    std::fputs(" and ", stderr);
-    PrintPath(stderr, findings.paths[d], false);
-    std::fprintf(stderr, " cannot be the same disk: %s\n", reason);
+    std::fputs("d88merge: ", err);
+    PrintPath(err, findings.paths[0], false);
+    std::fputs(" and ", err);
+    PrintPath(err, findings.paths[d], false);
+    std::fprintf(err, " cannot be the same disk: %s\n", reason);
     any = true;
   }
   return any;
 }
 
 // Says why a pass stopped before its end, other than a failed write.
-void SayStop(const MergeFindings& findings, const char* output) {
-  std::fputs("d88merge: ", stderr);
+void SayStop(const MergeFindings& findings, const char* output,
+             std::FILE* err) {
+  std::fputs("d88merge: ", err);
   switch (findings.stop) {
     case MergeStop::kRecordBound:
-      PrintPath(stderr, findings.paths[findings.stop_dump], false);
-      std::fprintf(stderr, " holds more than %lld records: it is not read\n",
+      PrintPath(err, findings.paths[findings.stop_dump], false);
+      std::fprintf(err, " holds more than %lld records: it is not read\n",
                    static_cast<long long>(kMaxDumpRecords));
       return;
     case MergeStop::kSharedBytes:
-      PrintPath(stderr, findings.paths[findings.stop_dump], false);
+      PrintPath(err, findings.paths[findings.stop_dump], false);
       std::fputs(
           " reads the same records for many tracks or disks "
           "(d88info tells which): it is not read\n",
-          stderr);
+          err);
       return;
     default:
-      std::fputs("cannot write ", stderr);
-      PrintPath(stderr, output, false);
+      std::fputs("cannot write ", err);
+      PrintPath(err, output, false);
       std::fputs(
           ": it would not fit the D88 format (more than 2 GiB, or "
           "a track of more than 65535 records)\n",
-          stderr);
+          err);
       return;
   }
 }
@@ -182,9 +185,9 @@ bool OntoADump(const Options& options) {
   for (int d = 0; d < options.dumps; ++d) {
     FileId dump;
     if (IdentifyFile(options.paths[d], &dump) && SameFile(dump, target)) {
-      std::fputs("d88merge: will not write over ", stderr);
-      PrintPath(stderr, options.output, false);
-      std::fputs(": it is one of the dumps\n", stderr);
+      std::fputs("d88merge: will not write over ", options.err);
+      PrintPath(options.err, options.output, false);
+      std::fputs(": it is one of the dumps\n", options.err);
       return true;
     }
   }
@@ -205,7 +208,7 @@ bool Report(const Options& options, const MergeReport& report,
   if (out.Flush() && std::fflush(stream) == 0 && !std::ferror(stream)) {
     return true;
   }
-  std::fputs("d88merge: cannot write standard output\n", stderr);
+  std::fputs("d88merge: cannot write standard output\n", options.err);
   return false;
 }
 
@@ -220,16 +223,15 @@ const ImageFindings* Verdict(const char* path) {
 }
 
 // Sends the image made in `scratch` to `out`, which writes through.
-bool Send(OutputFile* scratch, OutputFile* out) {
+bool Send(OutputFile* scratch, OutputFile* out, std::FILE* err) {
   InputFile made;
   if (!made.Open(scratch->pending_name())) {
-    PrintInputFailure(stderr, "d88merge", scratch->pending_name(),
-                      made.error());
+    PrintInputFailure(err, "d88merge", scratch->pending_name(), made.error());
     return false;
   }
   const bool sent = out->WriteFrom(&made, 0, made.size());
   if (out->Commit() && sent) return true;
-  out->Report(stderr, "d88merge");
+  out->Report(err, "d88merge");
   return false;
 }
 
@@ -241,16 +243,16 @@ bool Make(const Options& options, d88::D88File* const dumps[],
   if (!CompareDumps(dumps, options.paths, options.dumps,
                     ListMode::kMergeChoices, &writer, findings)) {
     if (findings->stop != MergeStop::kWrite) {
-      SayStop(*findings, options.output);
+      SayStop(*findings, options.output, options.err);
     } else {
       image->Commit();  // fails, and keeps why
-      image->Report(stderr, "d88merge");
+      image->Report(options.err, "d88merge");
     }
     return false;
   }
-  if (!options.force && SayDifferentDisks(*findings)) return false;
+  if (!options.force && SayDifferentDisks(*findings, options.err)) return false;
   if (image->Commit()) return true;
-  image->Report(stderr, "d88merge");
+  image->Report(options.err, "d88merge");
   return false;
 }
 
@@ -258,15 +260,16 @@ bool Make(const Options& options, d88::D88File* const dumps[],
 int Merge(const Options& options, d88::D88File* const dumps[]) {
   static MergeFindings findings;
   StartFindings(dumps, options.paths, options.dumps, &findings);
-  if (OntoADump(options) || (!options.force && SayDifferentDisks(findings))) {
-    std::fputs(kNothing, stderr);
+  if (OntoADump(options) ||
+      (!options.force && SayDifferentDisks(findings, options.err))) {
+    std::fputs(kNothing, options.err);
     return 1;
   }
   OutputFile out;
   OutputFile scratch;
   if (!out.Create(options.output)) {
-    out.Report(stderr, "d88merge");
-    std::fputs(kNothing, stderr);
+    out.Report(options.err, "d88merge");
+    std::fputs(kNothing, options.err);
     return 1;
   }
   // What goes straight to its target cannot be taken back, nor read back:
@@ -275,20 +278,21 @@ int Merge(const Options& options, d88::D88File* const dumps[]) {
   if (out.writes_through()) {
     image = &scratch;
     if (!scratch.CreateScratch("d88merge.d88")) {
-      scratch.Report(stderr, "d88merge");
-      std::fputs(kNothing, stderr);
+      scratch.Report(options.err, "d88merge");
+      std::fputs(kNothing, options.err);
       return 1;
     }
   }
   if (!Make(options, dumps, image, &findings)) {
-    std::fputs(kNothing, stderr);
+    std::fputs(kNothing, options.err);
     return 1;
   }
   const ImageFindings* verdict =
       Verdict(image == &out ? options.output : scratch.pending_name());
-  if (image == &scratch && !Send(&scratch, &out)) return 1;
+  if (image == &scratch && !Send(&scratch, &out, options.err)) return 1;
   // Standard output may carry the image itself: the report goes beside it.
-  std::FILE* stream = std::strcmp(options.output, "-") == 0 ? stderr : stdout;
+  std::FILE* stream =
+      std::strcmp(options.output, "-") == 0 ? options.err : options.out;
   const MergeReport report = {&findings, true, options.force, options.output,
                               verdict};
   if (!Report(options, report, stream)) return 1;
@@ -300,28 +304,54 @@ int Compare(const Options& options, d88::D88File* const dumps[]) {
   static MergeFindings findings;
   if (!CompareDumps(dumps, options.paths, options.dumps, ListMode::kDifferences,
                     nullptr, &findings)) {
-    SayStop(findings, nullptr);
+    SayStop(findings, nullptr, options.err);
     return 1;
   }
   const MergeReport report = {&findings, false, options.force, nullptr,
                               nullptr};
-  if (!Report(options, report, stdout)) return 1;
-  if (!options.force && SayDifferentDisks(findings)) return 1;
+  if (!Report(options, report, options.out)) return 1;
+  if (!options.force && SayDifferentDisks(findings, options.err)) return 1;
   return findings.still_bad > 0 || findings.conflicts > 0 ? 2 : 0;
 }
 
+// Opens every dump, then compares them, or merges them with an output;
+// returns the exit status.
+int Run(const Options& options) {
+  d88::D88File* dumps[kMaxDumps];
+  for (int d = 0; d < kMaxDumps; ++d) dumps[d] = &readers.dumps[d];
+  if (!OpenDumps(options, readers.dumps)) {
+    if (options.output != nullptr) std::fputs(kNothing, options.err);
+    return 1;
+  }
+  return options.output != nullptr ? Merge(options, dumps)
+                                   : Compare(options, dumps);
+}
+
 }  // namespace
+
+int MergeDumps(const char* const paths[], int count, const char* output,
+               unsigned flags, std::FILE* out, std::FILE* err) {
+  if (count < 2 || count > kMaxDumps) {
+    std::fprintf(err, "d88merge: 2 to %d dumps\n", kMaxDumps);
+    return 1;
+  }
+  Options options = {};
+  for (int d = 0; d < count; ++d) options.paths[d] = paths[d];
+  options.dumps = count;
+  options.output = output;
+  options.json = (flags & kMergeJson) != 0;
+  options.force = (flags & kMergeForce) != 0;
+  options.out = out;
+  options.err = err;
+  return Run(options);
+}
 
 int MergeCommand(int argc, char** argv) {
   Options options;
   const int status = ParseOptions(argc, argv, &options);
   if (status >= 0) return status;
-  d88::D88File* dumps[kMaxDumps];
-  for (int d = 0; d < kMaxDumps; ++d) dumps[d] = &readers.dumps[d];
-  if (!OpenDumps(options, readers.dumps)) {
-    if (options.output != nullptr) std::fputs(kNothing, stderr);
-    return 1;
-  }
-  return options.output != nullptr ? Merge(options, dumps)
-                                   : Compare(options, dumps);
+  const unsigned flags =
+      (options.json ? kMergeJson : 0u) | (options.force ? kMergeForce : 0u);
+  return MergeDumps(options.paths, options.dumps, options.output, flags, stdout,
+                    stderr);
 }

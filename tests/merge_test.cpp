@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "merge/merge_command.h"
 #include "platform/crc32.h"
 #include "runs/extraction_table.h"
 #include "tests/image_builder.h"
@@ -398,6 +399,58 @@ TEST_F(MergeTest, WritesToStandardOutput) {
   const std::string verdict = "\"-\": 1 disk, clean; volspar: complete\n";
   EXPECT_EQ(result.err.substr(result.err.size() - verdict.size()), verdict)
       << result.err;
+}
+
+// MergeDumps, the command without its command line, says on the streams it
+// is given what the command prints, and writes the same image.
+TEST_F(MergeTest, MergeDumpsSaysWhatTheCommandSays) {
+  DiskSpec stranger = kGood;
+  for (auto& [number, track] : stranger.tracks) {
+    for (SectorSpec& sector : track) sector.data[5] ^= 0x5A;
+  }
+  const std::vector<Disks> twice = {{Dump({{Spoil::kBad, 8, 5}})},
+                                    {Dump({{Spoil::kBad, 20, 2}})}};
+  const std::vector<Disks> others = {{kGood}, {stranger}};
+  const std::string made = dir_.File("new.d88");
+  const struct {
+    const char* what;
+    const std::vector<Disks>& dumps;
+    bool merge;
+    unsigned flags;
+    int status;
+  } kCases[] = {
+      {"compared", twice, false, 0, 0},
+      {"compared, in JSON", twice, false, kMergeJson, 0},
+      {"merged", twice, true, 0, 0},
+      {"other disks, compared", others, false, 0, 1},
+      {"other disks, refused", others, true, 0, 1},
+      {"other disks, forced", others, true, kMergeForce, 2},
+  };
+  for (const auto& [what, dumps, merge, flags, status] : kCases) {
+    SCOPED_TRACE(what);
+    std::vector<std::string> options;
+    if ((flags & kMergeJson) != 0) options.push_back("--json");
+    if ((flags & kMergeForce) != 0) options.push_back("--force");
+    if (merge) options.insert(options.end(), {"-o", made});
+    const CommandResult command = Run(dumps, options);
+    EXPECT_EQ(command.status, status) << command.err;
+    const Bytes written = ReadFile(made);
+    std::remove(made.c_str());
+    std::FILE* out = std::fopen(dir_.File("out").c_str(), "wb");
+    std::FILE* err = std::fopen(dir_.File("err").c_str(), "wb");
+    ASSERT_TRUE(out != nullptr && err != nullptr);
+    const std::string paths[] = {DumpPath(0), DumpPath(1)};
+    const char* const names[] = {paths[0].c_str(), paths[1].c_str()};
+    EXPECT_EQ(
+        MergeDumps(names, 2, merge ? made.c_str() : nullptr, flags, out, err),
+        status);
+    std::fclose(out);
+    std::fclose(err);
+    EXPECT_EQ(ReadText(dir_.File("out")), command.out);
+    EXPECT_EQ(ReadText(dir_.File("err")), command.err);
+    EXPECT_EQ(ReadFile(made), written);
+    std::remove(made.c_str());
+  }
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The page: images in, the C++ findings out. Everything it shows is what
-// d88info, volspar and volpack print and write, in their words; it decides
-// nothing itself. The answers come first (the two-part verdict and
-// volspar's files with their downloads); the map and the report follow
-// once the browser has shown them.
+// d88info, volspar, volpack, d88merge and d88conv print and write, in their
+// words; it decides nothing itself. The answers come first (the two-part
+// verdict and volspar's files with their downloads); the map and the
+// report follow once the browser has shown them.
 'use strict';
 
 const statusLine = document.getElementById('status');
@@ -11,6 +11,12 @@ let wasm = null;
 let nextId = 0;
 let batch = 0;
 let shown = [];
+
+// How d88info's reason for a file that is no image starts when the file
+// is a raw sector dump of a size d88conv's table knows.
+const RAW_DUMP = 'it is a raw sector dump';
+// d88merge takes at most this many dumps.
+const MAX_DUMPS = 8;
 
 // What each word of the verdict means, in one sentence.
 const MEANINGS = {
@@ -61,7 +67,8 @@ function readText(path) {
 }
 
 function call(name, ...args) {
-  return wasm.ccall(name, 'number', args.map((a) => typeof a), args);
+  const types = args.map((a) => (a instanceof Uint8Array ? 'array' : typeof a));
+  return wasm.ccall(name, 'number', types, args);
 }
 
 function blobUrl(image, bytes) {
@@ -104,7 +111,15 @@ function answer(name, bytes) {
   image.summary = readText('/out/summary.txt').trim();
   image.errors = readText('/out/errors.txt');
   if (image.disks >= 0) extract(image);
+  else if ((image.doc.reason || '').startsWith(RAW_DUMP)) rawLayouts(image);
   return image;
+}
+
+// The layouts d88conv's table has for the raw dump's size; --from-raw auto
+// takes the first.
+function rawLayouts(image) {
+  const count = call('d88web_raw_layouts', image.file);
+  image.layouts = count > 0 ? readText('/out/layouts.txt').trim().split('\n') : [];
 }
 
 // volspar's file names, in the findings' order.
@@ -141,9 +156,18 @@ function draw(image) {
   keyboardMap(image);
 }
 
-function packedName(name) {
+// `name` with `suffix` before its extension: monday.d88, monday-merged.d88.
+function suffixed(name, suffix) {
   const dot = name.lastIndexOf('.');
-  return dot > 0 ? name.slice(0, dot) + '-packed' + name.slice(dot) : name + '-packed';
+  return dot > 0 ? name.slice(0, dot) + suffix + name.slice(dot) : name + suffix;
+}
+
+function packedName(name) { return suffixed(name, '-packed'); }
+
+// game.img, game.d88; a name without an extension gets one.
+function convertedName(name) {
+  const dot = name.lastIndexOf('.');
+  return (dot > 0 ? name.slice(0, dot) : name) + '.d88';
 }
 
 // volpack on the image with the files given, in place of those volspar
@@ -184,6 +208,147 @@ async function pack(image, files, result) {
   }
   try { wasm.FS.unlink(image.dir + '/' + target); } catch (e) { /* not written */ }
   removeExtracted(image);
+}
+
+// A command's lines and its refusals, each where the tests find them.
+function linesInto(node, name, out, err) {
+  if (out) node.append(element('div', { class: 'lines', 'data-out': name }, out));
+  if (err) node.append(element('div', { class: 'lines error', 'data-err': name }, err));
+}
+
+// An image a command made: read as any image, offered for download, and
+// shown open in `node`, after the nodes `between`.
+async function showMade(name, bytes, node, ...between) {
+  const made = answer(name, bytes);
+  shown.push(made);
+  const url = blobUrl(made, bytes);
+  node.append(element('p', { class: 'made' },
+                      element('a', { href: url, download: name }, 'Download ' + name)),
+              ...between, render(made, true));
+  await paint();
+  if (made.disks >= 0 && shown.includes(made)) draw(made);
+  return made;
+}
+
+function discard(image) {
+  wasm.FS.chdir('/');
+  image.urls.forEach((url) => URL.revokeObjectURL(url));
+  try { removeTree(image.dir); } catch (e) { /* never written */ }
+  shown = shown.filter((other) => other !== image);
+}
+
+// `d88conv --from-raw auto` on the raw dump, then the new image as any.
+async function convert(image, button, result) {
+  const started = performance.now();
+  button.disabled = true;
+  result.setAttribute('aria-busy', 'true');
+  result.textContent = 'd88conv is working…';
+  wasm.FS.chdir(image.dir);
+  // The new file is never the dump itself: a dump named .d88 gets its image
+  // in a folder beside it.
+  let target = convertedName(image.file);
+  if (target === image.file) {
+    target = 'converted/' + target;
+    try { wasm.FS.mkdir(image.dir + '/converted'); } catch (e) { /* made before */ }
+  }
+  const status = call('d88web_from_raw', image.file, target);
+  result.textContent = '';
+  linesInto(result, 'conv', readText('/out/conv.txt'), readText('/out/conv-errors.txt'));
+  if (status === 0) {
+    const bytes = wasm.FS.readFile(image.dir + '/' + target);
+    wasm.FS.unlink(image.dir + '/' + target);
+    const made = await showMade(convertedName(image.name), bytes, result);
+    say('Converted: ' + made.summary + ' (' + Math.round(performance.now() - started) + ' ms)');
+  } else {
+    button.disabled = false;
+    say('Not converted: ' + readText('/out/conv-errors.txt').split('\n')[0]);
+  }
+  result.setAttribute('aria-busy', 'false');
+}
+
+// The dumps side by side in a folder of their own, under their own names
+// (a name given twice goes in a numbered folder), so that d88merge names
+// them as it would on the command line. Returns their names.
+function gatherDumps(images, dir) {
+  wasm.FS.mkdir(dir);
+  const names = [];
+  for (const image of images) {
+    let name = image.file;
+    if (names.includes(name)) {
+      const folder = String(names.length + 1);
+      wasm.FS.mkdir(dir + '/' + folder);
+      name = folder + '/' + name;
+    }
+    wasm.FS.writeFile(dir + '/' + name, wasm.FS.readFile(image.path));
+    names.push(name);
+  }
+  return names;
+}
+
+// The names as d88web_merge takes them: each one ended by a NUL.
+function nameList(names) {
+  const encoder = new TextEncoder();
+  const parts = names.map((name) => encoder.encode(name + '\0'));
+  const list = new Uint8Array(parts.reduce((sum, part) => sum + part.length, 0));
+  parts.reduce((at, part) => { list.set(part, at); return at + part.length; }, 0);
+  return list;
+}
+
+// d88merge on the dumps: the comparison (as it prints it without -o), then,
+// unless it refused them, the merge into the first dump's name with
+// -merged, and the new image as any. `offer.made` keeps that image, so
+// that the next merge replaces it.
+async function merge(images, force, result, offer) {
+  const started = performance.now();
+  if (offer.made) discard(offer.made);
+  offer.made = null;
+  result.setAttribute('aria-busy', 'true');
+  result.textContent = 'd88merge is working…';
+  const dir = '/in/merge-' + (++nextId);
+  const names = gatherDumps(images, dir);
+  const list = nameList(names);
+  wasm.FS.chdir(dir);
+  const compared = call('d88web_merge', list, names.length, '', force ? 1 : 0);
+  const comparison = [readText('/out/merge.txt'), readText('/out/merge-errors.txt')];
+  const target = suffixed(images[0].file, '-merged');
+  let lines = ['', ''];
+  let bytes = null;
+  if (compared !== 1) {
+    const status = call('d88web_merge', list, names.length, target, force ? 1 : 0);
+    lines = [readText('/out/merge.txt'), readText('/out/merge-errors.txt')];
+    if (status !== 1) bytes = wasm.FS.readFile(dir + '/' + target);
+  }
+  wasm.FS.chdir('/');
+  removeTree(dir);
+  result.textContent = '';
+  const name = suffixed(images[0].name, '-merged');
+  const report = [element('h3', {}, 'Comparison'),
+                  element('p', {}, 'As d88merge prints it without -o:'),
+                  element('pre', { class: 'report', tabindex: '0', 'data-out': 'compare' },
+                          comparison[0])];
+  if (bytes) {
+    result.append(element('h3', {}, 'Merged: ' + name));
+    linesInto(result, 'merge', ...lines);
+    const warnings = element('div');
+    linesInto(warnings, 'compare', '', comparison[1]);
+    offer.made = await showMade(name, bytes, result, ...report, warnings);
+  } else {
+    result.append(element('h3', {}, 'No merged image'));
+    if (compared === 1) linesInto(result, 'compare', '', comparison[1]);
+    else linesInto(result, 'merge', '', lines[1]);
+    if (!force && comparison[1].includes('cannot be the same disk')) {
+      result.append(element('p', {}, 'Tick “even if they cannot be the same disk” to merge ' +
+                                     'them all the same.'));
+    }
+    if (comparison[0]) result.append(...report);
+  }
+  result.setAttribute('aria-busy', 'false');
+  // The outcome in one line for the status line, which screen readers
+  // read; the result itself is too long to be read out whole.
+  const ms = ' (' + Math.round(performance.now() - started) + ' ms)';
+  say(bytes ? 'Merged: ' + offer.made.summary + ms
+    : 'Not merged: ' + ((compared === 1 ? comparison[1] : lines[1]).split('\n')[0] ||
+                        'd88merge refused the dumps') + ms);
 }
 
 // ---- The map by keyboard: one tab stop, arrow keys between cells ----
@@ -330,6 +495,27 @@ function drawingPart(image, body) {
               image.report);
 }
 
+function convertPart(image, body) {
+  const id = 'convert-' + image.id;
+  const [auto, ...others] = image.layouts;
+  const target = convertedName(image.name);
+  const button = element('button', { type: 'button', 'data-action': 'convert' },
+                         'Convert to D88: ' + target);
+  const result = element('div', { class: 'convert-result' });
+  const group = element('div', { class: 'convert', role: 'group', 'aria-labelledby': id });
+  group.append(element('h3', { id }, 'Convert the raw dump'),
+               element('p', {}, 'd88conv --from-raw auto takes it as ',
+                       element('code', { 'data-layout': '' }, auto),
+                       others.length ? ', the first of the ' + image.layouts.length +
+                                       ' layouts of its size, not ' + others.join(', not ') : '',
+                       '. The new image is read as any other.'),
+               element('p', {}, button), result);
+  button.addEventListener('click', () => {
+    convert(image, button, result).catch((e) => { result.textContent = 'd88conv failed: ' + e; });
+  });
+  body.append(group);
+}
+
 function setOpen(image, open) {
   image.toggle.setAttribute('aria-expanded', String(open));
   image.body.hidden = !open;
@@ -360,6 +546,8 @@ function render(image, open) {
     filesPart(image, body);
     packPart(image, body);
     drawingPart(image, body);
+  } else if (image.layouts && image.layouts.length) {
+    convertPart(image, body);
   }
   image.toggle.setAttribute('aria-expanded', String(open));
   body.hidden = !open;
@@ -394,12 +582,39 @@ function summaryTable(count) {
     element('tbody'));
 }
 
-function clear() {
-  wasm.FS.chdir('/');
-  for (const image of shown) {
-    image.urls.forEach((url) => URL.revokeObjectURL(url));
-    try { removeTree(image.dir); } catch (e) { /* never written */ }
+// The offer to merge the images (those d88info reads as D88 images, in the
+// order given) as dumps of one disk.
+function mergePart(images) {
+  const dumps = images.filter((image) => image.disks >= 0);
+  if (dumps.length < 2) return null;
+  const group = element('section', { class: 'merge', 'data-merge': '',
+                                     'aria-labelledby': 'merge-title' });
+  const left = images.filter((image) => image.disks < 0).map((image) => image.name);
+  group.append(element('h2', { id: 'merge-title' }, 'Dumps of one disk?'),
+               element('p', {}, 'If these are reads of the same disk, d88merge compares them ' +
+                       'sector by sector and makes one image of the best copy of each: ' +
+                       dumps.map((image) => image.name).join(', ') + ', in this order' +
+                       (left.length ? ' (not ' + left.join(', ') + ': no D88 image)' : '') + '.'));
+  if (dumps.length > MAX_DUMPS) {
+    group.append(element('p', { class: 'error' }, 'd88merge takes at most ' + MAX_DUMPS + ' dumps.'));
+    return group;
   }
+  const force = element('input', { type: 'checkbox', id: 'merge-force', 'data-option': 'force' });
+  const button = element('button', { type: 'button', 'data-action': 'merge' },
+                         'Merge these ' + dumps.length + ' as dumps of one disk');
+  const result = element('div', { class: 'merge-result' });
+  group.append(element('p', {}, button, ' ', force, element('label', { for: force.id },
+                       'even if they cannot be the same disk (--force)')), result);
+  const offer = { made: null };
+  button.addEventListener('click', () => {
+    merge(dumps, force.checked, result, offer)
+      .catch((e) => { result.textContent = 'd88merge failed: ' + e; });
+  });
+  return group;
+}
+
+function clear() {
+  for (const image of shown) discard(image);
   shown = [];
   results.textContent = '';
 }
@@ -435,6 +650,8 @@ async function showFiles(list) {
       draw(image);
     }
   }
+  const offer = several ? mergePart(shown) : null;
+  if (offer) table.after(offer);
   results.setAttribute('aria-busy', 'false');
   const count = list.length + (list.length === 1 ? ' image' : ' images');
   say(count + ': ' + (list.length - failed.length) + ' done, ' + failed.length + ' failed' +

@@ -1,7 +1,7 @@
-// The page's C interface: the same findings, report, map, extraction and
-// packing as the commands, on an image the page has written into
-// Emscripten's in-memory file system. Each call writes its results as files
-// under /out, which the page reads back.
+// The page's C interface: the same findings, report, map, extraction,
+// packing, merging and conversion as the commands, on files the page has
+// written into Emscripten's in-memory file system. Each call writes its
+// results as files under /out, which the page reads back.
 
 #include <unistd.h>
 
@@ -9,10 +9,16 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "conv/conv.h"
+#include "conv/layout.h"
 #include "d88/d88_file.h"
+#include "d88/raw_layout.h"
 #include "inspect/recognize.h"
 #include "inspect/views.h"
+#include "merge/merge_command.h"
+#include "merge/merging.h"
 #include "pack/volpack.h"
+#include "platform/input_file.h"
 #include "platform/text_out.h"
 #include "runs/extraction.h"
 #include "web/zip_writer.h"
@@ -45,6 +51,18 @@ void CloseAll(std::initializer_list<std::FILE*> files) {
   for (std::FILE* file : files) {
     if (file != nullptr) std::fclose(file);
   }
+}
+
+// A command's `work`, with its lines on the file `out_path` and its
+// refusals on `err_path`; 1, as a command that fails, when these cannot be
+// opened.
+template <typename Work>
+int WithLines(const char* out_path, const char* err_path, Work work) {
+  std::FILE* out = std::fopen(out_path, "w");
+  std::FILE* err = std::fopen(err_path, "w");
+  const int status = out != nullptr && err != nullptr ? work(out, err) : 1;
+  CloseAll({out, err});
+  return status;
 }
 
 }  // namespace
@@ -127,14 +145,58 @@ int d88web_extract(const char* path, const char* dir) {
 // `new_image`: its lines go to /out/pack.txt, its refusals to
 // /out/pack-errors.txt. Returns volpack's exit status.
 int d88web_pack(const char* image, const char* new_image) {
-  std::FILE* out = std::fopen("/out/pack.txt", "w");
-  std::FILE* err = std::fopen("/out/pack-errors.txt", "w");
-  int status = 1;
-  if (out != nullptr && err != nullptr) {
-    status = Volpack(image, new_image, out, err);
+  return WithLines("/out/pack.txt", "/out/pack-errors.txt",
+                   [=](std::FILE* out, std::FILE* err) {
+                     return Volpack(image, new_image, out, err);
+                   });
+}
+
+// d88merge on the `count` dumps named in `names`, one after another, each
+// ended by a NUL: with `new_image` empty it compares them, else it merges
+// them into it; `force` as --force. Its lines go to /out/merge.txt, its
+// refusals to /out/merge-errors.txt. Returns d88merge's exit status.
+int d88web_merge(const char* names, int count, const char* new_image,
+                 int force) {
+  const char* paths[kMaxDumps] = {};
+  for (int d = 0; d < count && d < kMaxDumps; ++d) {
+    paths[d] = names;
+    names += std::strlen(names) + 1;
   }
-  CloseAll({out, err});
-  return status;
+  const char* output = new_image[0] != '\0' ? new_image : nullptr;
+  const unsigned flags = force != 0 ? kMergeForce : 0u;
+  return WithLines("/out/merge.txt", "/out/merge-errors.txt",
+                   [&](std::FILE* out, std::FILE* err) {
+                     return MergeDumps(paths, count, output, flags, out, err);
+                   });
+}
+
+// The layouts of d88conv's table that the raw dump at `raw` fits, in its
+// words, one a line in /out/layouts.txt: --from-raw auto takes the first.
+// Returns how many there are; -1 when the dump cannot be read.
+int d88web_raw_layouts(const char* raw) {
+  InputFile in;
+  std::FILE* list = std::fopen("/out/layouts.txt", "w");
+  int count = -1;
+  if (list != nullptr && in.Open(raw)) {
+    count = 0;
+    for (const d88::RawLayout& layout : d88::RawLayoutsOfSize(in.size())) {
+      char text[conv::kLayoutTextSize];
+      conv::LayoutText(layout, text, sizeof text);
+      std::fprintf(list, "%s\n", text);
+      ++count;
+    }
+  }
+  CloseAll({list});
+  return count;
+}
+
+// `d88conv --from-raw auto raw image`: its lines go to /out/conv.txt, its
+// refusals to /out/conv-errors.txt. Returns its exit status.
+int d88web_from_raw(const char* raw, const char* image) {
+  return WithLines("/out/conv.txt", "/out/conv-errors.txt",
+                   [=](std::FILE* out, std::FILE* err) {
+                     return conv::FromRaw("auto", "", raw, image, out, err);
+                   });
 }
 
 }  // extern "C"

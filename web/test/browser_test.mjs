@@ -1,9 +1,10 @@
 // Drives the page in headless Chromium (Debian's) from a local static
-// server: feeds it images and edited files, and checks what it shows and
-// offers against what d88info, volspar and volpack print and write. Usage:
+// server: feeds it images, edited files, dumps to merge and raw dumps, and
+// checks what it shows and offers against what d88info, volspar, volpack,
+// d88merge and d88conv print and write. Usage:
 //   node browser_test.mjs [BUILD_DIR [PAGE_DIR [SCREENSHOT.png]]]
-// BUILD_DIR holds bin/d88info, bin/volspar, bin/volpack and demo.d88
-// (default: D88_BUILD_DIR, else build/); PAGE_DIR the page (default:
+// BUILD_DIR holds bin/d88info, bin/volspar, bin/volpack, bin/d88merge,
+// bin/d88conv and demo.d88 (default: D88_BUILD_DIR, else build/); PAGE_DIR the page (default:
 // D88_PAGE_DIR, else build-web/page/). Missing defaults are built first.
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -73,11 +74,12 @@ function locate() {
   const pageGiven = pageArg || process.env.D88_PAGE_DIR;
   const buildDir = path.resolve(buildGiven || path.join(root, 'build'));
   const pageDir = path.resolve(pageGiven || path.join(root, 'build-web', 'page'));
-  const tools = ['bin/d88info', 'bin/volspar', 'bin/volpack', 'demo.d88', 'damaged.d88'];
+  const tools = ['bin/d88info', 'bin/volspar', 'bin/volpack', 'bin/d88merge', 'bin/d88conv',
+                 'demo.d88', 'damaged.d88'];
   if (!needs(buildDir, tools, buildGiven)) {
     build('the commands', [['cmake', '-S', '.', '-B', buildDir],
                            ['cmake', '--build', buildDir, '-j', '2', '--target', 'd88info',
-                            'volspar', 'volpack', 'demo_image']]);
+                            'volspar', 'volpack', 'd88merge', 'd88conv', 'demo_image']]);
   }
   if (!needs(pageDir, ['index.html', 'page.js', 'd88web.js', 'd88web.wasm'], pageGiven)) {
     build('the page', [['cmake', '--preset', 'web'], ['cmake', '--build', '--preset', 'web']]);
@@ -118,6 +120,21 @@ function plainImage(file, { name, media, cylinders, sides, sectors, n }) {
   fs.writeFileSync(file, image);
 }
 
+// Each record of a one-disk image: where it starts, its ID, its data's size.
+function records(image) {
+  const list = [];
+  for (let t = 0; t < 164; ++t) {
+    let at = image.readUInt32LE(0x20 + 4 * t);
+    const count = at ? image.readUInt16LE(at + 4) : 0;
+    for (let i = 0; i < count; ++i) {
+      const size = image.readUInt16LE(at + 14);
+      list.push({ at, c: image[at], h: image[at + 1], r: image[at + 2], size });
+      at += 16 + size;
+    }
+  }
+  return list;
+}
+
 const images = {
   demo: path.join(work, 'demo.d88'),
   damaged: path.join(work, 'damaged.d88'),
@@ -138,6 +155,43 @@ plainImage(images.small, { name: Buffer.from([0xC3, 0xBD, 0xC4, 0x20, 0x93, 0xFA
                            media: 0x00, cylinders: 40, sides: 2, sectors: 16, n: 1 });
 fs.writeFileSync(images.two, Buffer.concat([fs.readFileSync(images.demo),
                                             fs.readFileSync(images.damaged)]));
+
+// Dumps of the demonstration disk, each with a read error (status 0xB0)
+// where the other has none; and a disk of the same shape with other data.
+const dumps = {
+  monday: path.join(work, 'monday.d88'),
+  tuesday: path.join(work, 'tuesday.d88'),
+  other: path.join(work, 'other.d88'),
+};
+{
+  const demo = fs.readFileSync(images.demo);
+  const list = records(demo);
+  for (const [key, k] of [['monday', 20], ['tuesday', 300]]) {
+    const dump = Buffer.from(demo);
+    dump[list[k].at + 8] = 0xB0;
+    fs.writeFileSync(dumps[key], dump);
+  }
+}
+plainImage(dumps.other, { name: Buffer.from('OTHER'), media: 0x00, cylinders: 40, sides: 2,
+                          sectors: 9, n: 2 });
+
+// Raw sector dumps: the demonstration disk's sectors in cylinder, side and
+// sector order; and a size that fits two layouts, in a file without an
+// extension.
+const raws = { disk: path.join(work, 'disk.img'), floppy: path.join(work, 'floppy') };
+{
+  const demo = fs.readFileSync(images.demo);
+  const byId = new Map(records(demo).map((record) => [
+    `${record.c}/${record.h}/${record.r}`, demo.subarray(record.at + 16, record.at + 16 + record.size)]));
+  const sectors = [];
+  for (let c = 0; c < 40; ++c) {
+    for (let h = 0; h < 2; ++h) {
+      for (let r = 1; r <= 9; ++r) sectors.push(byId.get(`${c}/${h}/${r}`));
+    }
+  }
+  fs.writeFileSync(raws.disk, Buffer.concat(sectors));
+  fs.writeFileSync(raws.floppy, Buffer.alloc(327680, 0xE5));
+}
 
 // What a command prints, as text, and its status.
 function run(name, args, cwd = work) {
@@ -461,6 +515,136 @@ for (let row = 1; row <= 7; ++row) {
   check(await page.$(packed) === null, 'a refusal offers no image');
 }
 
+// What the page shows in `selector`'s commands' lines: each name's lines
+// and refusals, and its downloads with their bytes.
+async function linesOf(selector) {
+  return page.$eval(selector, async (node) => {
+    const text = (query) => Array.from(node.querySelectorAll(query), (e) => e.textContent).join('');
+    const lines = {};
+    for (const e of node.querySelectorAll('[data-out], [data-err]')) {
+      const name = e.getAttribute('data-out') || e.getAttribute('data-err');
+      lines[name] = { out: text(`[data-out="${name}"]`), err: text(`[data-err="${name}"]`) };
+    }
+    const made = await Promise.all(Array.from(node.querySelectorAll('.made a[download]'),
+      async (a) => ({ name: a.getAttribute('download'), href: a.href,
+                      bytes: Array.from(new Uint8Array(await (await fetch(a.href)).arrayBuffer())) })));
+    return { lines, made };
+  });
+}
+const noLines = { out: '', err: '' };
+const sameLines = (shownLines, result) => JSON.stringify(shownLines || noLines) ===
+  JSON.stringify({ out: result.out, err: result.err });
+
+// ---- Dumps of one disk: the comparison, the merged image, a refusal ----
+let mergeMs = 0;
+{
+  const cases = [
+    { what: 'two dumps', files: [dumps.monday, dumps.tuesday], force: false, made: true },
+    { what: 'two disks', files: [images.demo, dumps.other], force: false, made: false },
+    { what: 'two disks, forced', files: [images.demo, dumps.other], force: true, made: true },
+  ];
+  for (const { what, files, force, made } of cases) {
+    await feed(...files);
+    const names = files.map((file) => path.basename(file));
+    const target = names[0].replace(/\.d88$/, '-merged.d88');
+    const options = force ? ['--force'] : [];
+    const compared = run('d88merge', [...options, ...names]);
+    const merged = run('d88merge', [...options, '-o', target, ...names]);
+    const offer = await page.$eval('section[data-merge]', (node) => ({
+      button: node.querySelector('button[data-action="merge"]').textContent,
+      afterTable: node.previousElementSibling.matches('table[data-summary]'),
+    }));
+    check(offer.button === 'Merge these 2 as dumps of one disk' && offer.afterTable,
+          `${what}: the offer to merge, after the table: ${JSON.stringify(offer)}`);
+    if (force) await page.click('section[data-merge] input[data-option="force"]');
+    const clicked = Date.now();
+    await page.click('section[data-merge] button[data-action="merge"]');
+    await page.waitForFunction(() =>
+      document.querySelector('.merge-result').getAttribute('aria-busy') === 'false');
+    if (!mergeMs) mergeMs = Date.now() - clicked;
+    const result = await linesOf('.merge-result');
+    // The outcome in one line, where screen readers hear it.
+    const status = await page.$eval('#status', (node) => node.textContent);
+    const outcome = made ? `Merged: ${command('d88info', ['-s', target]).trim()} (`
+      : `Not merged: ${compared.err.split('\n')[0]} (`;
+    check(status.startsWith(outcome), `${what}: the status line: ${status}`);
+    check(sameLines(result.lines.compare, compared),
+          `${what}: d88merge's comparison: ${JSON.stringify(result.lines.compare).slice(0, 300)}`);
+    if (!made) {
+      check(compared.status === 1 && result.made.length === 0 && !result.lines.merge &&
+            (await page.$('.merge-result section.image')) === null,
+            `${what}: a refusal offers no image`);
+      continue;
+    }
+    check(merged.status === 0 || merged.status === 2, `${what}: d88merge merged them`);
+    check(sameLines(result.lines.merge, merged),
+          `${what}: d88merge's lines: ${JSON.stringify(result.lines.merge)}, want ` +
+          JSON.stringify(merged.out));
+    const download = result.made[0] || { bytes: [] };
+    check(result.made.length === 1 && download.name === target && download.href.startsWith('blob:') &&
+          Buffer.from(download.bytes).equals(fs.readFileSync(path.join(work, target))),
+          `${what}: the merged image is d88merge's, byte for byte, as ${download.name}`);
+    const image = await shown(target);
+    const json = jsonOf(target);
+    check(image.verdict === json.verdict.join(', ') &&
+          image.line === command('d88info', ['-s', target]).trim() && image.files.length === 7,
+          `${what}: the merged image's verdict ${image.verdict}, as d88info gives it`);
+  }
+}
+
+// ---- Raw sector dumps: the layout auto takes, then the image as any ----
+let convertMs = 0;
+{
+  const trv = path.join(work, 'demo-trv');
+  fs.mkdirSync(trv);
+  command('volspar', [images.demo], trv);
+  const cases = [
+    { file: raws.disk, layout: '40x2x9x512', others: '', target: 'disk.d88', trv: true },
+    { file: raws.floppy, layout: '2D (40x2x16x256)',
+      others: ', the first of the 2 layouts of its size, not 40x2x8x512',
+      target: 'floppy.d88', trv: false },
+  ];
+  for (const { file, layout, others, target, trv: same } of cases) {
+    const name = path.basename(file);
+    await feed(file);
+    const offer = await page.$eval(section(name), (node) => ({
+      verdict: node.getAttribute('data-verdict'),
+      layout: node.querySelector('code[data-layout]').textContent,
+      text: node.querySelector('code[data-layout]').parentNode.textContent,
+      button: node.querySelector('button[data-action="convert"]').textContent,
+    })).catch((e) => ({ error: String(e) }));
+    check(offer.verdict === 'not a D88 image' && offer.layout === layout &&
+          offer.text.includes(layout + others + '.') && offer.button === 'Convert to D88: ' + target,
+          `${name}: the offer to convert: ${JSON.stringify(offer)}`);
+    const converted = run('d88conv', ['--from-raw', 'auto', name, target]);
+    const clicked = Date.now();
+    await page.click(`${section(name)} button[data-action="convert"]`);
+    await page.waitForFunction((s) => document.querySelector(s).getAttribute('aria-busy') === 'false',
+                               {}, `${section(name)} .convert-result`);
+    if (!convertMs) convertMs = Date.now() - clicked;
+    const result = await linesOf(`${section(name)} .convert-result`);
+    check(converted.status === 0 && sameLines(result.lines.conv, converted),
+          `${name}: d88conv's lines: ${JSON.stringify(result.lines.conv)}, want ` +
+          JSON.stringify(converted.out));
+    const download = result.made[0] || { bytes: [] };
+    check(result.made.length === 1 && download.name === target &&
+          Buffer.from(download.bytes).equals(fs.readFileSync(path.join(work, target))),
+          `${name}: the new image is d88conv's, byte for byte, as ${download.name}`);
+    const image = await shown(target);
+    check(image.verdict === jsonOf(target).verdict.join(', ') && image.svg === 1,
+          `${name}: the new image's verdict ${image.verdict} and its map`);
+    if (!same) continue;
+    const files = await page.$$eval(`${section(target)} table.files a[download]`, (anchors) =>
+      Promise.all(anchors.map(async (a) => ({
+        name: a.getAttribute('download'),
+        bytes: Array.from(new Uint8Array(await (await fetch(a.href)).arrayBuffer())),
+      }))));
+    check(files.length === 7 && files.every((f) =>
+      Buffer.from(f.bytes).equals(fs.readFileSync(path.join(trv, f.name)))),
+    `${name}: the new image's seven files are volspar's from demo.d88`);
+  }
+}
+
 check(requests.every((url) => url.startsWith(origin + '/') || url.startsWith('blob:') ||
                               url.startsWith('data:')),
       'no request left for anything but the page: ' +
@@ -473,7 +657,8 @@ if (screenshot) {
 }
 console.log(`page ready in ${readyMs} ms, ${transferred} bytes transferred; ` +
             `demonstration image chosen to verdict: ${firstMs.toFixed(0)} ms the first time, ` +
-            `${againMs.toFixed(0)} ms after (median of 4); 1.2 MB 2HD image done in ${bigMs} ms`);
+            `${againMs.toFixed(0)} ms after (median of 4); 1.2 MB 2HD image done in ${bigMs} ms; ` +
+            `two dumps merged in ${mergeMs} ms; a raw dump converted in ${convertMs} ms`);
 await browser.close();
 browser = null;
 server.close();
