@@ -98,6 +98,9 @@ struct Entry {
   Kind kind;
   FileId id;      // the entry itself, not what a link points to
   bool writable;  // kRegular: the user may write it
+  // kLinkThrough: the link leads to a regular file, as /dev/stdout does
+  // when standard output goes to one; it is written at its end.
+  bool to_file;
 #ifndef _WIN32
   struct stat seen;  // the entry; for kLinkThrough, the link
 #endif
@@ -183,7 +186,7 @@ bool IsDeviceName(const char* name) {
 // them are not followed: only the reserved device names are written
 // through.
 void Look(const char* name, Entry* entry) {
-  *entry = {Kind::kNone, {0, 0}, false};
+  *entry = {Kind::kNone, {0, 0}, false, false};
   wchar_t wide[32768];
   if (IsDeviceName(name)) {
     entry->kind = Kind::kThrough;
@@ -308,18 +311,27 @@ bool IsThrough(const struct stat& info) {
   return S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode);
 }
 
+// The system's names of the process's own streams (/dev/stdout, /dev/fd/1,
+// /proc/self/fd/1) and devices: links there are the system's, never files
+// to replace.
+bool IsSystemName(const char* name) {
+  return std::strncmp(name, "/dev/", 5) == 0 ||
+         std::strncmp(name, "/proc/", 6) == 0;
+}
+
 void Look(const char* name, Entry* entry) {
-  *entry = {Kind::kNone, {0, 0}, false, {}};
+  *entry = {Kind::kNone, {0, 0}, false, false, {}};
   struct stat& seen = entry->seen;
   if (lstat(name, &seen) != 0) return;
   entry->id = {static_cast<uint64_t>(seen.st_dev),
                static_cast<uint64_t>(seen.st_ino)};
   struct stat target;
   if (S_ISLNK(seen.st_mode)) {
-    // A link to anything but a device or FIFO is replaced, not followed.
-    if (stat(name, &target) == 0 && IsThrough(target)) {
-      entry->kind = Kind::kLinkThrough;
-    }
+    // A link to anything but a device or FIFO is replaced, not followed,
+    // unless it is the system's name of a stream that goes to a file.
+    if (stat(name, &target) != 0) return;
+    entry->to_file = S_ISREG(target.st_mode) && IsSystemName(name);
+    if (IsThrough(target) || entry->to_file) entry->kind = Kind::kLinkThrough;
   } else if (IsThrough(seen)) {
     entry->kind = Kind::kThrough;
   } else if (S_ISDIR(seen.st_mode)) {
@@ -343,7 +355,8 @@ int OpenThrough(const char* name, const Entry& entry, int* error) {
     return -1;
   }
   const int fd =
-      open(name, O_WRONLY | O_NONBLOCK | O_CLOEXEC | (link ? 0 : O_NOFOLLOW));
+      open(name, O_WRONLY | O_NONBLOCK | O_CLOEXEC | (link ? 0 : O_NOFOLLOW) |
+                     (entry.to_file ? O_APPEND : 0));
   if (fd < 0) {
     *error = errno == ENXIO ? OutputFile::kNoReader
              : errno == ELOOP ? OutputFile::kChanged
@@ -354,7 +367,8 @@ int OpenThrough(const char* name, const Entry& entry, int* error) {
   struct stat entry_now;
   struct stat target_now;
   const bool same =
-      fstat(fd, &opened) == 0 && IsThrough(opened) &&
+      fstat(fd, &opened) == 0 &&
+      (IsThrough(opened) || (entry.to_file && S_ISREG(opened.st_mode))) &&
       (link ? lstat(name, &entry_now) == 0 && SameNode(entry_now, entry.seen) &&
                   stat(name, &target_now) == 0 && SameNode(target_now, opened)
             : SameNode(opened, entry.seen));
@@ -506,6 +520,9 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
   switch (entry.kind) {
     case Kind::kThrough:
     case Kind::kLinkThrough: {
+      // What the process's own streams hold goes first: /dev/stdout may be
+      // where they go too.
+      std::fflush(nullptr);
       mode_ = Mode::kThrough;
       const int fd = OpenThrough(name, entry, &cause);
       return fd >= 0 ? OpenStream(fd) : Fail(Failure::kCreate, cause);

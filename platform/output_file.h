@@ -8,7 +8,9 @@
 //   a FIFO that nobody reads fails at once instead of blocking. What is
 //   opened is checked to be what was looked at, so that a name swapped in
 //   between cannot send the bytes elsewhere, and a symbolic link is
-//   followed only when root or the user running the command owns it;
+//   followed only when root or the user running the command owns it; the
+//   system's links to the process's streams (/dev/stdout) are followed to a
+//   regular file too, which is then written at its end;
 // - a directory, a block device, a regular file the user may not write,
 //   and the image a command reads are never written;
 // - where the directory refuses new files but the file itself is writable,

@@ -472,6 +472,16 @@ TEST_F(VolsparTest, MapsGoThroughDevicesFifosAndStandardOutput) {
   ASSERT_EQ(stat("/dev/null", &info), 0);
   EXPECT_TRUE(S_ISCHR(info.st_mode));
   EXPECT_EQ(ReadText(work_.File(long_name)).rfind("<?xml", 0), 0u);
+  // /dev/stdout leads to the file standard output goes to: the map follows
+  // the line there, and the system's link stays as it is.
+  const std::string out = images_.File("out.svg");
+  RunCommand(D88INFO_PATH, {"-s", "--map", "/dev/stdout", image}, work_.path(),
+             out);
+  const std::string line =
+      "\"" + image + "\": 1 disk, clean; volspar: complete\n";
+  EXPECT_EQ(ReadText(out).rfind(line + "<?xml", 0), 0u);
+  ASSERT_EQ(lstat("/dev/stdout", &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
   EXPECT_EQ(
       RunCommand(D88INFO_PATH, {"--map", "-", image}, work_.path()).status, 1);
 }
