@@ -98,10 +98,10 @@ struct Entry {
   Kind kind;
   FileId id;      // the entry itself, not what a link points to
   bool writable;  // kRegular: the user may write it
+#ifndef _WIN32
   // kLinkThrough: the link leads to a regular file, as /dev/stdout does
   // when standard output goes to one; it is written at its end.
   bool to_file;
-#ifndef _WIN32
   struct stat seen;  // the entry; for kLinkThrough, the link
 #endif
 };

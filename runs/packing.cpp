@@ -192,7 +192,7 @@ bool WritePacked(InputFile* image, int64_t size, const PackPlan& plan,
                  const uint8_t* const files[], OutputFile* out) {
   // The segments in image order: a forward pass needs no seek, so that the
   // new image can go to a pipe or a device.
-  int order[kExtractionRows * kMaxRunSteps];
+  int order[kExtractionRows * kMaxRunSteps] = {};
   for (int i = 0; i < plan.segment_count; ++i) order[i] = i;
   std::sort(order, order + plan.segment_count, [&plan](int a, int b) {
     return plan.segments[a].image_offset < plan.segments[b].image_offset;
