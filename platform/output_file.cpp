@@ -186,7 +186,7 @@ bool IsDeviceName(const char* name) {
 // them are not followed: only the reserved device names are written
 // through.
 void Look(const char* name, Entry* entry) {
-  *entry = {Kind::kNone, {0, 0}, false, false};
+  *entry = {Kind::kNone, {0, 0}, false};
   wchar_t wide[32768];
   if (IsDeviceName(name)) {
     entry->kind = Kind::kThrough;
