@@ -38,7 +38,7 @@ constexpr char kHelp[] =
     "not a D88 image, a layout refused, or a file that cannot be written.\n";
 
 enum Id { kFromRaw = 1, kToRaw, kJoin, kDisk, kFill, kName, kHelpId, kVersion };
-constexpr OptionSpec kOptions[] = {
+constexpr Option kOptions[] = {
     {"from-raw", 0, true, kFromRaw}, {"to-raw", 0, false, kToRaw},
     {"join", 0, false, kJoin},       {"disk", 0, true, kDisk},
     {"fill", 0, true, kFill},        {"name", 0, true, kName},

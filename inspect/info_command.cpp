@@ -38,7 +38,7 @@ constexpr char kHelp[] =
 constexpr int64_t kMaxSpool = int64_t{2} << 30;
 
 enum Id { kSummary = 1, kProblems, kJson, kMap, kDisk, kHelpId, kVersion };
-constexpr OptionSpec kOptions[] = {
+constexpr Option kOptions[] = {
     {"summary", 's', false, kSummary}, {"problems", 0, false, kProblems},
     {"json", 0, false, kJson},         {"map", 0, true, kMap},
     {"disk", 0, true, kDisk},          {"help", 'h', false, kHelpId},

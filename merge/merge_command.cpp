@@ -47,7 +47,7 @@ Readers readers;
 ImageWriter writer;
 
 enum Id { kOutput = 1, kJson, kForce, kHelpId, kVersion };
-constexpr OptionSpec kOptions[] = {
+constexpr Option kOptions[] = {
     {"output", 'o', true, kOutput},  {"json", 0, false, kJson},
     {"force", 0, false, kForce},     {"help", 'h', false, kHelpId},
     {"version", 0, false, kVersion},

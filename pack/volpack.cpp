@@ -273,8 +273,8 @@ int Volpack(const char* image, const char* new_image, std::FILE* out,
 
 int VolpackCommand(int argc, char** argv) {
   enum { kHelpId = 1, kVersion };
-  static constexpr OptionSpec kOptions[] = {{"help", 'h', false, kHelpId},
-                                            {"version", 0, false, kVersion}};
+  static constexpr Option kOptions[] = {{"help", 'h', false, kHelpId},
+                                        {"version", 0, false, kVersion}};
   static constexpr CommandLine kCommand = {
       "volpack", kUsage, kHelp,   D88_VERSION_STRING,
       kOptions,  2,      kHelpId, kVersion};

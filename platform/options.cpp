@@ -5,8 +5,11 @@
 #include "platform/text_out.h"
 
 OptionParser::OptionParser(int argc, const char* const* argv,
-                           const OptionSpec* specs, int spec_count)
-    : argc_(argc), argv_(argv), specs_(specs), spec_count_(spec_count) {}
+                           const Option* options, int option_count)
+    : argc_(argc),
+      argv_(argv),
+      options_(options),
+      option_count_(option_count) {}
 
 bool OptionParser::Next(ParsedOption* item) {
   *item = ParsedOption();
@@ -32,8 +35,8 @@ bool OptionParser::ShortOption(ParsedOption* item) {
   if (*cluster_ == '\0') cluster_ = nullptr;
   short_text_[1] = name;
   item->text = short_text_;
-  const OptionSpec* spec = FindShort(name);
-  if (spec == nullptr) {
+  const Option* option = FindShort(name);
+  if (option == nullptr) {
     // The whole argument is the unknown option: a letter alone would not
     // say which argument held it, and a byte of a UTF-8 character is no
     // letter to show.
@@ -43,8 +46,8 @@ bool OptionParser::ShortOption(ParsedOption* item) {
     return true;
   }
   item->kind = ParsedOption::kOption;
-  item->id = spec->id;
-  if (!spec->takes_value) return true;
+  item->id = option->id;
+  if (!option->takes_value) return true;
   // The rest of the cluster is the value: -oout.d88.
   if (cluster_ != nullptr) {
     item->value = cluster_;
@@ -59,15 +62,15 @@ bool OptionParser::LongOption(const char* arg, ParsedOption* item) {
   const char* equals = std::strchr(name, '=');
   const size_t length = equals != nullptr ? static_cast<size_t>(equals - name)
                                           : std::strlen(name);
-  const OptionSpec* spec = FindLong(name, length);
+  const Option* option = FindLong(name, length);
   item->text = arg;
-  if (spec == nullptr || (equals != nullptr && !spec->takes_value)) {
+  if (option == nullptr || (equals != nullptr && !option->takes_value)) {
     item->kind = ParsedOption::kUnknown;
     return true;
   }
   item->kind = ParsedOption::kOption;
-  item->id = spec->id;
-  if (!spec->takes_value) return true;
+  item->id = option->id;
+  if (!option->takes_value) return true;
   if (equals != nullptr) {
     item->value = equals + 1;
     return true;
@@ -86,22 +89,21 @@ bool OptionParser::TakeValue(ParsedOption* item) {
   return true;
 }
 
-const OptionSpec* OptionParser::FindShort(char name) const {
-  for (int i = 0; i < spec_count_; ++i) {
-    if (specs_[i].short_name != '\0' && specs_[i].short_name == name) {
-      return &specs_[i];
+const Option* OptionParser::FindShort(char name) const {
+  for (int i = 0; i < option_count_; ++i) {
+    if (options_[i].short_name != '\0' && options_[i].short_name == name) {
+      return &options_[i];
     }
   }
   return nullptr;
 }
 
-const OptionSpec* OptionParser::FindLong(const char* name,
-                                         size_t length) const {
-  for (int i = 0; i < spec_count_; ++i) {
-    const char* long_name = specs_[i].long_name;
+const Option* OptionParser::FindLong(const char* name, size_t length) const {
+  for (int i = 0; i < option_count_; ++i) {
+    const char* long_name = options_[i].long_name;
     if (long_name != nullptr && std::strncmp(long_name, name, length) == 0 &&
         long_name[length] == '\0') {
-      return &specs_[i];
+      return &options_[i];
     }
   }
   return nullptr;

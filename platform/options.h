@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdio>
 
-struct OptionSpec {
+struct Option {
   const char* long_name;  // "summary" for --summary, or null
   char short_name;        // 's' for -s, or 0
   bool takes_value;
@@ -35,9 +35,9 @@ struct ParsedOption {
 
 class OptionParser {
  public:
-  // Reads argv[1] to argv[argc - 1] against `specs`; keeps the pointers.
-  OptionParser(int argc, const char* const* argv, const OptionSpec* specs,
-               int spec_count);
+  // Reads argv[1] to argv[argc - 1] against `options`; keeps the pointers.
+  OptionParser(int argc, const char* const* argv, const Option* options,
+               int option_count);
   OptionParser(const OptionParser&) = delete;
   OptionParser& operator=(const OptionParser&) = delete;
 
@@ -50,13 +50,13 @@ class OptionParser {
   bool LongOption(const char* arg, ParsedOption* item);
   // The next argument as the value of the option in `item`.
   bool TakeValue(ParsedOption* item);
-  const OptionSpec* FindShort(char name) const;
-  const OptionSpec* FindLong(const char* name, size_t length) const;
+  const Option* FindShort(char name) const;
+  const Option* FindLong(const char* name, size_t length) const;
 
   const int argc_;
   const char* const* const argv_;
-  const OptionSpec* const specs_;
-  const int spec_count_;
+  const Option* const options_;
+  const int option_count_;
   int index_ = 1;                           // the next argument to read
   const char* cluster_ = nullptr;           // the next letter of -abc, or null
   bool operands_only_ = false;              // after "--"
@@ -70,8 +70,8 @@ struct CommandLine {
   const char* usage;    // the usage lines
   const char* help;     // what --help says after them
   const char* version;  // "1.0.0"
-  const OptionSpec* specs;
-  int spec_count;
+  const Option* options;
+  int option_count;
   int help_id;
   int version_id;
 };
@@ -103,7 +103,7 @@ template <typename Take>
 bool ReadCommandLine(const CommandLine& command, int argc, char** argv,
                      Take take, int* status) {
   *status = 1;
-  OptionParser parser(argc, argv, command.specs, command.spec_count);
+  OptionParser parser(argc, argv, command.options, command.option_count);
   ParsedOption item;
   int asked = 0;  // --help wins over --version
   while (parser.Next(&item)) {

@@ -12,7 +12,7 @@ namespace d88test {
 namespace {
 
 enum { kSummary = 1, kHelp, kMap, kDisk, kOutput, kJson };
-constexpr OptionSpec kSpecs[] = {
+constexpr Option kOptions[] = {
     {"summary", 's', false, kSummary},
     {"help", 'h', false, kHelp},
     {"map", 0, true, kMap},
@@ -26,8 +26,8 @@ constexpr const char* kNames[] = {"", "s", "h", "map", "disk", "o", "json"};
 // word each: "s", "map=a.svg", "operand x", "unknown -x", "missing o -o".
 std::vector<std::string> Parse(std::vector<const char*> args) {
   args.insert(args.begin(), "command");
-  OptionParser parser(static_cast<int>(args.size()), args.data(), kSpecs,
-                      static_cast<int>(std::size(kSpecs)));
+  OptionParser parser(static_cast<int>(args.size()), args.data(), kOptions,
+                      static_cast<int>(std::size(kOptions)));
   std::vector<std::string> items;
   ParsedOption item;
   while (parser.Next(&item)) {
@@ -104,7 +104,8 @@ TEST(OptionParserTest, ErrorMessages) {
   };
   for (const auto& test : kCases) {
     const char* argv[] = {"d88info", test.arg};
-    OptionParser parser(2, argv, kSpecs, static_cast<int>(std::size(kSpecs)));
+    OptionParser parser(2, argv, kOptions,
+                        static_cast<int>(std::size(kOptions)));
     ParsedOption item;
     ASSERT_TRUE(parser.Next(&item));
     std::FILE* err = std::tmpfile();
