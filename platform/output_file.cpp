@@ -500,16 +500,7 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
   error_ = 0;
   write_error_ = 0;
   InstallHandlers();
-  if (std::strcmp(name, "-") == 0) {
-    mode_ = Mode::kStandardOutput;
-    stream_ = stdout;
-#ifdef _WIN32
-    // An image's bytes go out as they are, not with each LF made CR LF.
-    std::fflush(stdout);
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    return true;
-  }
+  if (std::strcmp(name, "-") == 0) return UseStandardOutput();
   Entry entry;
   Look(name, &entry);
   if (keep != nullptr && entry.kind != Kind::kNone &&
@@ -553,6 +544,17 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
     return in_place >= 0 ? OpenStream(in_place) : Fail(Failure::kCreate, cause);
   }
   return Fail(Failure::kCreate, cause);
+}
+
+bool OutputFile::UseStandardOutput() {
+  mode_ = Mode::kStandardOutput;
+  stream_ = stdout;
+#ifdef _WIN32
+  // An image's bytes go out as they are, not with each LF made CR LF.
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  return true;
 }
 
 bool OutputFile::OpenStream(int fd) {

@@ -107,7 +107,7 @@ class OutputFile {
 
   bool Fail(Failure failure, int error);
   bool OpenStream(int fd);
-  bool CreateReplacement(bool regular);
+  bool UseStandardOutput();
   void Discard();
 
   const char* name_;
