@@ -1,6 +1,7 @@
 #include "conv/support.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "inspect/recognize.h"
 #include "platform/text_out.h"
@@ -14,7 +15,7 @@ uint8_t block_in[BlockIn::kSize];
 }  // namespace
 
 std::FILE* LinesStream(const char* output, std::FILE* out, std::FILE* err) {
-  return std::strcmp(output, "-") == 0 ? err : out;
+  return IsStandardOutput(output) ? err : out;
 }
 
 bool OpenImage(d88::D88File* reader, const char* path, std::FILE* err) {
@@ -52,23 +53,13 @@ void PrintDisk(std::FILE* stream, int disk, int disks, const char* path) {
 
 bool StartOutput(OutputFile* file, const char* name, const char* const* inputs,
                  int count, std::FILE* err) {
-  FileId target;
-  const bool exists =
-      std::strcmp(name, "-") != 0 && IdentifyFile(name, &target);
-  FileId keep;
-  bool keeping = false;
-  bool input = false;
-  for (int i = 0; i < count; ++i) {
-    FileId id;
-    if (!IdentifyFile(inputs[i], &id)) continue;
-    if (!keeping) keep = id;
-    keeping = true;
-    input = input || (exists && SameFile(id, target));
+  FileId keep[d88::D88File::kMaxDisks + 1];
+  int kept = 0;
+  for (int i = 0; i < count && kept < static_cast<int>(std::size(keep)); ++i) {
+    if (IdentifyFile(inputs[i], &keep[kept])) ++kept;
   }
-  // Create refuses the first input once more, should the name change
-  // meanwhile.
-  if (!input && file->Create(name, keeping ? &keep : nullptr)) return true;
-  if (input || file->failure() == OutputFile::Failure::kKept) {
+  if (file->Create(name, keep, kept)) return true;
+  if (file->failure() == OutputFile::Failure::kKept) {
     std::fputs("d88conv: will not write over ", err);
     PrintPath(err, name, false);
     std::fputs(": it is an input\n", err);

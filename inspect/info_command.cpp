@@ -113,7 +113,7 @@ bool CheckOptions(Options* options) {
   if (options->map != nullptr && options->images != 1) {
     return UsageError("--map takes one image");
   }
-  if (options->map != nullptr && std::strcmp(options->map, "-") == 0 &&
+  if (options->map != nullptr && IsStandardOutput(options->map) &&
       options->style != Style::kSummary) {
     return UsageError(
         "--map - puts the map on standard output, where the report goes too: "
@@ -225,8 +225,7 @@ int InfoCommand(int argc, char** argv) {
   }
   // With the map on standard output, the summary line goes to standard
   // error.
-  const bool map_out =
-      options.map != nullptr && std::strcmp(options.map, "-") == 0;
+  const bool map_out = options.map != nullptr && IsStandardOutput(options.map);
   TextOut out(map_out ? stderr : stdout);
   JsonWriter json(&out);
   Run run = {&options, &out, &json, 0, true};

@@ -175,22 +175,21 @@ void SayStop(const MergeFindings& findings, const char* output,
   }
 }
 
-// The dump that `output` names, if it names one; says so.
-bool OntoADump(const Options& options) {
-  FileId target;
-  if (std::strcmp(options.output, "-") == 0 ||
-      !IdentifyFile(options.output, &target)) {
+// Starts the new image in `out`, never over one of the dumps; says why not.
+bool StartImage(const Options& options, OutputFile* out) {
+  FileId dumps[kMaxDumps];
+  int known = 0;
+  for (int d = 0; d < options.dumps; ++d) {
+    if (IdentifyFile(options.paths[d], &dumps[known])) ++known;
+  }
+  if (out->Create(options.output, dumps, known)) return true;
+  if (out->failure() != OutputFile::Failure::kKept) {
+    out->Report(options.err, "d88merge");
     return false;
   }
-  for (int d = 0; d < options.dumps; ++d) {
-    FileId dump;
-    if (IdentifyFile(options.paths[d], &dump) && SameFile(dump, target)) {
-      std::fputs("d88merge: will not write over ", options.err);
-      PrintPath(options.err, options.output, false);
-      std::fputs(": it is one of the dumps\n", options.err);
-      return true;
-    }
-  }
+  std::fputs("d88merge: will not write over ", options.err);
+  PrintPath(options.err, options.output, false);
+  std::fputs(": it is one of the dumps\n", options.err);
   return false;
 }
 
@@ -260,15 +259,10 @@ bool Make(const Options& options, d88::D88File* const dumps[],
 int Merge(const Options& options, d88::D88File* const dumps[]) {
   static MergeFindings findings;
   StartFindings(dumps, options.paths, options.dumps, &findings);
-  if (OntoADump(options) ||
-      (!options.force && SayDifferentDisks(findings, options.err))) {
-    std::fputs(kNothing, options.err);
-    return 1;
-  }
   OutputFile out;
   OutputFile scratch;
-  if (!out.Create(options.output)) {
-    out.Report(options.err, "d88merge");
+  if (!StartImage(options, &out) ||
+      (!options.force && SayDifferentDisks(findings, options.err))) {
     std::fputs(kNothing, options.err);
     return 1;
   }
@@ -292,7 +286,7 @@ int Merge(const Options& options, d88::D88File* const dumps[]) {
   if (image == &scratch && !Send(&scratch, &out, options.err)) return 1;
   // Standard output may carry the image itself: the report goes beside it.
   std::FILE* stream =
-      std::strcmp(options.output, "-") == 0 ? options.err : options.out;
+      IsStandardOutput(options.output) ? options.err : options.out;
   const MergeReport report = {&findings, true, options.force, options.output,
                               verdict};
   if (!Report(options, report, stream)) return 1;

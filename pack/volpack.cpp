@@ -260,7 +260,7 @@ int Volpack(const char* image, const char* new_image, std::FILE* out,
     return 1;
   }
   // Standard output may carry the image itself: the lines go beside it.
-  if (std::strcmp(new_image, "-") == 0) out = err;
+  if (IsStandardOutput(new_image)) out = err;
   NoteDamage(&reader, image, new_image, out);
   if (!WriteNew(image, new_image, plan, written, err)) return 1;
   for (int row = 0; row < kExtractionRows; ++row) {

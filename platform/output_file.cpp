@@ -87,6 +87,11 @@ enum class Kind {
   kBlock,        // a block device: never written
   kThrough,      // a character device or FIFO, written through
   kLinkThrough,  // a symbolic link to one
+  // "-", or a name for the pipe, device or file standard output goes to:
+  // written through standard output itself, so that what the command
+  // prints there cannot land inside the bytes.
+  kStandardOutput,
+  kSystemLink,  // a link the system keeps, to a file: never replaced
 };
 
 }  // namespace
@@ -97,6 +102,7 @@ namespace {
 struct Entry {
   Kind kind;
   FileId id;      // the entry itself, not what a link points to
+  FileId target;  // what opening the name reaches: a link's target
   bool writable;  // kRegular: the user may write it
 #ifndef _WIN32
   // kLinkThrough: the link leads to a regular file, as /dev/stdout does
@@ -186,8 +192,12 @@ bool IsDeviceName(const char* name) {
 // them are not followed: only the reserved device names are written
 // through.
 void Look(const char* name, Entry* entry) {
-  *entry = {Kind::kNone, {0, 0}, false};
+  *entry = {Kind::kNone, {0, 0}, {0, 0}, false};
   wchar_t wide[32768];
+  if (std::strcmp(name, "-") == 0) {
+    entry->kind = Kind::kStandardOutput;
+    return;
+  }
   if (IsDeviceName(name)) {
     entry->kind = Kind::kThrough;
     return;
@@ -196,6 +206,7 @@ void Look(const char* name, Entry* entry) {
   const DWORD attributes = GetFileAttributesW(wide);
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   Identify(name, false, &entry->id);
+  Identify(name, true, &entry->target);
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     entry->kind = Kind::kDirectory;
   } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
@@ -215,17 +226,17 @@ int OpenThrough(const char* name, const Entry&, int* error) {
   return fd;
 }
 
-int CreateNew(const char* name, int slot) {
+int CreateNew(const char* name, int slot, bool) {
   Pending& entry = pending[slot];
   if (!Widen(name, entry.wide, static_cast<int>(kMaxName))) {
     errno = EINVAL;
     return -1;
   }
   std::snprintf(entry.name, sizeof entry.name, "%s", name);
-  entry.used = 1;
   const int fd = _wopen(entry.wide, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
                         _S_IREAD | _S_IWRITE);
-  if (fd < 0) entry.used = 0;
+  // Only a file of ours is registered: a signal never removes another's.
+  if (fd >= 0) entry.used = 1;
   return fd;
 }
 
@@ -311,29 +322,80 @@ bool IsThrough(const struct stat& info) {
   return S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode);
 }
 
-// The system's names of the process's own streams (/dev/stdout, /dev/fd/1,
-// /proc/self/fd/1) and devices: links there are the system's, never files
-// to replace.
+FileId IdOf(const struct stat& info) {
+  return {static_cast<uint64_t>(info.st_dev),
+          static_cast<uint64_t>(info.st_ino)};
+}
+
+// Under /dev and /proc, links are the system's: never files to replace.
 bool IsSystemName(const char* name) {
   return std::strncmp(name, "/dev/", 5) == 0 ||
          std::strncmp(name, "/proc/", 6) == 0;
 }
 
+// The system's names of the process's own streams, which may lead to a
+// file that a redirection opened: /dev/stderr, /dev/fd/2, /proc/self/fd/2.
+bool IsStreamName(const char* name) {
+  if (std::strcmp(name, "/dev/stdout") == 0 ||
+      std::strcmp(name, "/dev/stderr") == 0) {
+    return true;
+  }
+  const char* digits = std::strncmp(name, "/dev/fd/", 8) == 0 ? name + 8
+                       : std::strncmp(name, "/proc/self/fd/", 14) == 0
+                           ? name + 14
+                           : nullptr;
+  if (digits == nullptr || *digits == '\0') return false;
+  while (*digits >= '0' && *digits <= '9') ++digits;
+  return *digits == '\0';
+}
+
+// A FIFO, pipe or file that standard output goes to: the bytes go through
+// standard output itself, since a second opening would write over or
+// between what the command prints. A device takes both as they come.
+bool GoesToStandardOutput(const struct stat& target) {
+  struct stat out;
+  return !S_ISCHR(target.st_mode) && fstat(STDOUT_FILENO, &out) == 0 &&
+         SameFile(IdOf(out), IdOf(target));
+}
+
+// A link is replaced, not followed, unless it leads to a device or FIFO,
+// or is the system's name of a stream; a link to a directory or a block
+// device is refused as they are.
+void LookThroughLink(const char* name, Entry* entry) {
+  struct stat target;
+  if (stat(name, &target) != 0) return;
+  entry->target = IdOf(target);
+  if (S_ISDIR(target.st_mode)) {
+    entry->kind = Kind::kDirectory;
+  } else if (S_ISBLK(target.st_mode)) {
+    entry->kind = Kind::kBlock;
+  } else if (IsThrough(target)) {
+    entry->kind = GoesToStandardOutput(target) ? Kind::kStandardOutput
+                                               : Kind::kLinkThrough;
+  } else if (IsSystemName(name)) {
+    entry->to_file = IsStreamName(name);
+    entry->kind = !entry->to_file ? Kind::kSystemLink
+                  : GoesToStandardOutput(target) ? Kind::kStandardOutput
+                                                 : Kind::kLinkThrough;
+  }
+}
+
 void Look(const char* name, Entry* entry) {
-  *entry = {Kind::kNone, {0, 0}, false, false, {}};
+  *entry = {Kind::kNone, {0, 0}, {0, 0}, false, false, {}};
+  if (std::strcmp(name, "-") == 0) {
+    struct stat out;
+    entry->kind = Kind::kStandardOutput;
+    if (fstat(STDOUT_FILENO, &out) == 0) entry->target = IdOf(out);
+    return;
+  }
   struct stat& seen = entry->seen;
   if (lstat(name, &seen) != 0) return;
-  entry->id = {static_cast<uint64_t>(seen.st_dev),
-               static_cast<uint64_t>(seen.st_ino)};
-  struct stat target;
+  entry->id = entry->target = IdOf(seen);
   if (S_ISLNK(seen.st_mode)) {
-    // A link to anything but a device or FIFO is replaced, not followed,
-    // unless it is the system's name of a stream that goes to a file.
-    if (stat(name, &target) != 0) return;
-    entry->to_file = S_ISREG(target.st_mode) && IsSystemName(name);
-    if (IsThrough(target) || entry->to_file) entry->kind = Kind::kLinkThrough;
+    LookThroughLink(name, entry);
   } else if (IsThrough(seen)) {
-    entry->kind = Kind::kThrough;
+    entry->kind =
+        GoesToStandardOutput(seen) ? Kind::kStandardOutput : Kind::kThrough;
   } else if (S_ISDIR(seen.st_mode)) {
     entry->kind = Kind::kDirectory;
   } else if (S_ISBLK(seen.st_mode)) {
@@ -381,12 +443,15 @@ int OpenThrough(const char* name, const Entry& entry, int* error) {
   return fd;
 }
 
-int CreateNew(const char* name, int slot) {
+// A new file gets mode 0666 less the umask, as any file a command creates;
+// one that replaces a file, or holds a copy, is private until it takes the
+// old file's mode, so that nobody opens it meanwhile.
+int CreateNew(const char* name, int slot, bool private_mode) {
   std::snprintf(pending[slot].name, kMaxName, "%s", name);
-  pending[slot].used = 1;
-  // Mode 0666 less the umask, as for any file a command creates.
-  const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) pending[slot].used = 0;
+  const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                      private_mode ? 0600 : 0666);
+  // Only a file of ours is registered: a signal never removes another's.
+  if (fd >= 0) pending[slot].used = 1;
   return fd;
 }
 
@@ -447,7 +512,7 @@ int FreeSlot() {
 
 // Creates a new file named after `name` in its directory, registered in
 // `slot`; -1 with errno set when none can be created.
-int CreateTemp(const char* name, int slot) {
+int CreateTemp(const char* name, int slot, bool private_mode) {
   char temp[kMaxName];
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < kAttempts; ++attempt) {
@@ -455,10 +520,24 @@ int CreateTemp(const char* name, int slot) {
       errno = ENAMETOOLONG;
       return -1;
     }
-    fd = CreateNew(temp, slot);
+    fd = CreateNew(temp, slot, private_mode);
     if (fd < 0 && errno != EEXIST) break;
   }
   return fd;
+}
+
+// What the bytes would reach is one of `keep`: the entry, or what a link
+// that is followed leads to. A link that is replaced leaves its target be.
+bool IsKept(const Entry& entry, const FileId* keep, int count) {
+  const bool followed =
+      entry.kind == Kind::kLinkThrough || entry.kind == Kind::kStandardOutput;
+  for (int i = 0; keep != nullptr && i < count; ++i) {
+    if ((entry.kind != Kind::kNone && SameFile(entry.id, keep[i])) ||
+        (followed && SameFile(entry.target, keep[i]))) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void Release(int* slot) {
@@ -478,6 +557,12 @@ bool IdentifyFile(const char* path, FileId* id) {
   return Identify(path, true, id);
 }
 
+bool IsStandardOutput(const char* name) {
+  Entry entry;
+  Look(name, &entry);
+  return entry.kind == Kind::kStandardOutput;
+}
+
 bool SameFile(const FileId& a, const FileId& b) {
   return a.volume == b.volume && a.number == b.number;
 }
@@ -493,22 +578,20 @@ OutputFile::OutputFile()
 
 OutputFile::~OutputFile() { Discard(); }
 
-bool OutputFile::Create(const char* name, const FileId* keep) {
+bool OutputFile::Create(const char* name, const FileId* keep, int keep_count) {
   Discard();
   name_ = name;
   failure_ = Failure::kNone;
   error_ = 0;
   write_error_ = 0;
   InstallHandlers();
-  if (std::strcmp(name, "-") == 0) return UseStandardOutput();
   Entry entry;
   Look(name, &entry);
-  if (keep != nullptr && entry.kind != Kind::kNone &&
-      SameFile(entry.id, *keep)) {
-    return Fail(Failure::kKept, 0);
-  }
+  if (IsKept(entry, keep, keep_count)) return Fail(Failure::kKept, 0);
   int cause = 0;
   switch (entry.kind) {
+    case Kind::kStandardOutput:
+      return UseStandardOutput();
     case Kind::kThrough:
     case Kind::kLinkThrough: {
       // What the process's own streams hold goes first: /dev/stdout may be
@@ -522,6 +605,8 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
       return Fail(Failure::kCreate, EISDIR);
     case Kind::kBlock:
       return Fail(Failure::kCreate, kBlockDevice);
+    case Kind::kSystemLink:
+      return Fail(Failure::kCreate, kSystemLink);
     case Kind::kRegular:
       if (!entry.writable) return Fail(Failure::kCreate, EACCES);
       break;
@@ -530,7 +615,8 @@ bool OutputFile::Create(const char* name, const FileId* keep) {
   }
   mode_ = Mode::kReplace;
   const int slot = FreeSlot();
-  const int fd = slot >= 0 ? CreateTemp(name, slot) : -1;
+  const int fd =
+      slot >= 0 ? CreateTemp(name, slot, entry.kind == Kind::kRegular) : -1;
   if (fd >= 0) {
     pending_ = slot;
     if (entry.kind == Kind::kRegular) KeepOwnerAndMode(fd, entry);
@@ -680,7 +766,9 @@ void OutputFile::Report(std::FILE* err, const char* command) const {
   PrintPath(err, name_, false);
   const char* reason = error_ == kBlockDevice ? "it is a block device"
                        : error_ == kNoReader  ? "no process reads the FIFO"
-                                              : std::strerror(error_);
+                       : error_ == kSystemLink
+                           ? "it is a link to a file under /dev or /proc"
+                           : std::strerror(error_);
   std::fprintf(err, ": %s\n", reason);
 }
 
@@ -710,7 +798,7 @@ bool OutputFile::CreateScratch(const char* tag) {
   std::snprintf(name + dir, sizeof name - dir, "%s", tag);
   name_ = tag;
   const int slot = FreeSlot();
-  const int fd = dir > 0 && slot >= 0 ? CreateTemp(name, slot) : -1;
+  const int fd = dir > 0 && slot >= 0 ? CreateTemp(name, slot, true) : -1;
   if (fd < 0) return Fail(Failure::kCreate, errno != 0 ? errno : EIO);
   pending_ = slot;
   name_ = pending[slot].name;

@@ -3,16 +3,18 @@
 //   a new file beside it, created exclusively, renamed over the name only
 //   once written, flushed and closed; it takes the old file's permission
 //   bits (and owner and group, where the process may set them);
-// - "-" is standard output;
+// - "-" is standard output, and so is a name for the pipe, device or file
+//   it goes to (/dev/stdout);
 // - a character device or FIFO is written through (/dev/null, /dev/stdout);
 //   a FIFO that nobody reads fails at once instead of blocking. What is
 //   opened is checked to be what was looked at, so that a name swapped in
 //   between cannot send the bytes elsewhere, and a symbolic link is
 //   followed only when root or the user running the command owns it; the
-//   system's links to the process's streams (/dev/stdout) are followed to a
-//   regular file too, which is then written at its end;
-// - a directory, a block device, a regular file the user may not write,
-//   and the image a command reads are never written;
+//   system's links to the process's other streams (/dev/stderr) are
+//   followed to a regular file too, which is then written at its end, and
+//   its other links to files (/dev/stdin) are never written;
+// - a directory, a block device (or a link to one), a regular file the
+//   user may not write, and the files a command reads are never written;
 // - where the directory refuses new files but the file itself is writable,
 //   the file is written in place, as a plain redirection would: the one
 //   case where a failure can leave it half written;
@@ -39,6 +41,10 @@ struct FileId {
 // Identifies the file that `path` opens; false when there is none.
 bool IdentifyFile(const char* path, FileId* id);
 bool SameFile(const FileId& a, const FileId& b);
+// "-", or a name that leads to the pipe, device or file that standard
+// output goes to (/dev/stdout): Create writes it through standard output
+// itself, and what a command prints there must go elsewhere.
+bool IsStandardOutput(const char* name);
 
 class OutputFile {
  public:
@@ -50,9 +56,11 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Starts writing `name`; false if it cannot be written, or (failure
-  // kKept) if the entry `name` itself, not what a link there points to, is
-  // the file `keep`: the image a command reads, whose owner would lose it.
-  bool Create(const char* name, const FileId* keep = nullptr);
+  // kKept) if the entry `name`, or what a link there leads to, or standard
+  // output for "-", is one of the `keep_count` files `keep`: what the
+  // command reads, whose owner would lose it.
+  bool Create(const char* name, const FileId* keep = nullptr,
+              int keep_count = 1);
   // Starts a scratch file in the system's temporary directory, with `tag`
   // in its name: Commit only closes it, and it is removed with the object
   // (or by the signals above) whatever happens.
@@ -94,6 +102,7 @@ class OutputFile {
   static constexpr int kChanged = -4;      // the name changed while opened
   static constexpr int kForeignLink = -5;  // a link that another user owns
   static constexpr int kTooLarge = -6;     // more than a spool takes
+  static constexpr int kSystemLink = -7;   // /dev/stdin and the like
 
  private:
   enum class Mode {

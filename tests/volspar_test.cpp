@@ -472,18 +472,79 @@ TEST_F(VolsparTest, MapsGoThroughDevicesFifosAndStandardOutput) {
   ASSERT_EQ(stat("/dev/null", &info), 0);
   EXPECT_TRUE(S_ISCHR(info.st_mode));
   EXPECT_EQ(ReadText(work_.File(long_name)).rfind("<?xml", 0), 0u);
-  // /dev/stdout leads to the file standard output goes to: the map follows
-  // the line there, and the system's link stays as it is.
-  const std::string out = images_.File("out.svg");
-  RunCommand(D88INFO_PATH, {"-s", "--map", "/dev/stdout", image}, work_.path(),
-             out);
-  const std::string line =
-      "\"" + image + "\": 1 disk, clean; volspar: complete\n";
-  EXPECT_EQ(ReadText(out).rfind(line + "<?xml", 0), 0u);
-  ASSERT_EQ(lstat("/dev/stdout", &info), 0);
-  EXPECT_TRUE(S_ISLNK(info.st_mode));
   EXPECT_EQ(
       RunCommand(D88INFO_PATH, {"--map", "-", image}, work_.path()).status, 1);
+}
+
+// Names that lead elsewhere: /dev/stdout is standard output itself, so
+// what a command prints goes beside the bytes, never into them; no name
+// that is followed leads back to what the command reads, and a link that
+// is not followed is replaced, its target left be; a link to a directory,
+// or to a file through /proc, is refused and stays as it was.
+TEST_F(VolsparTest, NamesThatLeadToStandardOutputOrAnInput) {
+  const std::string image = images_.File("image.d88");
+  const std::vector<uint8_t> bytes = BuildImage({Demo()});
+  ASSERT_TRUE(WriteFile(image, bytes));
+  // Inherited by the commands, as a shell's 5<image.d88 would be.
+  const int held = open(image.c_str(), O_RDONLY);
+  ASSERT_GE(held, 0);
+  const std::string held_name = "/dev/fd/" + std::to_string(held);
+  const std::string mine = "/proc/self/cwd/mine.d88";
+  const std::string other = images_.File("other.raw");
+  ASSERT_TRUE(WriteFile(other, Bytes{1, 2, 3}));
+  ASSERT_EQ(symlink(image.c_str(), work_.File("link.svg").c_str()), 0);
+  ASSERT_EQ(symlink(other.c_str(), work_.File("mine.d88").c_str()), 0);
+  ASSERT_EQ(symlink(images_.path().c_str(), work_.File("dir.svg").c_str()), 0);
+  const std::string line =
+      "\"" + image + "\": 1 disk, clean; volspar: complete\n";
+  const std::string out = images_.File("out");
+  const struct {
+    const char* binary;
+    std::vector<std::string> args;
+    int status;
+    std::string out_start;
+    std::string err;
+  } cases[] = {
+      {D88INFO_PATH, {"-s", "--map", "/dev/stdout", image}, 0, "<?xml", line},
+      {D88CONV_PATH,
+       {"--disk", "0", image, "/dev/stdout"},
+       0,
+       std::string(bytes.begin(), bytes.end()),
+       "/dev/stdout was written: " + image + ".\n"},
+      {D88INFO_PATH,
+       {"-s", "--map", held_name, image},
+       1,
+       line,
+       "d88info: will not replace " + held_name + ": it is the image\n"},
+      {D88INFO_PATH, {"-s", "--map", "link.svg", image}, 0, line, ""},
+      {D88INFO_PATH,
+       {"-s", "--map", "dir.svg", image},
+       1,
+       line,
+       "d88info: cannot create dir.svg: Is a directory\n"},
+      {D88CONV_PATH,
+       {"--to-raw", image, mine},
+       1,
+       "",
+       "d88conv: cannot create " + mine +
+           ": it is a link to a file under /dev or /proc\n"},
+  };
+  for (const auto& [binary, args, status, out_start, err] : cases) {
+    SCOPED_TRACE(args[args.size() - 2]);
+    const CommandResult result = RunCommand(binary, args, work_.path(), out);
+    const std::string printed = ReadText(out);
+    EXPECT_EQ(result.status, status);
+    EXPECT_EQ(printed.substr(0, out_start.size()), out_start);
+    EXPECT_EQ(result.err, err);
+  }
+  close(held);
+  EXPECT_EQ(ReadFile(image), bytes);
+  EXPECT_EQ(ReadFile(other), Bytes({1, 2, 3}));
+  for (const char* link : {"link.svg", "mine.d88", "dir.svg"}) {
+    struct stat info;
+    ASSERT_EQ(lstat(work_.File(link).c_str(), &info), 0);
+    EXPECT_EQ(S_ISLNK(info.st_mode), link[0] != 'l') << link;
+  }
 }
 
 // A signal that ends a command while it writes a new file leaves nothing
