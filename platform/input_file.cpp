@@ -35,7 +35,7 @@ int OpenForReading(const char* path, int64_t* size, int* error) {
                  : errno;
     return -1;
   }
-  struct _stat64 info;
+  struct _stat64 info = {};
   if (_fstat64(fd, &info) != 0 || (info.st_mode & _S_IFREG) == 0) {
     *error = (info.st_mode & _S_IFDIR) != 0 ? EISDIR : InputFile::kNotRegular;
     _close(fd);
@@ -52,7 +52,7 @@ int OpenForReading(const char* path, int64_t* size, int* error) {
     *error = errno;
     return -1;
   }
-  struct stat info;
+  struct stat info = {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     *error = S_ISDIR(info.st_mode) ? EISDIR : InputFile::kNotRegular;
     close(fd);

@@ -133,7 +133,7 @@ bool ParseNumber(const char* text, long low, long high, long* value) {
     const int digit = *c - '0';
     // Stops before number * 10 + digit could pass `high`, so it never
     // overflows.
-    if (number > (high - digit) / 10) return false;
+    if (digit > high || number > (high - digit) / 10) return false;
     number = number * 10 + digit;
   }
   if (number < low) return false;

@@ -131,6 +131,9 @@ TEST(ParseNumberTest, TakesPlainDecimalsInBounds) {
       {"15", 0, 15, true, 15},
       {"007", 0, 15, true, 7},
       {"16", 0, 15, false, 0},
+      {"3", 0, 3, true, 3},
+      {"7", 0, 3, false, 0},  // a bound below 9 holds for one digit too
+      {"9", 0, 0, false, 0},
       {"0", 1, 15, false, 0},
       {"", 0, 15, false, 0},
       {"+1", 0, 15, false, 0},
