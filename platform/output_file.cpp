@@ -551,6 +551,9 @@ void Release(int* slot) {
   *slot = -1;
 }
 
+// Where copies pass through: one at a time, never at once.
+uint8_t block[1 << 16];
+
 }  // namespace
 
 bool IdentifyFile(const char* path, FileId* id) {
@@ -681,7 +684,6 @@ bool OutputFile::WriteFrom(InputFile* in, int64_t offset, int64_t length) {
     offset = from;
   }
 #endif
-  static uint8_t block[1 << 16];
   while (length > 0) {
     const int want = length < static_cast<int64_t>(sizeof block)
                          ? static_cast<int>(length)
@@ -810,7 +812,6 @@ int SpoolStandardInput(OutputFile* spool, int64_t limit) {
 #ifdef _WIN32
   _setmode(_fileno(stdin), _O_BINARY);
 #endif
-  static uint8_t block[1 << 16];
   int64_t total = 0;
   for (;;) {
     const size_t got = std::fread(block, 1, sizeof block, stdin);
