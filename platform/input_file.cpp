@@ -15,14 +15,19 @@
 #include <unistd.h>
 #endif
 
+#ifdef _WIN32
+bool WidenPath(const char* path, wchar_t* wide, int size) {
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide,
+                             size) != 0;
+}
+#endif
+
 namespace {
 
 #ifdef _WIN32
 int OpenForReading(const char* path, int64_t* size, int* error) {
-  // Paths are UTF-8; the wide call reaches every name whatever the code page.
-  wchar_t wide[32768];
-  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide,
-                          32768) == 0) {
+  wchar_t wide[kMaxWidePath];
+  if (!WidenPath(path, wide, kMaxWidePath)) {
     *error = EINVAL;
     return -1;
   }
@@ -127,11 +132,8 @@ void PrintInputFailure(std::FILE* err, const char* command, const char* path,
 
 int ReadRegularHead(const char* path, uint8_t* buf, int len) {
 #ifdef _WIN32
-  wchar_t wide[32768];
-  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide,
-                          32768) == 0) {
-    return -1;
-  }
+  wchar_t wide[kMaxWidePath];
+  if (!WidenPath(path, wide, kMaxWidePath)) return -1;
   const DWORD attributes = GetFileAttributesW(wide);
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes &

@@ -43,6 +43,14 @@ class InputFile {
 // the bytes read, -1 when it is anything else or nothing.
 int ReadRegularHead(const char* path, uint8_t* buf, int len);
 
+#ifdef _WIN32
+// The longest path the wide calls take, in UTF-16 units.
+constexpr int kMaxWidePath = 32768;
+// Paths are UTF-8; the wide calls reach every name whatever the code page.
+// False for a path that is not UTF-8 or does not fit `size`.
+bool WidenPath(const char* path, wchar_t* wide, int size);
+#endif
+
 // Says on `err` why `path` could not be opened, as `command`:
 // "COMMAND: cannot open PATH: REASON", "COMMAND: PATH is a directory",
 // "COMMAND: PATH is not a regular file".

@@ -115,12 +115,6 @@ struct Entry {
 #ifdef _WIN32
 int ProcessId() { return _getpid(); }
 
-// Names are UTF-8; the wide calls reach every name whatever the code page.
-bool Widen(const char* name, wchar_t* wide, int size) {
-  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide,
-                             size) != 0;
-}
-
 BOOL WINAPI OnConsoleEvent(DWORD) {
   RemovePending();
   return FALSE;  // and let the process end as it would
@@ -158,8 +152,8 @@ int ErrnoOf(DWORD error, const wchar_t* target) {
 }
 
 bool Identify(const char* path, bool follow_links, FileId* id) {
-  wchar_t wide[32768];
-  if (!Widen(path, wide, 32768)) return false;
+  wchar_t wide[kMaxWidePath];
+  if (!WidenPath(path, wide, kMaxWidePath)) return false;
   const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS |
                       (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   const HANDLE handle = CreateFileW(
@@ -193,7 +187,7 @@ bool IsDeviceName(const char* name) {
 // through.
 void Look(const char* name, Entry* entry) {
   *entry = {Kind::kNone, {0, 0}, {0, 0}, false};
-  wchar_t wide[32768];
+  wchar_t wide[kMaxWidePath];
   if (std::strcmp(name, "-") == 0) {
     entry->kind = Kind::kStandardOutput;
     return;
@@ -202,7 +196,7 @@ void Look(const char* name, Entry* entry) {
     entry->kind = Kind::kThrough;
     return;
   }
-  if (!Widen(name, wide, 32768)) return;
+  if (!WidenPath(name, wide, kMaxWidePath)) return;
   const DWORD attributes = GetFileAttributesW(wide);
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   Identify(name, false, &entry->id);
@@ -216,8 +210,8 @@ void Look(const char* name, Entry* entry) {
 }
 
 int OpenThrough(const char* name, const Entry&, int* error) {
-  wchar_t wide[32768];
-  if (!Widen(name, wide, 32768)) {
+  wchar_t wide[kMaxWidePath];
+  if (!WidenPath(name, wide, kMaxWidePath)) {
     *error = EINVAL;
     return -1;
   }
@@ -228,7 +222,7 @@ int OpenThrough(const char* name, const Entry&, int* error) {
 
 int CreateNew(const char* name, int slot, bool) {
   Pending& entry = pending[slot];
-  if (!Widen(name, entry.wide, static_cast<int>(kMaxName))) {
+  if (!WidenPath(name, entry.wide, static_cast<int>(kMaxName))) {
     errno = EINVAL;
     return -1;
   }
@@ -250,9 +244,10 @@ void KeepOwnerAndMode(int, const Entry&) {}
 
 // rename() will not replace an existing file on Windows.
 bool Replace(const char* from, const char* to) {
-  wchar_t wide_from[32768];
-  wchar_t wide_to[32768];
-  if (!Widen(from, wide_from, 32768) || !Widen(to, wide_to, 32768)) {
+  wchar_t wide_from[kMaxWidePath];
+  wchar_t wide_to[kMaxWidePath];
+  if (!WidenPath(from, wide_from, kMaxWidePath) ||
+      !WidenPath(to, wide_to, kMaxWidePath)) {
     errno = EINVAL;
     return false;
   }
