@@ -256,12 +256,13 @@ bool Make(const Options& options, d88::D88File* const dumps[],
   return false;
 }
 
-// Merges the dumps into options.output; returns the exit status.
-int Merge(const Options& options, d88::D88File* const dumps[]) {
-  static MergeFindings findings;
-  StartFindings(dumps, options.paths, options.dumps, &findings);
+// Merges the dumps into options.output, with `findings`; returns the exit
+// status.
+int Merge(const Options& options, d88::D88File* const dumps[],
+          MergeFindings* findings) {
+  StartFindings(dumps, options.paths, options.dumps, findings);
   if (OntoADump(options) ||
-      (!options.force && SayDifferentDisks(findings, options.err))) {
+      (!options.force && SayDifferentDisks(*findings, options.err))) {
     std::fputs(kNothing, options.err);
     return 1;
   }
@@ -283,7 +284,7 @@ int Merge(const Options& options, d88::D88File* const dumps[]) {
       return 1;
     }
   }
-  if (!Make(options, dumps, image, &findings)) {
+  if (!Make(options, dumps, image, findings)) {
     std::fputs(kNothing, options.err);
     return 1;
   }
@@ -293,38 +294,39 @@ int Merge(const Options& options, d88::D88File* const dumps[]) {
   // Standard output may carry the image itself: the report goes beside it.
   std::FILE* stream =
       std::strcmp(options.output, "-") == 0 ? options.err : options.out;
-  const MergeReport report = {&findings, true, options.force, options.output,
+  const MergeReport report = {findings, true, options.force, options.output,
                               verdict};
   if (!Report(options, report, stream)) return 1;
-  return findings.still_bad > 0 || findings.conflicts > 0 ? 2 : 0;
+  return findings->still_bad > 0 || findings->conflicts > 0 ? 2 : 0;
 }
 
-// Compares the dumps; returns the exit status.
-int Compare(const Options& options, d88::D88File* const dumps[]) {
-  static MergeFindings findings;
+// Compares the dumps, with `findings`; returns the exit status.
+int Compare(const Options& options, d88::D88File* const dumps[],
+            MergeFindings* findings) {
   if (!CompareDumps(dumps, options.paths, options.dumps, ListMode::kDifferences,
-                    nullptr, &findings)) {
-    SayStop(findings, nullptr, options.err);
+                    nullptr, findings)) {
+    SayStop(*findings, nullptr, options.err);
     return 1;
   }
-  const MergeReport report = {&findings, false, options.force, nullptr,
-                              nullptr};
+  const MergeReport report = {findings, false, options.force, nullptr, nullptr};
   if (!Report(options, report, options.out)) return 1;
-  if (!options.force && SayDifferentDisks(findings, options.err)) return 1;
-  return findings.still_bad > 0 || findings.conflicts > 0 ? 2 : 0;
+  if (!options.force && SayDifferentDisks(*findings, options.err)) return 1;
+  return findings->still_bad > 0 || findings->conflicts > 0 ? 2 : 0;
 }
 
 // Opens every dump, then compares them, or merges them with an output;
 // returns the exit status.
 int Run(const Options& options) {
+  // About 1 MB: one for whichever runs, the comparison or the merge.
+  static MergeFindings findings;
   d88::D88File* dumps[kMaxDumps];
   for (int d = 0; d < kMaxDumps; ++d) dumps[d] = &readers.dumps[d];
   if (!OpenDumps(options, readers.dumps)) {
     if (options.output != nullptr) std::fputs(kNothing, options.err);
     return 1;
   }
-  return options.output != nullptr ? Merge(options, dumps)
-                                   : Compare(options, dumps);
+  return options.output != nullptr ? Merge(options, dumps, &findings)
+                                   : Compare(options, dumps, &findings);
 }
 
 }  // namespace
