@@ -245,7 +245,8 @@ bool Make(const Options& options, d88::D88File* const dumps[],
     if (findings->stop != MergeStop::kWrite) {
       SayStop(*findings, options.output, options.err);
     } else {
-      image->Commit();  // fails, and keeps why
+      // Whatever failed, a write or a seek, the file is not whole: it goes.
+      image->Abandon(writer.error());
       image->Report(options.err, "d88merge");
     }
     return false;
