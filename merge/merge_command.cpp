@@ -35,7 +35,8 @@ constexpr char kHelp[] =
     "Exit status: 0 every sector has a good copy that no other good copy\n"
     "outweighs; 2 some sector is still bad, or its good copies disagree with\n"
     "no majority; 1 wrong usage, a dump that cannot be read or is not a D88\n"
-    "image, dumps that cannot be the same disk, a new image not written.\n";
+    "image, dumps that cannot be the same disk, a new image not written or\n"
+    "not read back for its verdict.\n";
 constexpr char kNothing[] = "d88merge: nothing was written\n";
 
 // At namespace scope, so that nothing needs the C++ runtime's guards.
@@ -222,6 +223,18 @@ const ImageFindings* Verdict(const char* path) {
   return &in.image;
 }
 
+// Says that the new image, written, could not be read back by `made` for
+// its verdict; returns the exit status.
+int SayNoVerdict(const Options& options, const d88::D88File& made) {
+  char why[160];
+  OpenFailureWords(made, why, sizeof why);
+  std::fputs("d88merge: ", options.err);
+  PrintPath(options.err, options.output, false);
+  std::fprintf(options.err,
+               " is written, but not read back for its verdict: %s\n", why);
+  return 1;
+}
+
 // Sends the image made in `scratch` to `out`, which writes through.
 bool Send(OutputFile* scratch, OutputFile* out, std::FILE* err) {
   InputFile made;
@@ -298,6 +311,7 @@ int Merge(const Options& options, d88::D88File* const dumps[],
   const MergeReport report = {findings, true, options.force, options.output,
                               verdict};
   if (!Report(options, report, stream)) return 1;
+  if (verdict == nullptr) return SayNoVerdict(options, readers.made);
   return findings->still_bad > 0 || findings->conflicts > 0 ? 2 : 0;
 }
 

@@ -1,3 +1,8 @@
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -405,6 +410,36 @@ TEST_F(MergeTest, RefusesDumpsOfOtherDisksAndTheDumpsThemselves) {
       << forced.out;
   EXPECT_NE(forced.out.find("720 conflicts\n"), std::string::npos);
 }
+
+#ifndef _WIN32
+// A new image that cannot be read back for its verdict (it keeps the mode
+// of the write-only file it replaces) is written, but the command fails
+// and says why instead of leaving the verdict out.
+TEST_F(MergeTest, SaysWhenTheNewImageCannotBeReadBack) {
+  const std::vector<std::string> user = AsOrdinaryUser();
+  if (!user.empty() && access(user[0].c_str(), X_OK) != 0) {
+    GTEST_SKIP() << "as root, this needs setpriv to run as nobody";
+  }
+  const std::string made = dir_.File("new.d88");
+  ASSERT_TRUE(WriteFile(made, Bytes(3, 'o')));
+  if (!user.empty()) {
+    ASSERT_EQ(chown(made.c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(chmod(made.c_str(), 0200), 0);
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
+  const CommandResult result =
+      Run({{kGood}, {Dump({{Spoil::kBad, 8, 5}})}}, {"-o", made}, "", user);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "d88merge: " + made +
+                            " is written, but not read back for its verdict: "
+                            "cannot open: " +
+                            std::strerror(EACCES) + "\n");
+  EXPECT_NE(result.out.find("720 from dump 1"), std::string::npos);
+  EXPECT_EQ(result.out.find("\"" + made + "\": "), std::string::npos);
+  ASSERT_EQ(chmod(made.c_str(), 0600), 0);
+  EXPECT_EQ(ReadFile(made), BuildImage({kGood}));
+}
+#endif
 
 // -o - puts the image on standard output and the report beside it.
 TEST_F(MergeTest, WritesToStandardOutput) {
