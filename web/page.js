@@ -294,6 +294,19 @@ function nameList(names) {
   return list;
 }
 
+// The merged image's file among the dumps `names` in `dir`: the first
+// dump's name `first` with -merged. It is never one of the dumps (d88merge would
+// refuse it): when a dump has that name, the image goes in a folder beside
+// them, named as no dump is.
+function mergedTarget(first, names, dir) {
+  const target = suffixed(first, '-merged');
+  if (!names.includes(target)) return target;
+  let folder = 'merged';
+  while (names.includes(folder)) folder += '_';
+  wasm.FS.mkdir(dir + '/' + folder);
+  return folder + '/' + target;
+}
+
 // d88merge on the dumps: the comparison (as it prints it without -o), then,
 // unless it refused them, the merge into the first dump's name with
 // -merged, and the new image as any. `offer.made` keeps that image, so
@@ -310,7 +323,7 @@ async function merge(images, force, result, offer) {
   wasm.FS.chdir(dir);
   const compared = call('d88web_merge', list, names.length, '', force ? 1 : 0);
   const comparison = [readText('/out/merge.txt'), readText('/out/merge-errors.txt')];
-  const target = suffixed(images[0].file, '-merged');
+  const target = mergedTarget(images[0].file, names, dir);
   let lines = ['', ''];
   let bytes = null;
   if (compared !== 1) {
