@@ -61,8 +61,9 @@ struct Options {
   const char* output;
   bool json;
   bool force;
-  std::FILE* out;  // the report and the lines after a merge
-  std::FILE* err;  // every refusal
+  std::FILE* out;     // the report and the lines after a merge
+  std::FILE* err;     // every refusal
+  bool* other_disks;  // set when dumps of other disks are refused; or null
 };
 
 constexpr CommandLine kCommand = {
@@ -146,6 +147,14 @@ bool SayDifferentDisks(const MergeFindings& findings, std::FILE* err) {
     any = true;
   }
   return any;
+}
+
+// Without --force, refuses dumps that cannot be the first one's disks,
+// saying which; true if it did.
+bool RefuseOtherDisks(const Options& options, const MergeFindings& findings) {
+  if (options.force || !SayDifferentDisks(findings, options.err)) return false;
+  if (options.other_disks != nullptr) *options.other_disks = true;
+  return true;
 }
 
 // Says why a pass stopped before its end, other than a failed write.
@@ -264,7 +273,7 @@ bool Make(const Options& options, d88::D88File* const dumps[],
     }
     return false;
   }
-  if (!options.force && SayDifferentDisks(*findings, options.err)) return false;
+  if (RefuseOtherDisks(options, *findings)) return false;
   if (image->Commit()) return true;
   image->Report(options.err, "d88merge");
   return false;
@@ -275,8 +284,7 @@ bool Make(const Options& options, d88::D88File* const dumps[],
 int Merge(const Options& options, d88::D88File* const dumps[],
           MergeFindings* findings) {
   StartFindings(dumps, options.paths, options.dumps, findings);
-  if (OntoADump(options) ||
-      (!options.force && SayDifferentDisks(*findings, options.err))) {
+  if (OntoADump(options) || RefuseOtherDisks(options, *findings)) {
     std::fputs(kNothing, options.err);
     return 1;
   }
@@ -325,7 +333,7 @@ int Compare(const Options& options, d88::D88File* const dumps[],
   }
   const MergeReport report = {findings, false, options.force, nullptr, nullptr};
   if (!Report(options, report, options.out)) return 1;
-  if (!options.force && SayDifferentDisks(*findings, options.err)) return 1;
+  if (RefuseOtherDisks(options, *findings)) return 1;
   return findings->still_bad > 0 || findings->conflicts > 0 ? 2 : 0;
 }
 
@@ -347,9 +355,15 @@ int Run(const Options& options) {
 }  // namespace
 
 int MergeDumps(const char* const paths[], int count, const char* output,
-               unsigned flags, std::FILE* out, std::FILE* err) {
-  if (count < 2 || count > kMaxDumps) {
-    std::fprintf(err, "d88merge: 2 to %d dumps\n", kMaxDumps);
+               unsigned flags, std::FILE* out, std::FILE* err,
+               bool* other_disks) {
+  if (other_disks != nullptr) *other_disks = false;
+  if (count < 2) {
+    std::fputs("d88merge: at least 2 dumps\n", err);
+    return 1;
+  }
+  if (count > kMaxDumps) {
+    std::fprintf(err, "d88merge: at most %d dumps\n", kMaxDumps);
     return 1;
   }
   Options options = {};
@@ -360,6 +374,7 @@ int MergeDumps(const char* const paths[], int count, const char* output,
   options.force = (flags & kMergeForce) != 0;
   options.out = out;
   options.err = err;
+  options.other_disks = other_disks;
   return Run(options);
 }
 

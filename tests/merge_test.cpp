@@ -457,7 +457,8 @@ TEST_F(MergeTest, WritesToStandardOutput) {
 }
 
 // MergeDumps, the command without its command line, says on the streams it
-// is given what the command prints, and writes the same image.
+// is given what the command prints, and writes the same image; it tells
+// its caller when it refused dumps of other disks.
 TEST_F(MergeTest, MergeDumpsSaysWhatTheCommandSays) {
   DiskSpec stranger = kGood;
   for (auto& [number, track] : stranger.tracks) {
@@ -473,15 +474,16 @@ TEST_F(MergeTest, MergeDumpsSaysWhatTheCommandSays) {
     bool merge;
     unsigned flags;
     int status;
+    bool other_disks;  // refused as such
   } kCases[] = {
-      {"compared", twice, false, 0, 0},
-      {"compared, in JSON", twice, false, kMergeJson, 0},
-      {"merged", twice, true, 0, 0},
-      {"other disks, compared", others, false, 0, 1},
-      {"other disks, refused", others, true, 0, 1},
-      {"other disks, forced", others, true, kMergeForce, 2},
+      {"compared", twice, false, 0, 0, false},
+      {"compared, in JSON", twice, false, kMergeJson, 0, false},
+      {"merged", twice, true, 0, 0, false},
+      {"other disks, compared", others, false, 0, 1, true},
+      {"other disks, refused", others, true, 0, 1, true},
+      {"other disks, forced", others, true, kMergeForce, 2, false},
   };
-  for (const auto& [what, dumps, merge, flags, status] : kCases) {
+  for (const auto& [what, dumps, merge, flags, status, other_disks] : kCases) {
     SCOPED_TRACE(what);
     std::vector<std::string> options;
     if ((flags & kMergeJson) != 0) options.push_back("--json");
@@ -496,9 +498,11 @@ TEST_F(MergeTest, MergeDumpsSaysWhatTheCommandSays) {
     ASSERT_TRUE(out != nullptr && err != nullptr);
     const std::string paths[] = {DumpPath(0), DumpPath(1)};
     const char* const names[] = {paths[0].c_str(), paths[1].c_str()};
-    EXPECT_EQ(
-        MergeDumps(names, 2, merge ? made.c_str() : nullptr, flags, out, err),
-        status);
+    bool refused_other_disks = !other_disks;
+    EXPECT_EQ(MergeDumps(names, 2, merge ? made.c_str() : nullptr, flags, out,
+                         err, &refused_other_disks),
+              status);
+    EXPECT_EQ(refused_other_disks, other_disks);
     std::fclose(out);
     std::fclose(err);
     EXPECT_EQ(ReadText(dir_.File("out")), command.out);

@@ -543,13 +543,16 @@ let mergeMs = 0;
 {
   const cases = [
     { what: 'two dumps', files: [dumps.monday, dumps.tuesday], force: false, made: true },
-    { what: 'two disks', files: [images.demo, dumps.other], force: false, made: false },
+    // The refusal says that --force would take them.
+    { what: 'two disks', files: [images.demo, dumps.other], force: false, made: false, tick: true },
+    // d88merge's own refusal; the command adds its usage line.
+    { what: 'nine dumps', files: Array(9).fill(dumps.monday), force: false, made: false, usage: true },
     { what: 'two disks, forced', files: [images.demo, dumps.other], force: true, made: true },
     // d88merge would not write over the second: the image goes in a folder.
     { what: 'a dump named as the merged image', files: [dumps.tuesday, dumps.asMerged],
       force: false, made: true, folder: 'merged' },
   ];
-  for (const { what, files, force, made, folder } of cases) {
+  for (const { what, files, force, made, folder, tick, usage } of cases) {
     await feed(...files);
     const names = files.map((file) => path.basename(file));
     const target = names[0].replace(/\.d88$/, '-merged.d88');
@@ -557,13 +560,14 @@ let mergeMs = 0;
     fs.mkdirSync(where, { recursive: true });
     const options = force ? ['--force'] : [];
     const compared = run('d88merge', [...options, ...names]);
+    if (usage) compared.err = compared.err.replace(/^Usage:.*\n/m, '');
     const merged = run('d88merge', [...options, '-o', path.relative(work, path.join(where, target)),
                                     ...names]);
     const offer = await page.$eval('section[data-merge]', (node) => ({
       button: node.querySelector('button[data-action="merge"]').textContent,
       afterTable: node.previousElementSibling.matches('table[data-summary]'),
     }));
-    check(offer.button === 'Merge these 2 as dumps of one disk' && offer.afterTable,
+    check(offer.button === `Merge these ${names.length} as dumps of one disk` && offer.afterTable,
           `${what}: the offer to merge, after the table: ${JSON.stringify(offer)}`);
     if (force) await page.click('section[data-merge] input[data-option="force"]');
     const clicked = Date.now();
@@ -583,6 +587,8 @@ let mergeMs = 0;
       check(compared.status === 1 && result.made.length === 0 && !result.lines.merge &&
             (await page.$('.merge-result section.image')) === null,
             `${what}: a refusal offers no image`);
+      const ticked = await page.$eval('.merge-result', (node) => node.textContent.includes('Tick'));
+      check(ticked === Boolean(tick), `${what}: the hint at --force: ${ticked}`);
       continue;
     }
     check(merged.status === 0 || merged.status === 2, `${what}: d88merge merged them`);
