@@ -113,7 +113,9 @@ bool ParseByte(const char* text, long* value) {
   }
   long byte = 0;
   int digits = 0;
-  for (const char* c = text + 2; *c != '\0'; ++c, ++digits) {
+  for (const char* c = text + 2; *c != '\0'; ++c) {
+    // Past two digits it is no byte, and more would overflow `byte`.
+    if (++digits > 2) return false;
     const char lower = static_cast<char>(*c | 0x20);
     const int digit = *c >= '0' && *c <= '9'         ? *c - '0'
                       : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10
@@ -121,7 +123,7 @@ bool ParseByte(const char* text, long* value) {
     if (digit < 0) return false;
     byte = byte * 16 + digit;
   }
-  if (digits < 1 || digits > 2) return false;
+  if (digits < 1) return false;
   *value = byte;
   return true;
 }

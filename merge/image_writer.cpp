@@ -1,5 +1,6 @@
 #include "merge/image_writer.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,7 @@ void ImageWriter::Start(OutputFile* out) {
   disk_start_ = 0;
   too_large_ = false;
   failed_ = false;
+  error_ = 0;
   length_ = 0;
 }
 
@@ -64,11 +66,13 @@ bool ImageWriter::EndDisk(const char* name, int media_type, int write_protect) {
   }
   // Offsets stay below 2 GiB, which a long holds on every system.
   std::FILE* stream = out_->stream();
-  failed_ = !Drain() ||
-            std::fseek(stream, static_cast<long>(disk_start_), SEEK_SET) != 0 ||
-            !out_->Write(bytes, sizeof bytes) ||
-            std::fseek(stream, 0, SEEK_END) != 0;
-  return !failed_;
+  if (!Drain()) return false;
+  if (std::fseek(stream, static_cast<long>(disk_start_), SEEK_SET) != 0 ||
+      !out_->Write(bytes, sizeof bytes) ||
+      std::fseek(stream, 0, SEEK_END) != 0) {
+    return Fail();
+  }
+  return true;
 }
 
 bool ImageWriter::Finish() { return !failed_ && Drain(); }
@@ -95,10 +99,15 @@ bool ImageWriter::Put(const uint8_t* bytes, int length) {
 
 bool ImageWriter::Drain() {
   if (length_ > 0 && !out_->Write(buffer_, static_cast<size_t>(length_))) {
-    failed_ = true;
-    return false;
+    return Fail();
   }
   buffer_base_ += length_;
   length_ = 0;
   return true;
+}
+
+bool ImageWriter::Fail() {
+  failed_ = true;
+  error_ = errno != 0 ? errno : EIO;
+  return false;
 }

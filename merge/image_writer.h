@@ -37,10 +37,14 @@ class ImageWriter {
 
   // The image would pass the 2 GiB that the format's offsets reach.
   bool too_large() const { return too_large_; }
+  // Why a write or a seek failed: its errno value; 0 if none did.
+  int error() const { return error_; }
 
  private:
   bool Put(const uint8_t* bytes, int length);
   bool Drain();
+  // Records a failed write or seek, and its errno value; returns false.
+  bool Fail();
 
   static constexpr int kBufferSize = 1 << 16;
 
@@ -51,6 +55,7 @@ class ImageWriter {
   int32_t table_[d88::D88File::kMaxTracks] = {};
   bool too_large_ = false;
   bool failed_ = false;
+  int error_ = 0;
   int length_ = 0;
   uint8_t buffer_[kBufferSize];
 };

@@ -35,7 +35,8 @@ constexpr char kHelp[] =
     "Exit status: 0 every sector has a good copy that no other good copy\n"
     "outweighs; 2 some sector is still bad, or its good copies disagree with\n"
     "no majority; 1 wrong usage, a dump that cannot be read or is not a D88\n"
-    "image, dumps that cannot be the same disk, a new image not written.\n";
+    "image, dumps that cannot be the same disk, a new image not written or\n"
+    "not read back for its verdict.\n";
 constexpr char kNothing[] = "d88merge: nothing was written\n";
 
 // At namespace scope, so that nothing needs the C++ runtime's guards.
@@ -60,8 +61,9 @@ struct Options {
   const char* output;
   bool json;
   bool force;
-  std::FILE* out;  // the report and the lines after a merge
-  std::FILE* err;  // every refusal
+  std::FILE* out;     // the report and the lines after a merge
+  std::FILE* err;     // every refusal
+  bool* other_disks;  // set when dumps of other disks are refused; or null
 };
 
 constexpr CommandLine kCommand = {
@@ -147,6 +149,14 @@ bool SayDifferentDisks(const MergeFindings& findings, std::FILE* err) {
   return any;
 }
 
+// Without --force, refuses dumps that cannot be the first one's disks,
+// saying which; true if it did.
+bool RefuseOtherDisks(const Options& options, const MergeFindings& findings) {
+  if (options.force || !SayDifferentDisks(findings, options.err)) return false;
+  if (options.other_disks != nullptr) *options.other_disks = true;
+  return true;
+}
+
 // Says why a pass stopped before its end, other than a failed write.
 void SayStop(const MergeFindings& findings, const char* output,
              std::FILE* err) {
@@ -221,6 +231,18 @@ const ImageFindings* Verdict(const char* path) {
   return &in.image;
 }
 
+// Says that the new image, written, could not be read back by `made` for
+// its verdict; returns the exit status.
+int SayNoVerdict(const Options& options, const d88::D88File& made) {
+  char why[160];
+  OpenFailureWords(made, why, sizeof why);
+  std::fputs("d88merge: ", options.err);
+  PrintPath(options.err, options.output, false);
+  std::fprintf(options.err,
+               " is written, but not read back for its verdict: %s\n", why);
+  return 1;
+}
+
 // Sends the image made in `scratch` to `out`, which writes through.
 bool Send(OutputFile* scratch, OutputFile* out, std::FILE* err) {
   InputFile made;
@@ -244,25 +266,26 @@ bool Make(const Options& options, d88::D88File* const dumps[],
     if (findings->stop != MergeStop::kWrite) {
       SayStop(*findings, options.output, options.err);
     } else {
-      image->Commit();  // fails, and keeps why
+      // Whatever failed, a write or a seek, the file is not whole: it goes.
+      image->Abandon(writer.error());
       image->Report(options.err, "d88merge");
     }
     return false;
   }
-  if (!options.force && SayDifferentDisks(*findings, options.err)) return false;
+  if (RefuseOtherDisks(options, *findings)) return false;
   if (image->Commit()) return true;
   image->Report(options.err, "d88merge");
   return false;
 }
 
-// Merges the dumps into options.output; returns the exit status.
-int Merge(const Options& options, d88::D88File* const dumps[]) {
-  static MergeFindings findings;
-  StartFindings(dumps, options.paths, options.dumps, &findings);
+// Merges the dumps into options.output, with `findings`; returns the exit
+// status.
+int Merge(const Options& options, d88::D88File* const dumps[],
+          MergeFindings* findings) {
+  StartFindings(dumps, options.paths, options.dumps, findings);
   OutputFile out;
   OutputFile scratch;
-  if (!StartImage(options, &out) ||
-      (!options.force && SayDifferentDisks(findings, options.err))) {
+  if (!StartImage(options, &out) || RefuseOtherDisks(options, *findings)) {
     std::fputs(kNothing, options.err);
     return 1;
   }
@@ -277,7 +300,7 @@ int Merge(const Options& options, d88::D88File* const dumps[]) {
       return 1;
     }
   }
-  if (!Make(options, dumps, image, &findings)) {
+  if (!Make(options, dumps, image, findings)) {
     std::fputs(kNothing, options.err);
     return 1;
   }
@@ -287,46 +310,54 @@ int Merge(const Options& options, d88::D88File* const dumps[]) {
   // Standard output may carry the image itself: the report goes beside it.
   std::FILE* stream =
       IsStandardOutput(options.output) ? options.err : options.out;
-  const MergeReport report = {&findings, true, options.force, options.output,
+  const MergeReport report = {findings, true, options.force, options.output,
                               verdict};
   if (!Report(options, report, stream)) return 1;
-  return findings.still_bad > 0 || findings.conflicts > 0 ? 2 : 0;
+  if (verdict == nullptr) return SayNoVerdict(options, readers.made);
+  return findings->still_bad > 0 || findings->conflicts > 0 ? 2 : 0;
 }
 
-// Compares the dumps; returns the exit status.
-int Compare(const Options& options, d88::D88File* const dumps[]) {
-  static MergeFindings findings;
+// Compares the dumps, with `findings`; returns the exit status.
+int Compare(const Options& options, d88::D88File* const dumps[],
+            MergeFindings* findings) {
   if (!CompareDumps(dumps, options.paths, options.dumps, ListMode::kDifferences,
-                    nullptr, &findings)) {
-    SayStop(findings, nullptr, options.err);
+                    nullptr, findings)) {
+    SayStop(*findings, nullptr, options.err);
     return 1;
   }
-  const MergeReport report = {&findings, false, options.force, nullptr,
-                              nullptr};
+  const MergeReport report = {findings, false, options.force, nullptr, nullptr};
   if (!Report(options, report, options.out)) return 1;
-  if (!options.force && SayDifferentDisks(findings, options.err)) return 1;
-  return findings.still_bad > 0 || findings.conflicts > 0 ? 2 : 0;
+  if (RefuseOtherDisks(options, *findings)) return 1;
+  return findings->still_bad > 0 || findings->conflicts > 0 ? 2 : 0;
 }
 
 // Opens every dump, then compares them, or merges them with an output;
 // returns the exit status.
 int Run(const Options& options) {
+  // About 1 MB: one for whichever runs, the comparison or the merge.
+  static MergeFindings findings;
   d88::D88File* dumps[kMaxDumps];
   for (int d = 0; d < kMaxDumps; ++d) dumps[d] = &readers.dumps[d];
   if (!OpenDumps(options, readers.dumps)) {
     if (options.output != nullptr) std::fputs(kNothing, options.err);
     return 1;
   }
-  return options.output != nullptr ? Merge(options, dumps)
-                                   : Compare(options, dumps);
+  return options.output != nullptr ? Merge(options, dumps, &findings)
+                                   : Compare(options, dumps, &findings);
 }
 
 }  // namespace
 
 int MergeDumps(const char* const paths[], int count, const char* output,
-               unsigned flags, std::FILE* out, std::FILE* err) {
-  if (count < 2 || count > kMaxDumps) {
-    std::fprintf(err, "d88merge: 2 to %d dumps\n", kMaxDumps);
+               unsigned flags, std::FILE* out, std::FILE* err,
+               bool* other_disks) {
+  if (other_disks != nullptr) *other_disks = false;
+  if (count < 2) {
+    std::fputs("d88merge: at least 2 dumps\n", err);
+    return 1;
+  }
+  if (count > kMaxDumps) {
+    std::fprintf(err, "d88merge: at most %d dumps\n", kMaxDumps);
     return 1;
   }
   Options options = {};
@@ -337,6 +368,7 @@ int MergeDumps(const char* const paths[], int count, const char* output,
   options.force = (flags & kMergeForce) != 0;
   options.out = out;
   options.err = err;
+  options.other_disks = other_disks;
   return Run(options);
 }
 

@@ -16,9 +16,12 @@ enum MergeFlag : unsigned {
 // Compares the `count` dumps `paths` (2 to kMaxDumps) and, with an
 // `output`, merges them into it, as d88merge does: the report and the
 // lines after a merge go to `out` (to `err` when `output` is "-"), every
-// refusal to `err`. Returns the exit status.
+// refusal to `err`. Sets `*other_disks`, when given, to whether it refused
+// dumps that cannot be the same disk (which kMergeForce would take).
+// Returns the exit status.
 int MergeDumps(const char* const paths[], int count, const char* output,
-               unsigned flags, std::FILE* out, std::FILE* err);
+               unsigned flags, std::FILE* out, std::FILE* err,
+               bool* other_disks = nullptr);
 
 // Runs d88merge on UTF-8 arguments; returns the exit status.
 int MergeCommand(int argc, char** argv);

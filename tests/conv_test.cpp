@@ -478,6 +478,8 @@ TEST_F(ConvTest, CommandLinesAndFilesThatAreRefused) {
        "d88conv: --fill takes a byte: 0 to 255, or 0x00 to 0xFF"},
       {{"--to-raw", "--fill", "0x1FF", "in.d88", "out.raw"},
        "d88conv: --fill takes a byte: 0 to 255, or 0x00 to 0xFF"},
+      {{"--to-raw", "--fill", "0x" + std::string(40, 'F'), "in.d88", "out.raw"},
+       "d88conv: --fill takes a byte: 0 to 255, or 0x00 to 0xFF"},
       {{"--from-raw"}, "d88conv: --from-raw needs a value"},
       {{"--frobnicate", "in.d88", "out.d88"},
        "d88conv: unknown option --frobnicate"},

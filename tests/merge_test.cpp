@@ -1,5 +1,12 @@
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -103,17 +110,24 @@ class MergeTest : public ::testing::Test {
     return dir_.File("dump" + std::to_string(i + 1) + ".d88");
   }
   // Writes `dumps` as dump1.d88, dump2.d88, ... and runs d88merge on them,
-  // with `options` after them.
+  // with `options` after them; through `runner` (a program and its
+  // arguments before d88merge's path) when there is one.
   CommandResult Run(const std::vector<Disks>& dumps,
                     const std::vector<std::string>& options,
-                    const std::string& stdout_path = "") {
+                    const std::string& stdout_path = "",
+                    std::vector<std::string> runner = {}) {
     std::vector<std::string> args;
     for (size_t i = 0; i < dumps.size(); ++i) {
       EXPECT_TRUE(WriteFile(DumpPath(i), BuildImage(dumps[i])));
       args.push_back(DumpPath(i));
     }
     args.insert(args.end(), options.begin(), options.end());
-    return RunCommand(D88MERGE_PATH, args, dir_.path(), stdout_path);
+    if (runner.empty()) {
+      return RunCommand(D88MERGE_PATH, args, dir_.path(), stdout_path);
+    }
+    runner.push_back(D88MERGE_PATH);
+    args.insert(args.begin(), runner.begin() + 1, runner.end());
+    return RunCommand(runner[0], args, dir_.path(), stdout_path);
   }
 
   TempDir dir_;
@@ -313,8 +327,8 @@ TEST_F(MergeTest, SaysTheSameInJson) {
   }
 }
 
-// What is refused says why and writes nothing; --force goes on with dumps
-// of different disks.
+// What is refused or fails says why and writes nothing; --force goes on
+// with dumps of different disks.
 TEST_F(MergeTest, RefusesDumpsOfOtherDisksAndTheDumpsThemselves) {
   DiskSpec stranger = kGood;
   for (auto& [number, track] : stranger.tracks) {
@@ -327,6 +341,7 @@ TEST_F(MergeTest, RefusesDumpsOfOtherDisksAndTheDumpsThemselves) {
     std::vector<Disks> dumps;
     std::vector<std::string> options;
     std::string err;
+    std::vector<std::string> runner = {};  // d88merge run through it
   } kCases[] = {
       {"other data",
        {{kGood}, {stranger}},
@@ -353,10 +368,20 @@ TEST_F(MergeTest, RefusesDumpsOfOtherDisksAndTheDumpsThemselves) {
        {{kGood}},
        {"-o", dir_.File("new.d88")},
        "Usage: d88merge [--json] [--force] [-o NEWIMAGE] DUMP DUMP...\n"},
+#ifndef _WIN32
+      // Each disk's header goes in last, by a seek back.
+      {"a seek that fails",
+       {{kGood}, {kGood}},
+       {"-o", dir_.File("new.d88")},
+       "d88merge: cannot write " + dir_.File("new.d88") + ": " +
+           std::strerror(ESPIPE) + "\n" + nothing,
+       {"/usr/bin/env", std::string("LD_PRELOAD=") + FAIL_FSEEK_PATH,
+        "ASAN_OPTIONS=verify_asan_link_order=0"}},
+#endif
   };
-  for (const auto& [what, dumps, options, err] : kCases) {
+  for (const auto& [what, dumps, options, err, runner] : kCases) {
     SCOPED_TRACE(what);
-    const CommandResult result = Run(dumps, options);
+    const CommandResult result = Run(dumps, options, "", runner);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, err);
     EXPECT_FALSE(ReadFile(DumpPath(0)).empty());
@@ -386,6 +411,36 @@ TEST_F(MergeTest, RefusesDumpsOfOtherDisksAndTheDumpsThemselves) {
   EXPECT_NE(forced.out.find("720 conflicts\n"), std::string::npos);
 }
 
+#ifndef _WIN32
+// A new image that cannot be read back for its verdict (it keeps the mode
+// of the write-only file it replaces) is written, but the command fails
+// and says why instead of leaving the verdict out.
+TEST_F(MergeTest, SaysWhenTheNewImageCannotBeReadBack) {
+  const std::vector<std::string> user = AsOrdinaryUser();
+  if (!user.empty() && access(user[0].c_str(), X_OK) != 0) {
+    GTEST_SKIP() << "as root, this needs setpriv to run as nobody";
+  }
+  const std::string made = dir_.File("new.d88");
+  ASSERT_TRUE(WriteFile(made, Bytes(3, 'o')));
+  if (!user.empty()) {
+    ASSERT_EQ(chown(made.c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(chmod(made.c_str(), 0200), 0);
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
+  const CommandResult result =
+      Run({{kGood}, {Dump({{Spoil::kBad, 8, 5}})}}, {"-o", made}, "", user);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "d88merge: " + made +
+                            " is written, but not read back for its verdict: "
+                            "cannot open: " +
+                            std::strerror(EACCES) + "\n");
+  EXPECT_NE(result.out.find("720 from dump 1"), std::string::npos);
+  EXPECT_EQ(result.out.find("\"" + made + "\": "), std::string::npos);
+  ASSERT_EQ(chmod(made.c_str(), 0600), 0);
+  EXPECT_EQ(ReadFile(made), BuildImage({kGood}));
+}
+#endif
+
 // -o - puts the image on standard output and the report beside it.
 TEST_F(MergeTest, WritesToStandardOutput) {
   const CommandResult result = Run({{Dump({{Spoil::kBad, 8, 5}})}, {kGood}},
@@ -402,7 +457,8 @@ TEST_F(MergeTest, WritesToStandardOutput) {
 }
 
 // MergeDumps, the command without its command line, says on the streams it
-// is given what the command prints, and writes the same image.
+// is given what the command prints, and writes the same image; it tells
+// its caller when it refused dumps of other disks.
 TEST_F(MergeTest, MergeDumpsSaysWhatTheCommandSays) {
   DiskSpec stranger = kGood;
   for (auto& [number, track] : stranger.tracks) {
@@ -418,15 +474,16 @@ TEST_F(MergeTest, MergeDumpsSaysWhatTheCommandSays) {
     bool merge;
     unsigned flags;
     int status;
+    bool other_disks;  // refused as such
   } kCases[] = {
-      {"compared", twice, false, 0, 0},
-      {"compared, in JSON", twice, false, kMergeJson, 0},
-      {"merged", twice, true, 0, 0},
-      {"other disks, compared", others, false, 0, 1},
-      {"other disks, refused", others, true, 0, 1},
-      {"other disks, forced", others, true, kMergeForce, 2},
+      {"compared", twice, false, 0, 0, false},
+      {"compared, in JSON", twice, false, kMergeJson, 0, false},
+      {"merged", twice, true, 0, 0, false},
+      {"other disks, compared", others, false, 0, 1, true},
+      {"other disks, refused", others, true, 0, 1, true},
+      {"other disks, forced", others, true, kMergeForce, 2, false},
   };
-  for (const auto& [what, dumps, merge, flags, status] : kCases) {
+  for (const auto& [what, dumps, merge, flags, status, other_disks] : kCases) {
     SCOPED_TRACE(what);
     std::vector<std::string> options;
     if ((flags & kMergeJson) != 0) options.push_back("--json");
@@ -441,9 +498,11 @@ TEST_F(MergeTest, MergeDumpsSaysWhatTheCommandSays) {
     ASSERT_TRUE(out != nullptr && err != nullptr);
     const std::string paths[] = {DumpPath(0), DumpPath(1)};
     const char* const names[] = {paths[0].c_str(), paths[1].c_str()};
-    EXPECT_EQ(
-        MergeDumps(names, 2, merge ? made.c_str() : nullptr, flags, out, err),
-        status);
+    bool refused_other_disks = !other_disks;
+    EXPECT_EQ(MergeDumps(names, 2, merge ? made.c_str() : nullptr, flags, out,
+                         err, &refused_other_disks),
+              status);
+    EXPECT_EQ(refused_other_disks, other_disks);
     std::fclose(out);
     std::fclose(err);
     EXPECT_EQ(ReadText(dir_.File("out")), command.out);

@@ -48,6 +48,11 @@ CommandResult RunCommand(const std::string& binary,
 // it, or for at most ten seconds: a reader that is there before the writer
 // starts, and that never hangs.
 std::string DrainFifo(int fd);
+
+// What runs a command as an ordinary user, put before its path: setpriv as
+// nobody when the tests run as root, who may read and write anything;
+// nothing otherwise.
+std::vector<std::string> AsOrdinaryUser();
 #endif
 
 }  // namespace d88test

@@ -360,20 +360,17 @@ TEST_F(VolsparTest, FailedStandardOutputIsReportedByBothCommands) {
   }
 }
 
-// The command's arguments, run as an ordinary user: as nobody when the
-// tests run as root, who may write anything.
+// The command's arguments, run as an ordinary user (AsOrdinaryUser).
 std::vector<std::string> AsUser(const std::string& binary,
                                 std::vector<std::string> args) {
-  if (geteuid() != 0) {
-    args.insert(args.begin(), binary);
-    return args;
-  }
-  args.insert(args.begin(),
-              {"--reuid=nobody", "--regid=nogroup", "--clear-groups", binary});
+  const std::vector<std::string> user = AsOrdinaryUser();
+  args.insert(args.begin(), binary);
+  if (!user.empty()) args.insert(args.begin(), user.begin() + 1, user.end());
   return args;
 }
 std::string UserRunner(const std::string& binary) {
-  return geteuid() == 0 ? "/usr/bin/setpriv" : binary;
+  const std::vector<std::string> user = AsOrdinaryUser();
+  return user.empty() ? binary : user[0];
 }
 
 // Modes of existing outputs are kept, a file the user may not write is

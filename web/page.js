@@ -15,8 +15,6 @@ let shown = [];
 // How d88info's reason for a file that is no image starts when the file
 // is a raw sector dump of a size d88conv's table knows.
 const RAW_DUMP = 'it is a raw sector dump';
-// d88merge takes at most this many dumps.
-const MAX_DUMPS = 8;
 
 // What each word of the verdict means, in one sentence.
 const MEANINGS = {
@@ -294,6 +292,19 @@ function nameList(names) {
   return list;
 }
 
+// The merged image's file among the dumps `names` in `dir`: the first
+// dump's name `first` with -merged. It is never one of the dumps (d88merge would
+// refuse it): when a dump has that name, the image goes in a folder beside
+// them, named as no dump is.
+function mergedTarget(first, names, dir) {
+  const target = suffixed(first, '-merged');
+  if (!names.includes(target)) return target;
+  let folder = 'merged';
+  while (names.includes(folder)) folder += '_';
+  wasm.FS.mkdir(dir + '/' + folder);
+  return folder + '/' + target;
+}
+
 // d88merge on the dumps: the comparison (as it prints it without -o), then,
 // unless it refused them, the merge into the first dump's name with
 // -merged, and the new image as any. `offer.made` keeps that image, so
@@ -309,8 +320,9 @@ async function merge(images, force, result, offer) {
   const list = nameList(names);
   wasm.FS.chdir(dir);
   const compared = call('d88web_merge', list, names.length, '', force ? 1 : 0);
+  const otherDisks = call('d88web_merge_refusal') === 1;
   const comparison = [readText('/out/merge.txt'), readText('/out/merge-errors.txt')];
-  const target = suffixed(images[0].file, '-merged');
+  const target = mergedTarget(images[0].file, names, dir);
   let lines = ['', ''];
   let bytes = null;
   if (compared !== 1) {
@@ -336,7 +348,7 @@ async function merge(images, force, result, offer) {
     result.append(element('h3', {}, 'No merged image'));
     if (compared === 1) linesInto(result, 'compare', '', comparison[1]);
     else linesInto(result, 'merge', '', lines[1]);
-    if (!force && comparison[1].includes('cannot be the same disk')) {
+    if (otherDisks) {
       result.append(element('p', {}, 'Tick “even if they cannot be the same disk” to merge ' +
                                      'them all the same.'));
     }
@@ -595,10 +607,6 @@ function mergePart(images) {
                        'sector by sector and makes one image of the best copy of each: ' +
                        dumps.map((image) => image.name).join(', ') + ', in this order' +
                        (left.length ? ' (not ' + left.join(', ') + ': no D88 image)' : '') + '.'));
-  if (dumps.length > MAX_DUMPS) {
-    group.append(element('p', { class: 'error' }, 'd88merge takes at most ' + MAX_DUMPS + ' dumps.'));
-    return group;
-  }
   const force = element('input', { type: 'checkbox', id: 'merge-force', 'data-option': 'force' });
   const button = element('button', { type: 'button', 'data-action': 'merge' },
                          'Merge these ' + dumps.length + ' as dumps of one disk');

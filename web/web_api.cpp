@@ -27,6 +27,7 @@ namespace {
 
 uint8_t work_buffer[kWorkBufferSize];
 Inspection inspection;
+bool merge_other_disks = false;  // what the last d88web_merge refused
 
 // The open image as `d88info --json` prints it alone, then its -s line.
 void WriteAnswers(d88::D88File* reader, const char* path, std::FILE* document,
@@ -154,7 +155,8 @@ int d88web_pack(const char* image, const char* new_image) {
 // d88merge on the `count` dumps named in `names`, one after another, each
 // ended by a NUL: with `new_image` empty it compares them, else it merges
 // them into it; `force` as --force. Its lines go to /out/merge.txt, its
-// refusals to /out/merge-errors.txt. Returns d88merge's exit status.
+// refusals to /out/merge-errors.txt. Returns d88merge's exit status;
+// d88web_merge_refusal says whether it refused dumps of other disks.
 int d88web_merge(const char* names, int count, const char* new_image,
                  int force) {
   const char* paths[kMaxDumps] = {};
@@ -164,11 +166,17 @@ int d88web_merge(const char* names, int count, const char* new_image,
   }
   const char* output = new_image[0] != '\0' ? new_image : nullptr;
   const unsigned flags = force != 0 ? kMergeForce : 0u;
+  merge_other_disks = false;
   return WithLines("/out/merge.txt", "/out/merge-errors.txt",
                    [&](std::FILE* out, std::FILE* err) {
-                     return MergeDumps(paths, count, output, flags, out, err);
+                     return MergeDumps(paths, count, output, flags, out, err,
+                                       &merge_other_disks);
                    });
 }
+
+// 1 when the last d88web_merge refused dumps that cannot be the same disk
+// (which `force` would take), else 0.
+int d88web_merge_refusal() { return merge_other_disks ? 1 : 0; }
 
 // The layouts of d88conv's table that the raw dump at `raw` fits, in its
 // words, one a line in /out/layouts.txt: --from-raw auto takes the first.

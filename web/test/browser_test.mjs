@@ -157,11 +157,13 @@ fs.writeFileSync(images.two, Buffer.concat([fs.readFileSync(images.demo),
                                             fs.readFileSync(images.damaged)]));
 
 // Dumps of the demonstration disk, each with a read error (status 0xB0)
-// where the other has none; and a disk of the same shape with other data.
+// where the other has none (the first also under the name the second's
+// merged image takes); and a disk of the same shape with other data.
 const dumps = {
   monday: path.join(work, 'monday.d88'),
   tuesday: path.join(work, 'tuesday.d88'),
   other: path.join(work, 'other.d88'),
+  asMerged: path.join(work, 'tuesday-merged.d88'),
 };
 {
   const demo = fs.readFileSync(images.demo);
@@ -172,6 +174,7 @@ const dumps = {
     fs.writeFileSync(dumps[key], dump);
   }
 }
+fs.copyFileSync(dumps.monday, dumps.asMerged);
 plainImage(dumps.other, { name: Buffer.from('OTHER'), media: 0x00, cylinders: 40, sides: 2,
                           sectors: 9, n: 2 });
 
@@ -200,7 +203,7 @@ function run(name, args, cwd = work) {
            status: result.status };
 }
 const command = (name, args, cwd) => run(name, args, cwd).out;
-const jsonOf = (name) => JSON.parse(command('d88info', ['--json', name])).images[0];
+const jsonOf = (name, cwd) => JSON.parse(command('d88info', ['--json', name], cwd)).images[0];
 
 // The static server: the page's own files, and nothing else.
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
@@ -270,9 +273,9 @@ async function feed(...files) {
   return page.evaluate(() => window.timing);
 }
 
-// What a section shows.
-async function shown(name) {
-  return page.$eval(section(name), (node) => ({
+// What a section shows (the first of that name within `scope`).
+async function shown(name, scope = 'body') {
+  return page.$eval(`${scope} ${section(name)}`, (node) => ({
     verdict: node.getAttribute('data-verdict'),
     health: node.getAttribute('data-health'),
     volspar: node.getAttribute('data-volspar'),
@@ -540,21 +543,31 @@ let mergeMs = 0;
 {
   const cases = [
     { what: 'two dumps', files: [dumps.monday, dumps.tuesday], force: false, made: true },
-    { what: 'two disks', files: [images.demo, dumps.other], force: false, made: false },
+    // The refusal says that --force would take them.
+    { what: 'two disks', files: [images.demo, dumps.other], force: false, made: false, tick: true },
+    // d88merge's own refusal; the command adds its usage line.
+    { what: 'nine dumps', files: Array(9).fill(dumps.monday), force: false, made: false, usage: true },
     { what: 'two disks, forced', files: [images.demo, dumps.other], force: true, made: true },
+    // d88merge would not write over the second: the image goes in a folder.
+    { what: 'a dump named as the merged image', files: [dumps.tuesday, dumps.asMerged],
+      force: false, made: true, folder: 'merged' },
   ];
-  for (const { what, files, force, made } of cases) {
+  for (const { what, files, force, made, folder, tick, usage } of cases) {
     await feed(...files);
     const names = files.map((file) => path.basename(file));
     const target = names[0].replace(/\.d88$/, '-merged.d88');
+    const where = folder ? path.join(work, folder) : work;
+    fs.mkdirSync(where, { recursive: true });
     const options = force ? ['--force'] : [];
     const compared = run('d88merge', [...options, ...names]);
-    const merged = run('d88merge', [...options, '-o', target, ...names]);
+    if (usage) compared.err = compared.err.replace(/^Usage:.*\n/m, '');
+    const merged = run('d88merge', [...options, '-o', path.relative(work, path.join(where, target)),
+                                    ...names]);
     const offer = await page.$eval('section[data-merge]', (node) => ({
       button: node.querySelector('button[data-action="merge"]').textContent,
       afterTable: node.previousElementSibling.matches('table[data-summary]'),
     }));
-    check(offer.button === 'Merge these 2 as dumps of one disk' && offer.afterTable,
+    check(offer.button === `Merge these ${names.length} as dumps of one disk` && offer.afterTable,
           `${what}: the offer to merge, after the table: ${JSON.stringify(offer)}`);
     if (force) await page.click('section[data-merge] input[data-option="force"]');
     const clicked = Date.now();
@@ -565,7 +578,7 @@ let mergeMs = 0;
     const result = await linesOf('.merge-result');
     // The outcome in one line, where screen readers hear it.
     const status = await page.$eval('#status', (node) => node.textContent);
-    const outcome = made ? `Merged: ${command('d88info', ['-s', target]).trim()} (`
+    const outcome = made ? `Merged: ${command('d88info', ['-s', target], where).trim()} (`
       : `Not merged: ${compared.err.split('\n')[0]} (`;
     check(status.startsWith(outcome), `${what}: the status line: ${status}`);
     check(sameLines(result.lines.compare, compared),
@@ -574,6 +587,8 @@ let mergeMs = 0;
       check(compared.status === 1 && result.made.length === 0 && !result.lines.merge &&
             (await page.$('.merge-result section.image')) === null,
             `${what}: a refusal offers no image`);
+      const ticked = await page.$eval('.merge-result', (node) => node.textContent.includes('Tick'));
+      check(ticked === Boolean(tick), `${what}: the hint at --force: ${ticked}`);
       continue;
     }
     check(merged.status === 0 || merged.status === 2, `${what}: d88merge merged them`);
@@ -582,12 +597,12 @@ let mergeMs = 0;
           JSON.stringify(merged.out));
     const download = result.made[0] || { bytes: [] };
     check(result.made.length === 1 && download.name === target && download.href.startsWith('blob:') &&
-          Buffer.from(download.bytes).equals(fs.readFileSync(path.join(work, target))),
+          Buffer.from(download.bytes).equals(fs.readFileSync(path.join(where, target))),
           `${what}: the merged image is d88merge's, byte for byte, as ${download.name}`);
-    const image = await shown(target);
-    const json = jsonOf(target);
+    const image = await shown(target, '.merge-result');
+    const json = jsonOf(target, where);
     check(image.verdict === json.verdict.join(', ') &&
-          image.line === command('d88info', ['-s', target]).trim() && image.files.length === 7,
+          image.line === command('d88info', ['-s', target], where).trim() && image.files.length === 7,
           `${what}: the merged image's verdict ${image.verdict}, as d88info gives it`);
   }
 }
