@@ -120,6 +120,46 @@ bool ChangedRange(const PackPlan& plan, const uint8_t* const files[],
 
 }  // namespace
 
+namespace {
+
+// No changed byte in [low, high) lands in a record header of the selected
+// disk `disk`.
+bool CheckRecordHeaders(d88::D88File* reader, const PackPlan& plan,
+                        const uint8_t* const files[], int disk, int64_t low,
+                        int64_t high, std::FILE* err) {
+  char what[96];
+  int64_t walked[d88::D88File::kMaxTracks];
+  for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
+    d88::TrackWalk walk;
+    walked[track] = reader->BeginWalk(track, &walk) ? walk.start : -1;
+    // Tracks that share their records are walked once.
+    if (walked[track] < 0 ||
+        std::find(walked, walked + track, walked[track]) != walked + track) {
+      continue;
+    }
+    d88::TrackRecord record;
+    // Headers lie in ascending order: none past `high` can change.
+    while (walk.next < high && reader->NextRecord(&walk, &record)) {
+      const int64_t at = record.header_offset;
+      if (at + d88::D88File::kSectorHeaderSize <= low) continue;
+      const d88::SectorId& id = record.info.id;
+      const int length = std::snprintf(
+          what, sizeof what, "the header of record %d/%d/%d/%d on track %d",
+          id.c, id.h, id.r, id.n, track);
+      if (disk > 0) {
+        std::snprintf(what + length, sizeof what - length, " of disk %d", disk);
+      }
+      if (ChangesHeader(plan, files, at, at + d88::D88File::kSectorHeaderSize,
+                        what, err)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool CheckHeaders(d88::D88File* reader, const PackPlan& plan,
                   const uint8_t* const files[], std::FILE* err) {
   int64_t low = 0;
@@ -135,30 +175,15 @@ bool CheckHeaders(d88::D88File* reader, const PackPlan& plan,
       return false;
     }
   }
-  int64_t walked[d88::D88File::kMaxTracks];
-  for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
-    d88::TrackWalk walk;
-    walked[track] = reader->BeginWalk(track, &walk) ? walk.start : -1;
-    // Tracks that share their records are walked once.
-    if (walked[track] < 0 ||
-        std::find(walked, walked + track, walked[track]) != walked + track) {
-      continue;
-    }
-    d88::TrackRecord record;
-    while (reader->NextRecord(&walk, &record)) {
-      const int64_t at = record.header_offset;
-      if (at >= high || at + d88::D88File::kSectorHeaderSize <= low) continue;
-      const d88::SectorId& id = record.info.id;
-      std::snprintf(what, sizeof what,
-                    "the header of record %d/%d/%d/%d on track %d", id.c, id.h,
-                    id.r, id.n, track);
-      if (ChangesHeader(plan, files, at, at + d88::D88File::kSectorHeaderSize,
-                        what, err)) {
-        return false;
-      }
-    }
+  // Any disk's track entries may lead into disk 0's sectors: a negative one
+  // as well as one past the disk's own bytes.
+  bool clean = true;
+  for (int disk = 0; clean && disk < reader->GetDiskCount(); ++disk) {
+    clean = !reader->SelectDisk(disk) ||
+            CheckRecordHeaders(reader, plan, files, disk, low, high, err);
   }
-  return true;
+  reader->SelectDisk(0);
+  return clean;
 }
 
 bool CheckAgreement(const PackPlan& plan, const uint8_t* const files[],

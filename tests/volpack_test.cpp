@@ -150,10 +150,19 @@ TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
       ASSERT_TRUE(WriteFile(w + "/" + name, file));
     };
   };
-  const std::string id = std::to_string(overlapping[r6]) + "/" +
-                         std::to_string(overlapping[r6 + 1]) + "/" +
-                         std::to_string(overlapping[r6 + 2]) + "/" +
-                         std::to_string(overlapping[r6 + 3]);
+  // Disk 1's track 0 starts inside TRV07's first sector, by a negative
+  // entry that the reader follows.
+  const std::vector<DiskSpec> two = {demo[0], StandardDisk(1, {1})};
+  Bytes second_disk = BuildImage(two);
+  const size_t r13 = DataOffset(demo, 13, 0, 6, 0);
+  const size_t disk1 = TrackOffset(two, 1, 0) - kDiskHeaderSize;
+  PutLe32(&second_disk, disk1 + kTrackTableField,
+          static_cast<uint32_t>(r13 - disk1));
+  const auto id = [](const Bytes& image, size_t at) {
+    return std::to_string(image[at]) + "/" + std::to_string(image[at + 1]) +
+           "/" + std::to_string(image[at + 2]) + "/" +
+           std::to_string(image[at + 3]);
+  };
   const struct {
     const char* what;
     Bytes image;
@@ -187,7 +196,11 @@ TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
       {"header", overlapping, edit("TRV02.BIN", 2), "new.d88",
        "volpack: TRV02.BIN cannot go back: its byte 2 would change the "
        "header of record " +
-           id + " on track 100\n"},
+           id(overlapping, r6) + " on track 100\n"},
+      {"header on disk 1", second_disk, edit("TRV07.BIN", 0), "new.d88",
+       "volpack: TRV07.BIN cannot go back: its byte 0 would change the "
+       "header of record " +
+           id(second_disk, r13) + " on track 0 of disk 1\n"},
       {"not an image", Bytes(800, 'a'), [](const std::string&) {}, "new.d88",
        "volpack: " + dir_.File("image.d88") +
            " is not a D88 image: the write-protect byte is 0x61, not 0x00 "
