@@ -222,11 +222,19 @@ bool WriteNew(const char* image, const char* new_image, const PackPlan& plan,
   return false;
 }
 
+// A read of the image that failed ended what the reader was doing as the
+// end of the file would: nothing it found can be trusted. Says so on `err`.
+bool ReadFailed(const d88::D88File& reader, const char* image, std::FILE* err) {
+  if (reader.GetReadError() == 0) return false;
+  std::fputs("volpack: cannot read ", err);
+  PrintPath(err, image, false);
+  std::fprintf(err, ": %s\n", std::strerror(reader.GetReadError()));
+  return true;
+}
+
 // The image's own damage stays in the copy: says so.
-void NoteDamage(d88::D88File* reader, const char* image, const char* new_image,
+void NoteDamage(const Inspection& in, const char* image, const char* new_image,
                 std::FILE* out) {
-  static Inspection in;
-  InspectAll(reader, &in);
   if (!in.image.health.damaged) return;
   std::fputs("note: ", out);
   PrintPath(out, image, false);
@@ -255,13 +263,18 @@ int Volpack(const char* image, const char* new_image, std::FILE* out,
     return 1;
   }
   PlanPacking(&reader, &plan);
-  if (!CheckAll(&reader, image, new_image, plan, err)) {
+  const bool ok = !ReadFailed(reader, image, err) &&
+                  CheckAll(&reader, image, new_image, plan, err);
+  // The damage note looks at the whole image, which reads it once more.
+  static Inspection in;
+  if (ok) InspectAll(&reader, &in);
+  if (!ok || ReadFailed(reader, image, err)) {
     std::fputs(kNothing, err);
     return 1;
   }
   // Standard output may carry the image itself: the lines go beside it.
   if (std::strcmp(new_image, "-") == 0) out = err;
-  NoteDamage(&reader, image, new_image, out);
+  NoteDamage(in, image, new_image, out);
   if (!WriteNew(image, new_image, plan, written, err)) return 1;
   for (int row = 0; row < kExtractionRows; ++row) {
     ReportChanges(&reader, plan, row, out);

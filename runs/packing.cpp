@@ -241,9 +241,11 @@ bool WritePacked(InputFile* image, int64_t size, const PackPlan& plan,
 bool VerifyPacked(const char* path, const uint8_t* const files[],
                   std::FILE* err) {
   static RunModel model;
+  static constexpr char kUnreadable[] =
+      "volpack: the new image cannot be read back\n";
   d88::D88File reader;
   if (!reader.Open(path)) {
-    std::fputs("volpack: the new image cannot be read back\n", err);
+    std::fputs(kUnreadable, err);
     return false;
   }
   reader.SelectDisk(0);
@@ -252,6 +254,10 @@ bool VerifyPacked(const char* path, const uint8_t* const files[],
   for (int row = 0; row < kExtractionRows; ++row) {
     const ExtractionEntry& entry = kExtractionTable[row];
     RunRow(&reader, row, work_buffer, &model);
+    if (reader.GetReadError() != 0) {
+      std::fputs(kUnreadable, err);
+      return false;
+    }
     const uint8_t* got = work_buffer + entry.write_offset;
     const uint8_t* end = got + entry.write_length;
     const uint8_t* differ = std::mismatch(got, end, files[row]).first;

@@ -341,6 +341,46 @@ TEST(PackingTest, FilesMustAgreeOnSharedBytes) {
 }
 
 #ifndef _WIN32
+// An image that fails is not taken for a shorter one: a read that fails
+// fails volspar, which keeps the files it wrote, and volpack, which writes
+// nothing.
+TEST_F(VolpackTest, AnImageThatFailsIsNotTrusted) {
+  const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};
+  Extract(demo);
+  const std::string image = dir_.File("image.d88");
+  const std::string bad_sector =
+      "FAULT_BYTE=" + std::to_string(DataOffset(demo, 13, 0, 6, 0));
+  const std::string nothing = "volpack: nothing was written\n";
+  const struct {
+    std::string fault;
+    const char* command;
+    std::string err;
+  } cases[] = {
+      {bad_sector, VOLSPAR_PATH,
+       "volspar: cannot read " + image + ": Input/output error\n"},
+      {bad_sector, VOLPACK_PATH,
+       "volpack: cannot read " + image + ": Input/output error\n" + nothing},
+  };
+  for (const auto& [fault, command, err] : cases) {
+    SCOPED_TRACE(fault);
+    const bool pack = std::strcmp(command, VOLPACK_PATH) == 0;
+    std::vector<std::string> line = {
+        "FAULT_NAME=image.d88",
+        fault,
+        std::string("LD_PRELOAD=") + FAULTY_FILE_PATH,
+        "ASAN_OPTIONS=verify_asan_link_order=0",
+        command,
+        image};
+    if (pack) line.push_back("new.d88");
+    const CommandResult result =
+        RunCommand("/usr/bin/env", line, work_->path());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, err);
+    EXPECT_EQ(result.out.empty(), pack);
+    EXPECT_EQ(work_->List().size(), 7u);  // no new image
+  }
+}
+
 // A full file system: no new image, and nothing left behind.
 TEST_F(VolpackTest, FullFileSystemLeavesNothing) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
