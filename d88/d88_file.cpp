@@ -5,6 +5,7 @@
 #include <cstring>
 
 #ifdef _WIN32
+#include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
 #else
@@ -224,6 +225,28 @@ int D88File::GetOpenError() const { return open_error_; }
 int64_t D88File::GetFileSize() const { return file_size_; }
 
 int D88File::GetReadError() const { return read_error_; }
+
+bool D88File::IsSameFile(int fd) const {
+  if (file_ == nullptr || fd < 0) return false;
+#ifdef _WIN32
+  // The C runtime's stat has no file index there: the handles tell.
+  const HANDLE handles[2] = {
+      reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_))),
+      reinterpret_cast<HANDLE>(_get_osfhandle(fd))};
+  BY_HANDLE_FILE_INFORMATION info[2];
+  for (int i = 0; i < 2; ++i) {
+    if (GetFileInformationByHandle(handles[i], &info[i]) == 0) return false;
+  }
+  return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+         info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+         info[0].nFileIndexLow == info[1].nFileIndexLow;
+#else
+  struct stat own;
+  struct stat other;
+  return fstat(fileno(file_), &own) == 0 && fstat(fd, &other) == 0 &&
+         own.st_dev == other.st_dev && own.st_ino == other.st_ino;
+#endif
+}
 
 bool D88File::SelectDisk(int index) {
   if (file_ == nullptr) return false;

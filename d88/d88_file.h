@@ -142,6 +142,10 @@ class D88File {
   // walk or run as the end of the file would: what they found is not all
   // the file holds.
   int GetReadError() const;
+  // Whether the C runtime's descriptor `fd` reads the very file this reader
+  // has open, not merely one by the same name; false when either is closed
+  // or the system does not tell. For callers that open the image again.
+  bool IsSameFile(int fd) const;
 
   // Selects disk `index` (0-based). On an open file a failure clears the
   // selection, so that later reads find nothing.

@@ -131,14 +131,13 @@ void ReportChanges(d88::D88File* reader, const PackPlan& plan, int row,
 }
 
 // Everything that must hold before a byte is written; says each problem.
-bool CheckAll(d88::D88File* reader, const char* image, const char* new_image,
-              const PackPlan& plan, std::FILE* err) {
-  FileId image_id;
+bool CheckAll(d88::D88File* reader, const FileId* image_id,
+              const char* new_image, const PackPlan& plan, std::FILE* err) {
   FileId target;
   const bool to_file = std::strcmp(new_image, "-") != 0;
   const bool exists = to_file && IdentifyFile(new_image, &target);
   bool ok = true;
-  if (exists && IdentifyFile(image, &image_id) && SameFile(image_id, target)) {
+  if (exists && image_id != nullptr && SameFile(*image_id, target)) {
     std::fputs("volpack: will not write over ", err);
     PrintPath(err, new_image, false);
     std::fputs(": it is the image\n", err);
@@ -193,19 +192,34 @@ bool Send(OutputFile* scratch, OutputFile* out, std::FILE* err) {
   return false;
 }
 
-// Writes `new_image`; false, said on `err`, if it was not written.
-bool WriteNew(const char* image, const char* new_image, const PackPlan& plan,
-              PackHook written, std::FILE* err) {
-  InputFile source;
-  FileId image_id;
-  const bool known = IdentifyFile(image, &image_id);
+// Opens `image` again for the copy; false, said on `err`, unless it is the
+// file that `reader` has open, at the length it had: the plan and the
+// checks were made on those bytes.
+bool OpenSource(const d88::D88File& reader, const char* image,
+                InputFile* source, std::FILE* err) {
+  if (!source->Open(image)) {
+    PrintInputFailure(err, "volpack", image, source->error());
+    return false;
+  }
+  if (reader.IsSameFile(source->fd()) &&
+      source->size() == reader.GetFileSize()) {
+    return true;
+  }
+  std::fputs("volpack: ", err);
+  PrintPath(err, image, false);
+  std::fputs(" changed while volpack was reading it\n", err);
+  return false;
+}
+
+// Writes `new_image` from `source`, never over the file `image_id`; false,
+// said on `err`, if it was not written.
+bool WriteNew(InputFile* source, const FileId* image_id, const char* new_image,
+              const PackPlan& plan, PackHook written, std::FILE* err) {
   OutputFile out;
-  if (!source.Open(image)) {
-    PrintInputFailure(err, "volpack", image, source.error());
-  } else if (!out.Create(new_image, known ? &image_id : nullptr)) {
+  if (!out.Create(new_image, image_id)) {
     out.Report(err, "volpack");
   } else if (!out.writes_through()) {
-    if (!MakeChecked(&source, plan, &out, written, err)) return false;
+    if (!MakeChecked(source, plan, &out, written, err)) return false;
     if (out.Commit()) return true;
     out.Report(err, "volpack");
   } else {
@@ -213,7 +227,7 @@ bool WriteNew(const char* image, const char* new_image, const PackPlan& plan,
     // image is made and checked in a scratch file first, then sent.
     OutputFile scratch;
     if (scratch.CreateScratch("volpack.d88")) {
-      return MakeChecked(&source, plan, &scratch, written, err) &&
+      return MakeChecked(source, plan, &scratch, written, err) &&
              Send(&scratch, &out, err);
     }
     scratch.Report(err, "volpack");
@@ -263,19 +277,23 @@ int Volpack(const char* image, const char* new_image, std::FILE* out,
     return 1;
   }
   PlanPacking(&reader, &plan);
+  FileId image_id;
+  const FileId* known = IdentifyFile(image, &image_id) ? &image_id : nullptr;
   const bool ok = !ReadFailed(reader, image, err) &&
-                  CheckAll(&reader, image, new_image, plan, err);
+                  CheckAll(&reader, known, new_image, plan, err);
   // The damage note looks at the whole image, which reads it once more.
   static Inspection in;
   if (ok) InspectAll(&reader, &in);
-  if (!ok || ReadFailed(reader, image, err)) {
+  InputFile source;
+  if (!ok || ReadFailed(reader, image, err) ||
+      !OpenSource(reader, image, &source, err)) {
     std::fputs(kNothing, err);
     return 1;
   }
   // Standard output may carry the image itself: the lines go beside it.
   if (std::strcmp(new_image, "-") == 0) out = err;
   NoteDamage(in, image, new_image, out);
-  if (!WriteNew(image, new_image, plan, written, err)) return 1;
+  if (!WriteNew(&source, known, new_image, plan, written, err)) return 1;
   for (int row = 0; row < kExtractionRows; ++row) {
     ReportChanges(&reader, plan, row, out);
   }

@@ -1,6 +1,7 @@
 #include "runs/packing.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "runs/extraction.h"
@@ -235,6 +236,8 @@ bool WritePacked(InputFile* image, int64_t size, const PackPlan& plan,
     if (!out->Write(bytes, static_cast<size_t>(end - from))) return false;
     at = end;
   }
+  // An image shorter than the segments reach is not the one planned on.
+  if (at > size) return out->Abandon(EIO);
   return out->WriteFrom(image, at, size - at);
 }
 

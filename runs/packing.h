@@ -55,7 +55,8 @@ bool CheckAgreement(const PackPlan& plan, const uint8_t* const files[],
                     std::FILE* err);
 
 // Writes `image` (`size` bytes) to `out` in one forward pass, with every
-// segment's image bytes replaced by the file's.
+// segment's image bytes replaced by the file's. Fails, and abandons `out`,
+// where `image` holds fewer bytes than that.
 bool WritePacked(InputFile* image, int64_t size, const PackPlan& plan,
                  const uint8_t* const files[], OutputFile* out);
 

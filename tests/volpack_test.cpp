@@ -315,6 +315,29 @@ TEST_F(VolpackTest, TheCheckCatchesAWriteThatWentWrong) {
   EXPECT_EQ(work_->List().size(), 7u);
 }
 
+// A copy from an image shorter than the plan reaches fails: it is not the
+// image the plan was made on.
+TEST(PackingTest, ACopyFromAShorterImageFails) {
+  static PackPlan plan;
+  plan.segments[0] = {0, 0, 0, 16, 1000};
+  plan.segment_count = 1;
+  const Bytes file(20096, 1);
+  const uint8_t* files[kExtractionRows] = {file.data()};
+  TempDir dir;
+  const std::string target = dir.File("new");
+  for (const auto& [size, copied] : {std::pair{1016, true}, {1010, false}}) {
+    ASSERT_TRUE(WriteFile(dir.File("image"), Bytes(size)));
+    InputFile image;
+    OutputFile out;
+    ASSERT_TRUE(image.Open(dir.File("image").c_str()) &&
+                out.Create(target.c_str()));
+    EXPECT_EQ(WritePacked(&image, image.size(), plan, files, &out), copied);
+    EXPECT_EQ(out.Commit(), copied);
+    EXPECT_EQ(ReadFile(target).size(), copied ? 1016u : 0u);
+    std::remove(target.c_str());
+  }
+}
+
 // Files that put different bytes on the same image bytes are named.
 TEST(PackingTest, FilesMustAgreeOnSharedBytes) {
   static PackPlan plan;
@@ -343,7 +366,7 @@ TEST(PackingTest, FilesMustAgreeOnSharedBytes) {
 #ifndef _WIN32
 // An image that fails is not taken for a shorter one: a read that fails
 // fails volspar, which keeps the files it wrote, and volpack, which writes
-// nothing.
+// nothing; nor does volpack when the image changes under it.
 TEST_F(VolpackTest, AnImageThatFailsIsNotTrusted) {
   const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};
   Extract(demo);
@@ -360,6 +383,9 @@ TEST_F(VolpackTest, AnImageThatFailsIsNotTrusted) {
        "volspar: cannot read " + image + ": Input/output error\n"},
       {bad_sector, VOLPACK_PATH,
        "volpack: cannot read " + image + ": Input/output error\n" + nothing},
+      {"FAULT_SHRINK_ON_OPEN=2", VOLPACK_PATH,
+       "volpack: " + image + " changed while volpack was reading it\n" +
+           nothing},
   };
   for (const auto& [fault, command, err] : cases) {
     SCOPED_TRACE(fault);
