@@ -111,22 +111,38 @@ TEST_F(VolpackTest, PutsEachByteBackWhereItCameFrom) {
   }
 }
 
-// Of two records with one ID, the first is the one read, and so the one
-// written.
+// A changed sector keeps its header, and a header that says more than the
+// bytes gets a note. Of two records with one ID, the first is the one read,
+// and so the one written.
 TEST_F(VolpackTest, WritesTheFirstOfDuplicateIds) {
-  std::vector<DiskSpec> disks = {StandardDisk(40, InterleavedNine())};
-  disks[0].tracks[29].push_back(disks[0].tracks[29][1]);  // 14/1/6 again
-  Extract(disks);
-  Poke("TRV06.BIN", 0, 0x5A);
-  const CommandResult result = Pack();
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.out.find("note: 14/1/6/2 is the first of 2 records with "
-                            "its ID; the others keep their bytes\n"),
-            std::string::npos)
-      << result.out;
-  Bytes expected = image_;
-  expected[DataOffset(disks, 14, 1, 6, 0)] = 0x5A;
-  EXPECT_EQ(ReadFile(work_->File("new.d88")), expected);
+  const struct {
+    std::function<void(std::vector<SectorSpec>*)> change;
+    std::string note;
+  } cases[] = {
+      {[](std::vector<SectorSpec>* t) { t->push_back((*t)[1]); },
+       "is the first of 2 records with its ID; the others keep their bytes"},
+      {[](std::vector<SectorSpec>* t) { (*t)[1].status = 0xB0; },
+       "keeps its data CRC error status (0xB0); an emulator may still report "
+       "the error"},
+      {[](std::vector<SectorSpec>* t) { (*t)[1].deleted = 0x10; },
+       "keeps its deleted-data mark; an emulator may still treat the sector "
+       "as deleted"},
+  };
+  for (const auto& [change, note] : cases) {
+    SCOPED_TRACE(note);
+    std::vector<DiskSpec> disks = {StandardDisk(40, InterleavedNine())};
+    change(&disks[0].tracks[29]);  // 14/1/6, TRV06's first sector
+    Extract(disks);
+    Poke("TRV06.BIN", 0, 0x5A);
+    const CommandResult result = Pack();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("note: 14/1/6/2 " + note + "\n"),
+              std::string::npos)
+        << result.out;
+    Bytes expected = image_;
+    expected[DataOffset(disks, 14, 1, 6, 0)] = 0x5A;
+    EXPECT_EQ(ReadFile(work_->File("new.d88")), expected);
+  }
 }
 
 // Every refusal says why, and writes nothing: no new image, no new file.
