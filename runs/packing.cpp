@@ -49,13 +49,10 @@ bool ChangesHeader(const PackPlan& plan, const uint8_t* const files[],
 }  // namespace
 
 void PlanPacking(d88::D88File* reader, PackPlan* plan) {
-  reader->SelectDisk(0);
-  reader->SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
   std::memset(work_buffer, 0, sizeof work_buffer);
   plan->segment_count = 0;
-  for (int row = 0; row < kExtractionRows; ++row) {
+  RunAllRows(reader, work_buffer, &plan->model, [plan](int row) {
     const ExtractionEntry& entry = kExtractionTable[row];
-    RunRow(reader, row, work_buffer, &plan->model);
     std::memcpy(plan->expected[row], work_buffer + entry.write_offset,
                 static_cast<size_t>(entry.write_length));
     const RowRun& run = plan->model.rows[row];
@@ -69,7 +66,8 @@ void PlanPacking(d88::D88File* reader, PackPlan* plan) {
       plan->segments[plan->segment_count++] = {row, i, from, to - from,
                                                run.steps[i].offset + skipped};
     }
-  }
+    return true;
+  });
 }
 
 bool CheckHomes(const PackPlan& plan, int row, const uint8_t* file,
@@ -241,36 +239,41 @@ bool WritePacked(InputFile* image, int64_t size, const PackPlan& plan,
   return out->WriteFrom(image, at, size - at);
 }
 
+namespace {
+
+// The bytes of file `row` that its run has just left in the work buffer are
+// `file`'s; says the first that differs on `err` otherwise.
+bool GivesBack(int row, const uint8_t* file, std::FILE* err) {
+  const ExtractionEntry& entry = kExtractionTable[row];
+  const uint8_t* got = work_buffer + entry.write_offset;
+  const uint8_t* end = got + entry.write_length;
+  const uint8_t* differ = std::mismatch(got, end, file).first;
+  if (differ == end) return true;
+  std::fprintf(err,
+               "volpack: the new image would not give back %s: its byte %d "
+               "differs\n",
+               entry.file_name, static_cast<int>(differ - got));
+  return false;
+}
+
+}  // namespace
+
 bool VerifyPacked(const char* path, const uint8_t* const files[],
                   std::FILE* err) {
   static RunModel model;
-  static constexpr char kUnreadable[] =
-      "volpack: the new image cannot be read back\n";
   d88::D88File reader;
-  if (!reader.Open(path)) {
-    std::fputs(kUnreadable, err);
-    return false;
+  const bool opened = reader.Open(path);
+  bool same = opened;
+  if (opened) {
+    std::memset(work_buffer, 0, sizeof work_buffer);
+    RunAllRows(
+        &reader, work_buffer, &model, [&reader, &same, files, err](int row) {
+          same = reader.GetReadError() == 0 && GivesBack(row, files[row], err);
+          return same;
+        });
   }
-  reader.SelectDisk(0);
-  reader.SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
-  std::memset(work_buffer, 0, sizeof work_buffer);
-  for (int row = 0; row < kExtractionRows; ++row) {
-    const ExtractionEntry& entry = kExtractionTable[row];
-    RunRow(&reader, row, work_buffer, &model);
-    if (reader.GetReadError() != 0) {
-      std::fputs(kUnreadable, err);
-      return false;
-    }
-    const uint8_t* got = work_buffer + entry.write_offset;
-    const uint8_t* end = got + entry.write_length;
-    const uint8_t* differ = std::mismatch(got, end, files[row]).first;
-    if (differ != end) {
-      std::fprintf(err,
-                   "volpack: the new image would not give back %s: its byte "
-                   "%d differs\n",
-                   entry.file_name, static_cast<int>(differ - got));
-      return false;
-    }
+  if (!opened || reader.GetReadError() != 0) {
+    std::fputs("volpack: the new image cannot be read back\n", err);
   }
-  return true;
+  return same;
 }
