@@ -390,30 +390,28 @@ TEST_F(VolpackTest, AnImageThatFailsIsNotTrusted) {
   const std::string bad_sector =
       "FAULT_BYTE=" + std::to_string(DataOffset(demo, 13, 0, 6, 0));
   const std::string nothing = "volpack: nothing was written\n";
+  const std::vector<std::string> volspar = {VOLSPAR_PATH, image};
+  const std::vector<std::string> volpack = {VOLPACK_PATH, image, "new.d88"};
   const struct {
     std::string fault;
-    const char* command;
+    std::vector<std::string> command;
     std::string err;
   } cases[] = {
-      {bad_sector, VOLSPAR_PATH,
+      {bad_sector, volspar,
        "volspar: cannot read " + image + ": Input/output error\n"},
-      {bad_sector, VOLPACK_PATH,
+      {bad_sector, volpack,
        "volpack: cannot read " + image + ": Input/output error\n" + nothing},
-      {"FAULT_SHRINK_ON_OPEN=2", VOLPACK_PATH,
+      {"FAULT_SHRINK_ON_OPEN=2", volpack,
        "volpack: " + image + " changed while volpack was reading it\n" +
            nothing},
   };
   for (const auto& [fault, command, err] : cases) {
     SCOPED_TRACE(fault);
-    const bool pack = std::strcmp(command, VOLPACK_PATH) == 0;
+    const bool pack = command == volpack;
     std::vector<std::string> line = {
-        "FAULT_NAME=image.d88",
-        fault,
-        std::string("LD_PRELOAD=") + FAULTY_FILE_PATH,
-        "ASAN_OPTIONS=verify_asan_link_order=0",
-        command,
-        image};
-    if (pack) line.push_back("new.d88");
+        "FAULT_NAME=image.d88", fault, "ASAN_OPTIONS=verify_asan_link_order=0",
+        std::string("LD_PRELOAD=") + FAULTY_FILE_PATH};
+    line.insert(line.end(), command.begin(), command.end());
     const CommandResult result =
         RunCommand("/usr/bin/env", line, work_->path());
     EXPECT_EQ(result.status, 1);
