@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "d88/d88_file.h"
 #include "platform/command_main.h"
+#include "platform/text_out.h"
 #include "runs/extraction.h"
 
 namespace {
@@ -38,6 +40,14 @@ int Run(int argc, char** argv) {
   reader.SelectDisk(0);
   reader.SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
   bool ok = ExtractRuns(&reader, argv[1], work_buffer, stdout, stderr);
+  if (reader.GetReadError() != 0) {
+    // The failed read ended its run as the image's end would: the files
+    // stand as written, but may lack bytes that the image holds.
+    std::fputs("volspar: cannot read ", stderr);
+    PrintPath(stderr, argv[1], false);
+    std::fprintf(stderr, ": %s\n", std::strerror(reader.GetReadError()));
+    ok = false;
+  }
   if (std::fflush(stdout) != 0) {
     std::fputs("volspar: cannot write standard output\n", stderr);
     ok = false;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #ifdef _WIN32
+#include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
 #else
@@ -155,7 +156,7 @@ D88File::D88File()
       window_length_(0),
       window_ends_file_(false),
       last_read_end_(-1),
-      read_failed_(false) {}
+      read_error_(0) {}
 
 D88File::~D88File() {
   if (file_ != nullptr) std::fclose(file_);
@@ -169,6 +170,7 @@ bool D88File::Open(const char* path) {
   file_size_ = 0;
   open_failure_ = OpenFailure::kNone;
   open_error_ = 0;
+  read_error_ = 0;
   if (path == nullptr) {
     disk_count_ = 0;
     media_type_ = -1;
@@ -186,8 +188,6 @@ bool D88File::Open(const char* path) {
   window_ends_file_ = false;
   // Only headers are read: disk sizes are not checked against the file, and
   // a tail shorter than a header ends the scan.
-  errno = 0;
-  read_failed_ = false;
   int count = 0;
   int64_t offset = 0;
   uint8_t header[kDiskHeaderSize];
@@ -203,9 +203,9 @@ bool D88File::Open(const char* path) {
   }
   // A file that cannot be read is no image, as opposed to one too short to
   // hold a disk.
-  if (read_failed_) {
+  if (read_error_ != 0) {
     open_failure_ = OpenFailure::kUnreadable;
-    open_error_ = errno != 0 ? errno : EIO;
+    open_error_ = read_error_;
     std::fclose(file_);
     file_ = nullptr;
     file_size_ = 0;
@@ -223,6 +223,30 @@ OpenFailure D88File::GetOpenFailure() const { return open_failure_; }
 int D88File::GetOpenError() const { return open_error_; }
 
 int64_t D88File::GetFileSize() const { return file_size_; }
+
+int D88File::GetReadError() const { return read_error_; }
+
+bool D88File::IsSameFile(int fd) const {
+  if (file_ == nullptr || fd < 0) return false;
+#ifdef _WIN32
+  // The C runtime's stat has no file index there: the handles tell.
+  const HANDLE handles[2] = {
+      reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_))),
+      reinterpret_cast<HANDLE>(_get_osfhandle(fd))};
+  BY_HANDLE_FILE_INFORMATION info[2];
+  for (int i = 0; i < 2; ++i) {
+    if (GetFileInformationByHandle(handles[i], &info[i]) == 0) return false;
+  }
+  return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+         info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+         info[0].nFileIndexLow == info[1].nFileIndexLow;
+#else
+  struct stat own;
+  struct stat other;
+  return fstat(fileno(file_), &own) == 0 && fstat(fd, &other) == 0 &&
+         own.st_dev == other.st_dev && own.st_ino == other.st_ino;
+#endif
+}
 
 bool D88File::SelectDisk(int index) {
   if (file_ == nullptr) return false;
@@ -578,7 +602,9 @@ int D88File::ReadFile(int64_t offset, uint8_t* buf, int len) {
   if (_fseeki64(file_, offset, SEEK_SET) != 0) return 0;
   const int got =
       static_cast<int>(std::fread(buf, 1, static_cast<size_t>(len), file_));
-  if (std::ferror(file_)) read_failed_ = true;
+  if (std::ferror(file_) && read_error_ == 0) {
+    read_error_ = errno != 0 ? errno : EIO;
+  }
   return got;
 #else
   // One call a read, where a seek and a read would be two: walks of records
@@ -589,7 +615,7 @@ int D88File::ReadFile(int64_t offset, uint8_t* buf, int len) {
     const ssize_t n = pread(fd, buf + got, static_cast<size_t>(len - got),
                             static_cast<off_t>(offset + got));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) read_failed_ = true;
+    if (n < 0 && read_error_ == 0) read_error_ = errno != 0 ? errno : EIO;
     if (n <= 0) break;
     got += static_cast<int>(n);
   }

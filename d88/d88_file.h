@@ -137,6 +137,15 @@ class D88File {
   int GetOpenError() const;
   // The open file's length in bytes when it was opened; 0 when none.
   int64_t GetFileSize() const;
+  // The errno value of the first read since Open that failed, as opposed to
+  // meeting the file's end; 0 when none has. The read that failed ended its
+  // walk or run as the end of the file would: what they found is not all
+  // the file holds.
+  int GetReadError() const;
+  // Whether the C runtime's descriptor `fd` reads the very file this reader
+  // has open, not merely one by the same name; false when either is closed
+  // or the system does not tell. For callers that open the image again.
+  bool IsSameFile(int fd) const;
 
   // Selects disk `index` (0-based). On an open file a failure clears the
   // selection, so that later reads find nothing.
@@ -273,7 +282,7 @@ class D88File {
   int window_length_;
   bool window_ends_file_;
   int64_t last_read_end_;  // where the last read through the window ended
-  bool read_failed_;       // a read since Open met an error, not the file's end
+  int read_error_;         // see GetReadError()
   uint8_t window_[kWindowSize];
 };
 

@@ -59,47 +59,58 @@ bool LoadFile(int row, const FileId* target, std::FILE* err) {
   return true;
 }
 
+// Records of the track of `step` with its ID, as the walk that classified
+// the track finds them.
+int IdCount(d88::D88File* reader, const d88::RunStep& step) {
+  d88::TrackWalk walk;
+  d88::TrackRecord record;
+  int count = 0;
+  if (!reader->BeginWalk(step.track, &walk)) return 0;
+  while (reader->NextRecord(&walk, &record)) {
+    const d88::SectorId& id = record.info.id;
+    count +=
+        id.c == step.c && id.h == step.h && id.r == step.r && id.n == step.n;
+  }
+  return count;
+}
+
 // Notes on the changed sectors of file `row` whose headers say more than
-// their bytes.
+// their bytes, as `check` found them.
 void NoteHeaders(d88::D88File* reader, const PackPlan& plan, int row,
-                 const bool* changed, std::FILE* out) {
-  DiskLayout layout;
-  if (!SelectLayout(reader, 0, &layout)) return;
+                 const bool* changed, const FileCheck& check, std::FILE* out) {
   const RowRun& run = plan.model.rows[row];
   for (int step = 0; step < run.step_count; ++step) {
     const d88::RunStep& at = run.steps[step];
     if (!changed[step] || at.record < 0) continue;
-    const TrackRecords& track = ClassifyTrack(reader, layout, at.track);
-    if (at.record >= track.count) continue;
-    const RecordFacts& facts = track.facts[at.record];
-    const d88::SectorInfo& info = facts.record.info;
+    const unsigned flags = check.flags[step];
+    const int status = check.infos[step].status;
     char id[32];
     std::snprintf(id, sizeof id, "%d/%d/%d/%d", at.c, at.h, at.r, at.n);
-    if (facts.flags & kBadStatus) {
-      const char* status = StatusName(info.status);
+    if (flags & kBadStatus) {
+      const char* name = StatusName(status);
       std::fprintf(out,
                    "note: %s keeps its %s status (0x%02X); an emulator may "
                    "still report the error\n",
-                   id, status != nullptr ? status : "unknown", info.status);
+                   id, name != nullptr ? name : "unknown", status);
     }
-    if (facts.flags & kDeleted) {
+    if (flags & kDeleted) {
       std::fprintf(out,
                    "note: %s keeps its deleted-data mark; an emulator may "
                    "still treat the sector as deleted\n",
                    id);
     }
-    if (facts.flags & kDuplicate) {
+    if (flags & kDuplicate) {
       std::fprintf(out,
                    "note: %s is the first of %d records with its ID; the "
                    "others keep their bytes\n",
-                   id, facts.id_count);
+                   id, IdCount(reader, at));
     }
   }
 }
 
 // What the new image changes of file `row`, then the notes on it.
 void ReportChanges(d88::D88File* reader, const PackPlan& plan, int row,
-                   std::FILE* out) {
+                   const FileCheck& check, std::FILE* out) {
   int changed_bytes = 0;
   int changed_sectors = 0;
   int sectors = 0;
@@ -127,18 +138,17 @@ void ReportChanges(d88::D88File* reader, const PackPlan& plan, int row,
   std::fprintf(out, "%s: %d byte%s changed in %d of its %d sectors\n", name,
                changed_bytes, changed_bytes == 1 ? "" : "s", changed_sectors,
                sectors);
-  NoteHeaders(reader, plan, row, changed, out);
+  NoteHeaders(reader, plan, row, changed, check, out);
 }
 
 // Everything that must hold before a byte is written; says each problem.
-bool CheckAll(d88::D88File* reader, const char* image, const char* new_image,
-              const PackPlan& plan, std::FILE* err) {
-  FileId image_id;
+bool CheckAll(d88::D88File* reader, const FileId* image_id,
+              const char* new_image, const PackPlan& plan, std::FILE* err) {
   FileId target;
   const bool to_file = std::strcmp(new_image, "-") != 0;
   const bool exists = to_file && IdentifyFile(new_image, &target);
   bool ok = true;
-  if (exists && IdentifyFile(image, &image_id) && SameFile(image_id, target)) {
+  if (exists && image_id != nullptr && SameFile(*image_id, target)) {
     std::fputs("volpack: will not write over ", err);
     PrintPath(err, new_image, false);
     std::fputs(": it is the image\n", err);
@@ -193,19 +203,34 @@ bool Send(OutputFile* scratch, OutputFile* out, std::FILE* err) {
   return false;
 }
 
-// Writes `new_image`; false, said on `err`, if it was not written.
-bool WriteNew(const char* image, const char* new_image, const PackPlan& plan,
-              PackHook written, std::FILE* err) {
-  InputFile source;
-  FileId image_id;
-  const bool known = IdentifyFile(image, &image_id);
+// Opens `image` again for the copy; false, said on `err`, unless it is the
+// file that `reader` has open, at the length it had: the plan and the
+// checks were made on those bytes.
+bool OpenSource(const d88::D88File& reader, const char* image,
+                InputFile* source, std::FILE* err) {
+  if (!source->Open(image)) {
+    PrintInputFailure(err, "volpack", image, source->error());
+    return false;
+  }
+  if (reader.IsSameFile(source->fd()) &&
+      source->size() == reader.GetFileSize()) {
+    return true;
+  }
+  std::fputs("volpack: ", err);
+  PrintPath(err, image, false);
+  std::fputs(" changed while volpack was reading it\n", err);
+  return false;
+}
+
+// Writes `new_image` from `source`, never over the file `image_id`; false,
+// said on `err`, if it was not written.
+bool WriteNew(InputFile* source, const FileId* image_id, const char* new_image,
+              const PackPlan& plan, PackHook written, std::FILE* err) {
   OutputFile out;
-  if (!source.Open(image)) {
-    PrintInputFailure(err, "volpack", image, source.error());
-  } else if (!out.Create(new_image, known ? &image_id : nullptr)) {
+  if (!out.Create(new_image, image_id)) {
     out.Report(err, "volpack");
   } else if (!out.writes_through()) {
-    if (!MakeChecked(&source, plan, &out, written, err)) return false;
+    if (!MakeChecked(source, plan, &out, written, err)) return false;
     if (out.Commit()) return true;
     out.Report(err, "volpack");
   } else {
@@ -213,7 +238,7 @@ bool WriteNew(const char* image, const char* new_image, const PackPlan& plan,
     // image is made and checked in a scratch file first, then sent.
     OutputFile scratch;
     if (scratch.CreateScratch("volpack.d88")) {
-      return MakeChecked(&source, plan, &scratch, written, err) &&
+      return MakeChecked(source, plan, &scratch, written, err) &&
              Send(&scratch, &out, err);
     }
     scratch.Report(err, "volpack");
@@ -222,11 +247,19 @@ bool WriteNew(const char* image, const char* new_image, const PackPlan& plan,
   return false;
 }
 
+// A read of the image that failed ended what the reader was doing as the
+// end of the file would: nothing it found can be trusted. Says so on `err`.
+bool ReadFailed(const d88::D88File& reader, const char* image, std::FILE* err) {
+  if (reader.GetReadError() == 0) return false;
+  std::fputs("volpack: cannot read ", err);
+  PrintPath(err, image, false);
+  std::fprintf(err, ": %s\n", std::strerror(reader.GetReadError()));
+  return true;
+}
+
 // The image's own damage stays in the copy: says so.
-void NoteDamage(d88::D88File* reader, const char* image, const char* new_image,
+void NoteDamage(const Inspection& in, const char* image, const char* new_image,
                 std::FILE* out) {
-  static Inspection in;
-  InspectAll(reader, &in);
   if (!in.image.health.damaged) return;
   std::fputs("note: ", out);
   PrintPath(out, image, false);
@@ -255,16 +288,25 @@ int Volpack(const char* image, const char* new_image, std::FILE* out,
     return 1;
   }
   PlanPacking(&reader, &plan);
-  if (!CheckAll(&reader, image, new_image, plan, err)) {
+  FileId image_id;
+  const FileId* known = IdentifyFile(image, &image_id) ? &image_id : nullptr;
+  const bool ok = !ReadFailed(reader, image, err) &&
+                  CheckAll(&reader, known, new_image, plan, err);
+  // The damage note looks at the whole image, which reads it once more.
+  static Inspection in;
+  if (ok) InspectAll(&reader, &in);
+  InputFile source;
+  if (!ok || ReadFailed(reader, image, err) ||
+      !OpenSource(reader, image, &source, err)) {
     std::fputs(kNothing, err);
     return 1;
   }
   // Standard output may carry the image itself: the lines go beside it.
   if (IsStandardOutput(new_image)) out = err;
-  NoteDamage(&reader, image, new_image, out);
-  if (!WriteNew(image, new_image, plan, written, err)) return 1;
+  NoteDamage(in, image, new_image, out);
+  if (!WriteNew(&source, known, new_image, plan, written, err)) return 1;
   for (int row = 0; row < kExtractionRows; ++row) {
-    ReportChanges(&reader, plan, row, out);
+    ReportChanges(&reader, plan, row, in.image.files.files[row], out);
   }
   PrintPath(out, new_image, false);
   std::fputs(" was written.\n", out);

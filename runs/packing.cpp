@@ -1,6 +1,7 @@
 #include "runs/packing.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "runs/extraction.h"
@@ -48,13 +49,10 @@ bool ChangesHeader(const PackPlan& plan, const uint8_t* const files[],
 }  // namespace
 
 void PlanPacking(d88::D88File* reader, PackPlan* plan) {
-  reader->SelectDisk(0);
-  reader->SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
   std::memset(work_buffer, 0, sizeof work_buffer);
   plan->segment_count = 0;
-  for (int row = 0; row < kExtractionRows; ++row) {
+  RunAllRows(reader, work_buffer, &plan->model, [plan](int row) {
     const ExtractionEntry& entry = kExtractionTable[row];
-    RunRow(reader, row, work_buffer, &plan->model);
     std::memcpy(plan->expected[row], work_buffer + entry.write_offset,
                 static_cast<size_t>(entry.write_length));
     const RowRun& run = plan->model.rows[row];
@@ -68,7 +66,8 @@ void PlanPacking(d88::D88File* reader, PackPlan* plan) {
       plan->segments[plan->segment_count++] = {row, i, from, to - from,
                                                run.steps[i].offset + skipped};
     }
-  }
+    return true;
+  });
 }
 
 bool CheckHomes(const PackPlan& plan, int row, const uint8_t* file,
@@ -120,6 +119,46 @@ bool ChangedRange(const PackPlan& plan, const uint8_t* const files[],
 
 }  // namespace
 
+namespace {
+
+// No changed byte in [low, high) lands in a record header of the selected
+// disk `disk`.
+bool CheckRecordHeaders(d88::D88File* reader, const PackPlan& plan,
+                        const uint8_t* const files[], int disk, int64_t low,
+                        int64_t high, std::FILE* err) {
+  char what[96];
+  int64_t walked[d88::D88File::kMaxTracks];
+  for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
+    d88::TrackWalk walk;
+    walked[track] = reader->BeginWalk(track, &walk) ? walk.start : -1;
+    // Tracks that share their records are walked once.
+    if (walked[track] < 0 ||
+        std::find(walked, walked + track, walked[track]) != walked + track) {
+      continue;
+    }
+    d88::TrackRecord record;
+    // Headers lie in ascending order: none past `high` can change.
+    while (walk.next < high && reader->NextRecord(&walk, &record)) {
+      const int64_t at = record.header_offset;
+      if (at + d88::D88File::kSectorHeaderSize <= low) continue;
+      const d88::SectorId& id = record.info.id;
+      const int length = std::snprintf(
+          what, sizeof what, "the header of record %d/%d/%d/%d on track %d",
+          id.c, id.h, id.r, id.n, track);
+      if (disk > 0) {
+        std::snprintf(what + length, sizeof what - length, " of disk %d", disk);
+      }
+      if (ChangesHeader(plan, files, at, at + d88::D88File::kSectorHeaderSize,
+                        what, err)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool CheckHeaders(d88::D88File* reader, const PackPlan& plan,
                   const uint8_t* const files[], std::FILE* err) {
   int64_t low = 0;
@@ -135,30 +174,15 @@ bool CheckHeaders(d88::D88File* reader, const PackPlan& plan,
       return false;
     }
   }
-  int64_t walked[d88::D88File::kMaxTracks];
-  for (int track = 0; track < d88::D88File::kMaxTracks; ++track) {
-    d88::TrackWalk walk;
-    walked[track] = reader->BeginWalk(track, &walk) ? walk.start : -1;
-    // Tracks that share their records are walked once.
-    if (walked[track] < 0 ||
-        std::find(walked, walked + track, walked[track]) != walked + track) {
-      continue;
-    }
-    d88::TrackRecord record;
-    while (reader->NextRecord(&walk, &record)) {
-      const int64_t at = record.header_offset;
-      if (at >= high || at + d88::D88File::kSectorHeaderSize <= low) continue;
-      const d88::SectorId& id = record.info.id;
-      std::snprintf(what, sizeof what,
-                    "the header of record %d/%d/%d/%d on track %d", id.c, id.h,
-                    id.r, id.n, track);
-      if (ChangesHeader(plan, files, at, at + d88::D88File::kSectorHeaderSize,
-                        what, err)) {
-        return false;
-      }
-    }
+  // Any disk's track entries may lead into disk 0's sectors: a negative one
+  // as well as one past the disk's own bytes.
+  bool clean = true;
+  for (int disk = 0; clean && disk < reader->GetDiskCount(); ++disk) {
+    clean = !reader->SelectDisk(disk) ||
+            CheckRecordHeaders(reader, plan, files, disk, low, high, err);
   }
-  return true;
+  reader->SelectDisk(0);
+  return clean;
 }
 
 bool CheckAgreement(const PackPlan& plan, const uint8_t* const files[],
@@ -210,33 +234,46 @@ bool WritePacked(InputFile* image, int64_t size, const PackPlan& plan,
     if (!out->Write(bytes, static_cast<size_t>(end - from))) return false;
     at = end;
   }
+  // An image shorter than the segments reach is not the one planned on.
+  if (at > size) return out->Abandon(EIO);
   return out->WriteFrom(image, at, size - at);
 }
+
+namespace {
+
+// The bytes of file `row` that its run has just left in the work buffer are
+// `file`'s; says the first that differs on `err` otherwise.
+bool GivesBack(int row, const uint8_t* file, std::FILE* err) {
+  const ExtractionEntry& entry = kExtractionTable[row];
+  const uint8_t* got = work_buffer + entry.write_offset;
+  const uint8_t* end = got + entry.write_length;
+  const uint8_t* differ = std::mismatch(got, end, file).first;
+  if (differ == end) return true;
+  std::fprintf(err,
+               "volpack: the new image would not give back %s: its byte %d "
+               "differs\n",
+               entry.file_name, static_cast<int>(differ - got));
+  return false;
+}
+
+}  // namespace
 
 bool VerifyPacked(const char* path, const uint8_t* const files[],
                   std::FILE* err) {
   static RunModel model;
   d88::D88File reader;
-  if (!reader.Open(path)) {
+  const bool opened = reader.Open(path);
+  bool same = opened;
+  if (opened) {
+    std::memset(work_buffer, 0, sizeof work_buffer);
+    RunAllRows(
+        &reader, work_buffer, &model, [&reader, &same, files, err](int row) {
+          same = reader.GetReadError() == 0 && GivesBack(row, files[row], err);
+          return same;
+        });
+  }
+  if (!opened || reader.GetReadError() != 0) {
     std::fputs("volpack: the new image cannot be read back\n", err);
-    return false;
   }
-  reader.SelectDisk(0);
-  reader.SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
-  std::memset(work_buffer, 0, sizeof work_buffer);
-  for (int row = 0; row < kExtractionRows; ++row) {
-    const ExtractionEntry& entry = kExtractionTable[row];
-    RunRow(&reader, row, work_buffer, &model);
-    const uint8_t* got = work_buffer + entry.write_offset;
-    const uint8_t* end = got + entry.write_length;
-    const uint8_t* differ = std::mismatch(got, end, files[row]).first;
-    if (differ != end) {
-      std::fprintf(err,
-                   "volpack: the new image would not give back %s: its byte "
-                   "%d differs\n",
-                   entry.file_name, static_cast<int>(differ - got));
-      return false;
-    }
-  }
-  return true;
+  return same;
 }

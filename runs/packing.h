@@ -45,8 +45,8 @@ void PlanPacking(d88::D88File* reader, PackPlan* plan);
 // has a place in the image.
 bool CheckHomes(const PackPlan& plan, int row, const uint8_t* file,
                 std::FILE* err);
-// No changed byte lands in a disk header or in a record header of disk 0,
-// which `reader` has selected.
+// No changed byte lands in a disk header or in a record header of any
+// disk's tracks, as `reader` follows them; disk 0 is selected again after.
 bool CheckHeaders(d88::D88File* reader, const PackPlan& plan,
                   const uint8_t* const files[], std::FILE* err);
 // No two files (or one file with itself) put different bytes on the same
@@ -55,7 +55,8 @@ bool CheckAgreement(const PackPlan& plan, const uint8_t* const files[],
                     std::FILE* err);
 
 // Writes `image` (`size` bytes) to `out` in one forward pass, with every
-// segment's image bytes replaced by the file's.
+// segment's image bytes replaced by the file's. Fails, and abandons `out`,
+// where `image` holds fewer bytes than that.
 bool WritePacked(InputFile* image, int64_t size, const PackPlan& plan,
                  const uint8_t* const files[], OutputFile* out);
 

@@ -55,14 +55,6 @@ void RunRow(d88::D88File* reader, int row, uint8_t* work_buffer,
   TraceRest(*model, row, run);
 }
 
-void RunAllRows(d88::D88File* reader, uint8_t* work_buffer, RunModel* model) {
-  reader->SelectDisk(0);
-  reader->SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
-  for (int row = 0; row < kExtractionRows; ++row) {
-    RunRow(reader, row, work_buffer, model);
-  }
-}
-
 bool StepSpan(const RowRun& run, int row, int index, int* from, int* to) {
   return SectorSpan(row, index, run.steps[index].delivered, from, to);
 }

@@ -42,9 +42,24 @@ void RunRow(d88::D88File* reader, int row, uint8_t* work_buffer,
             RunModel* model);
 
 // Selects disk 0 and volspar's sector range, and runs every row in order
-// into `work_buffer`. The model does not depend on what the buffer held:
-// callers that read its bytes clear it first.
-void RunAllRows(d88::D88File* reader, uint8_t* work_buffer, RunModel* model);
+// into `work_buffer`. After each row, `after_row(row)` may look at the
+// buffer as the row left it, and stops the rows by returning false. The
+// model does not depend on what the buffer held: callers that read its
+// bytes clear it first.
+template <typename AfterRow>
+void RunAllRows(d88::D88File* reader, uint8_t* work_buffer, RunModel* model,
+                AfterRow after_row) {
+  reader->SelectDisk(0);
+  reader->SetSectorRange(kExtractionFirstSector, kExtractionLastSector);
+  for (int row = 0; row < kExtractionRows; ++row) {
+    RunRow(reader, row, work_buffer, model);
+    if (!after_row(row)) return;
+  }
+}
+inline void RunAllRows(d88::D88File* reader, uint8_t* work_buffer,
+                       RunModel* model) {
+  RunAllRows(reader, work_buffer, model, [](int) { return true; });
+}
 
 // The bytes of row `row`'s file that its step `index` delivered, as file
 // offsets [*from, *to); false when it delivered none of them.

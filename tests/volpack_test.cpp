@@ -111,22 +111,38 @@ TEST_F(VolpackTest, PutsEachByteBackWhereItCameFrom) {
   }
 }
 
-// Of two records with one ID, the first is the one read, and so the one
-// written.
+// A changed sector keeps its header, and a header that says more than the
+// bytes gets a note. Of two records with one ID, the first is the one read,
+// and so the one written.
 TEST_F(VolpackTest, WritesTheFirstOfDuplicateIds) {
-  std::vector<DiskSpec> disks = {StandardDisk(40, InterleavedNine())};
-  disks[0].tracks[29].push_back(disks[0].tracks[29][1]);  // 14/1/6 again
-  Extract(disks);
-  Poke("TRV06.BIN", 0, 0x5A);
-  const CommandResult result = Pack();
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.out.find("note: 14/1/6/2 is the first of 2 records with "
-                            "its ID; the others keep their bytes\n"),
-            std::string::npos)
-      << result.out;
-  Bytes expected = image_;
-  expected[DataOffset(disks, 14, 1, 6, 0)] = 0x5A;
-  EXPECT_EQ(ReadFile(work_->File("new.d88")), expected);
+  const struct {
+    std::function<void(std::vector<SectorSpec>*)> change;
+    std::string note;
+  } cases[] = {
+      {[](std::vector<SectorSpec>* t) { t->push_back((*t)[1]); },
+       "is the first of 2 records with its ID; the others keep their bytes"},
+      {[](std::vector<SectorSpec>* t) { (*t)[1].status = 0xB0; },
+       "keeps its data CRC error status (0xB0); an emulator may still report "
+       "the error"},
+      {[](std::vector<SectorSpec>* t) { (*t)[1].deleted = 0x10; },
+       "keeps its deleted-data mark; an emulator may still treat the sector "
+       "as deleted"},
+  };
+  for (const auto& [change, note] : cases) {
+    SCOPED_TRACE(note);
+    std::vector<DiskSpec> disks = {StandardDisk(40, InterleavedNine())};
+    change(&disks[0].tracks[29]);  // 14/1/6, TRV06's first sector
+    Extract(disks);
+    Poke("TRV06.BIN", 0, 0x5A);
+    const CommandResult result = Pack();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("note: 14/1/6/2 " + note + "\n"),
+              std::string::npos)
+        << result.out;
+    Bytes expected = image_;
+    expected[DataOffset(disks, 14, 1, 6, 0)] = 0x5A;
+    EXPECT_EQ(ReadFile(work_->File("new.d88")), expected);
+  }
 }
 
 // Every refusal says why, and writes nothing: no new image, no new file.
@@ -150,10 +166,19 @@ TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
       ASSERT_TRUE(WriteFile(w + "/" + name, file));
     };
   };
-  const std::string id = std::to_string(overlapping[r6]) + "/" +
-                         std::to_string(overlapping[r6 + 1]) + "/" +
-                         std::to_string(overlapping[r6 + 2]) + "/" +
-                         std::to_string(overlapping[r6 + 3]);
+  // Disk 1's track 0 starts inside TRV07's first sector, by a negative
+  // entry that the reader follows.
+  const std::vector<DiskSpec> two = {demo[0], StandardDisk(1, {1})};
+  Bytes second_disk = BuildImage(two);
+  const size_t r13 = DataOffset(demo, 13, 0, 6, 0);
+  const size_t disk1 = TrackOffset(two, 1, 0) - kDiskHeaderSize;
+  PutLe32(&second_disk, disk1 + kTrackTableField,
+          static_cast<uint32_t>(r13 - disk1));
+  const auto id = [](const Bytes& image, size_t at) {
+    return std::to_string(image[at]) + "/" + std::to_string(image[at + 1]) +
+           "/" + std::to_string(image[at + 2]) + "/" +
+           std::to_string(image[at + 3]);
+  };
   const struct {
     const char* what;
     Bytes image;
@@ -187,7 +212,11 @@ TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
       {"header", overlapping, edit("TRV02.BIN", 2), "new.d88",
        "volpack: TRV02.BIN cannot go back: its byte 2 would change the "
        "header of record " +
-           id + " on track 100\n"},
+           id(overlapping, r6) + " on track 100\n"},
+      {"header on disk 1", second_disk, edit("TRV07.BIN", 0), "new.d88",
+       "volpack: TRV07.BIN cannot go back: its byte 0 would change the "
+       "header of record " +
+           id(second_disk, r13) + " on track 0 of disk 1\n"},
       {"not an image", Bytes(800, 'a'), [](const std::string&) {}, "new.d88",
        "volpack: " + dir_.File("image.d88") +
            " is not a D88 image: the write-protect byte is 0x61, not 0x00 "
@@ -302,6 +331,29 @@ TEST_F(VolpackTest, TheCheckCatchesAWriteThatWentWrong) {
   EXPECT_EQ(work_->List().size(), 7u);
 }
 
+// A copy from an image shorter than the plan reaches fails: it is not the
+// image the plan was made on.
+TEST(PackingTest, ACopyFromAShorterImageFails) {
+  static PackPlan plan;
+  plan.segments[0] = {0, 0, 0, 16, 1000};
+  plan.segment_count = 1;
+  const Bytes file(20096, 1);
+  const uint8_t* files[kExtractionRows] = {file.data()};
+  TempDir dir;
+  const std::string target = dir.File("new");
+  for (const auto& [size, copied] : {std::pair{1016, true}, {1010, false}}) {
+    ASSERT_TRUE(WriteFile(dir.File("image"), Bytes(size)));
+    InputFile image;
+    OutputFile out;
+    ASSERT_TRUE(image.Open(dir.File("image").c_str()) &&
+                out.Create(target.c_str()));
+    EXPECT_EQ(WritePacked(&image, image.size(), plan, files, &out), copied);
+    EXPECT_EQ(out.Commit(), copied);
+    EXPECT_EQ(ReadFile(target).size(), copied ? 1016u : 0u);
+    std::remove(target.c_str());
+  }
+}
+
 // Files that put different bytes on the same image bytes are named.
 TEST(PackingTest, FilesMustAgreeOnSharedBytes) {
   static PackPlan plan;
@@ -328,6 +380,47 @@ TEST(PackingTest, FilesMustAgreeOnSharedBytes) {
 }
 
 #ifndef _WIN32
+// An image that fails is not taken for a shorter one: a read that fails
+// fails volspar, which keeps the files it wrote, and volpack, which writes
+// nothing; nor does volpack when the image changes under it.
+TEST_F(VolpackTest, AnImageThatFailsIsNotTrusted) {
+  const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};
+  Extract(demo);
+  const std::string image = dir_.File("image.d88");
+  const std::string bad_sector =
+      "FAULT_BYTE=" + std::to_string(DataOffset(demo, 13, 0, 6, 0));
+  const std::string nothing = "volpack: nothing was written\n";
+  const std::vector<std::string> volspar = {VOLSPAR_PATH, image};
+  const std::vector<std::string> volpack = {VOLPACK_PATH, image, "new.d88"};
+  const struct {
+    std::string fault;
+    std::vector<std::string> command;
+    std::string err;
+  } cases[] = {
+      {bad_sector, volspar,
+       "volspar: cannot read " + image + ": Input/output error\n"},
+      {bad_sector, volpack,
+       "volpack: cannot read " + image + ": Input/output error\n" + nothing},
+      {"FAULT_SHRINK_ON_OPEN=2", volpack,
+       "volpack: " + image + " changed while volpack was reading it\n" +
+           nothing},
+  };
+  for (const auto& [fault, command, err] : cases) {
+    SCOPED_TRACE(fault);
+    const bool pack = command == volpack;
+    std::vector<std::string> line = {
+        "FAULT_NAME=image.d88", fault, "ASAN_OPTIONS=verify_asan_link_order=0",
+        std::string("LD_PRELOAD=") + FAULTY_FILE_PATH};
+    line.insert(line.end(), command.begin(), command.end());
+    const CommandResult result =
+        RunCommand("/usr/bin/env", line, work_->path());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, err);
+    EXPECT_EQ(result.out.empty(), pack);
+    EXPECT_EQ(work_->List().size(), 7u);  // no new image
+  }
+}
+
 // A full file system: no new image, and nothing left behind.
 TEST_F(VolpackTest, FullFileSystemLeavesNothing) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
