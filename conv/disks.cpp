@@ -10,6 +10,7 @@
 #include "conv/layout.h"
 #include "conv/support.h"
 #include "d88/d88_file.h"
+#include "inspect/recognize.h"
 #include "platform/input_file.h"
 #include "platform/text_out.h"
 
@@ -140,7 +141,7 @@ int FindDisks(const char* const* images, int count, Extent* extents,
   int64_t end = 0;  // of the new image
   for (int i = 0; i < count; ++i) {
     D88File reader;
-    if (!OpenImage(&reader, images[i], err)) return -1;
+    if (!OpenD88Image(&reader, "d88conv", images[i], err)) return -1;
     if (disks + reader.GetDiskCount() > D88File::kMaxDisks) {
       std::fprintf(err,
                    "d88conv: the images hold more than %d disks, the most a "
@@ -206,7 +207,8 @@ int TakeDisk(const char* image, int disk, const char* new_image, std::FILE* out,
              std::FILE* err) {
   D88File reader;
   Extent extent;
-  if (!OpenImage(&reader, image, err) || !CheckDisk(reader, image, disk, err) ||
+  if (!OpenD88Image(&reader, "d88conv", image, err) ||
+      !CheckDisk(reader, image, disk, err) ||
       !FindExtent(&reader, image, disk, &extent, err) ||
       !WriteDisks(&image, 1, &extent, 1, new_image, err)) {
     return 1;

@@ -18,19 +18,6 @@ std::FILE* LinesStream(const char* output, std::FILE* out, std::FILE* err) {
   return IsStandardOutput(output) ? err : out;
 }
 
-bool OpenImage(d88::D88File* reader, const char* path, std::FILE* err) {
-  if (!reader->Open(path)) {
-    PrintOpenFailure(err, "d88conv", *reader, path);
-    return false;
-  }
-  char reason[256];
-  if (LooksLikeD88(reader, reason, sizeof reason)) return true;
-  std::fputs("d88conv: ", err);
-  PrintPath(err, path, false);
-  std::fprintf(err, " is not a D88 image: %s\n", reason);
-  return false;
-}
-
 bool CheckDisk(const d88::D88File& reader, const char* path, int disk,
                std::FILE* err) {
   const int count = reader.GetDiskCount();

@@ -18,10 +18,6 @@ namespace conv {
 // standard output, which carries the bytes.
 std::FILE* LinesStream(const char* output, std::FILE* out, std::FILE* err);
 
-// Opens the D88 image `path` into `reader`; false, said on `err`, if it
-// cannot be opened or is not a D88 image.
-bool OpenImage(d88::D88File* reader, const char* path, std::FILE* err);
-
 // Checks that `reader` holds disk `disk`; false, said on `err`, if not.
 bool CheckDisk(const d88::D88File& reader, const char* path, int disk,
                std::FILE* err);

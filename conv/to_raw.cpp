@@ -13,6 +13,7 @@
 #include "conv/support.h"
 #include "d88/d88_file.h"
 #include "inspect/disk_layout.h"
+#include "inspect/recognize.h"
 #include "inspect/records.h"
 #include "platform/text_out.h"
 
@@ -347,7 +348,8 @@ int ToRaw(const char* image, int disk, int fill, const char* raw,
           std::FILE* out, std::FILE* err, d88::RawLayout* layout) {
   static Survey survey;
   D88File reader;
-  if (!OpenImage(&reader, image, err) || !CheckDisk(reader, image, disk, err) ||
+  if (!OpenD88Image(&reader, "d88conv", image, err) ||
+      !CheckDisk(reader, image, disk, err) ||
       !FindLayout(&reader, image, disk, &survey, err) ||
       !Check(survey, reader, image, disk, fill != kNoFill, err)) {
     return 1;

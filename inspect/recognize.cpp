@@ -155,3 +155,17 @@ void OpenFailureWords(const d88::D88File& reader, char* text, int size) {
       std::snprintf(text, room, "cannot open: %s", cause);
   }
 }
+
+bool OpenD88Image(d88::D88File* reader, const char* command, const char* path,
+                  std::FILE* err) {
+  if (!reader->Open(path)) {
+    PrintOpenFailure(err, command, *reader, path);
+    return false;
+  }
+  char reason[256];
+  if (LooksLikeD88(reader, reason, sizeof reason)) return true;
+  std::fprintf(err, "%s: ", command);
+  PrintPath(err, path, false);
+  std::fprintf(err, " is not a D88 image: %s\n", reason);
+  return false;
+}

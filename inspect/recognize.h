@@ -26,4 +26,10 @@ void PrintOpenFailure(std::FILE* err, const char* command,
 // The same in a few words, for JSON: "a directory", "cannot open: REASON".
 void OpenFailureWords(const d88::D88File& reader, char* text, int size);
 
+// Opens `path` into `reader` if it is a D88 image; if not, says why on
+// `err` as `command`, as PrintOpenFailure does or as "COMMAND: PATH is not
+// a D88 image: REASON".
+bool OpenD88Image(d88::D88File* reader, const char* command, const char* path,
+                  std::FILE* err);
+
 #endif  // INSPECT_RECOGNIZE_H_

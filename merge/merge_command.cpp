@@ -118,17 +118,8 @@ int ParseOptions(int argc, char** argv, Options* options) {
 bool OpenDumps(const Options& options, d88::D88File* readers) {
   bool ok = true;
   for (int d = 0; d < options.dumps; ++d) {
-    const char* path = options.paths[d];
-    char reason[256];
-    if (!readers[d].Open(path)) {
-      PrintOpenFailure(options.err, "d88merge", readers[d], path);
-      ok = false;
-    } else if (!LooksLikeD88(&readers[d], reason, sizeof reason)) {
-      std::fputs("d88merge: ", options.err);
-      PrintPath(options.err, path, false);
-      std::fprintf(options.err, " is not a D88 image: %s\n", reason);
-      ok = false;
-    }
+    ok = OpenD88Image(&readers[d], "d88merge", options.paths[d], options.err) &&
+         ok;
   }
   return ok;
 }

@@ -274,16 +274,7 @@ int Volpack(const char* image, const char* new_image, std::FILE* out,
             std::FILE* err, PackHook written) {
   static PackPlan plan;
   d88::D88File reader;
-  char reason[256];
-  if (!reader.Open(image)) {
-    PrintOpenFailure(err, "volpack", reader, image);
-    std::fputs(kNothing, err);
-    return 1;
-  }
-  if (!LooksLikeD88(&reader, reason, sizeof reason)) {
-    std::fputs("volpack: ", err);
-    PrintPath(err, image, false);
-    std::fprintf(err, " is not a D88 image: %s\n", reason);
+  if (!OpenD88Image(&reader, "volpack", image, err)) {
     std::fputs(kNothing, err);
     return 1;
   }
