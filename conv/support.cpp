@@ -3,7 +3,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "inspect/recognize.h"
 #include "platform/text_out.h"
 
 namespace conv {
