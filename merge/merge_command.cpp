@@ -234,19 +234,6 @@ int SayNoVerdict(const Options& options, const d88::D88File& made) {
   return 1;
 }
 
-// Sends the image made in `scratch` to `out`, which writes through.
-bool Send(OutputFile* scratch, OutputFile* out, std::FILE* err) {
-  InputFile made;
-  if (!made.Open(scratch->pending_name())) {
-    PrintInputFailure(err, "d88merge", scratch->pending_name(), made.error());
-    return false;
-  }
-  const bool sent = out->WriteFrom(&made, 0, made.size());
-  if (out->Commit() && sent) return true;
-  out->Report(err, "d88merge");
-  return false;
-}
-
 // Makes the new image in `image` (the new file beside the target, or a
 // scratch file) and commits it; false, said, if it was not made.
 bool Make(const Options& options, d88::D88File* const dumps[],
@@ -297,7 +284,10 @@ int Merge(const Options& options, d88::D88File* const dumps[],
   }
   const ImageFindings* verdict =
       Verdict(image == &out ? options.output : scratch.pending_name());
-  if (image == &scratch && !Send(&scratch, &out, options.err)) return 1;
+  if (image == &scratch && !out.CommitCopyOf(scratch)) {
+    out.Report(options.err, "d88merge");
+    return 1;
+  }
   // Standard output may carry the image itself: the report goes beside it.
   std::FILE* stream =
       IsStandardOutput(options.output) ? options.err : options.out;

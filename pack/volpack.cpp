@@ -189,20 +189,6 @@ bool MakeChecked(InputFile* source, const PackPlan& plan, OutputFile* file,
   return true;
 }
 
-// Sends the checked image in `scratch` to `out`, which writes through.
-bool Send(OutputFile* scratch, OutputFile* out, std::FILE* err) {
-  InputFile checked;
-  if (!scratch->Commit() || !checked.Open(scratch->pending_name())) {
-    scratch->Report(err, "volpack");
-    std::fputs(kNothing, err);
-    return false;
-  }
-  const bool sent = out->WriteFrom(&checked, 0, checked.size());
-  if (out->Commit() && sent) return true;
-  out->Report(err, "volpack");
-  return false;
-}
-
 // Opens `image` again for the copy; false, said on `err`, unless it is the
 // file that `reader` has open, at the length it had: the plan and the
 // checks were made on those bytes.
@@ -238,8 +224,12 @@ bool WriteNew(InputFile* source, const FileId* image_id, const char* new_image,
     // image is made and checked in a scratch file first, then sent.
     OutputFile scratch;
     if (scratch.CreateScratch("volpack.d88")) {
-      return MakeChecked(source, plan, &scratch, written, err) &&
-             Send(&scratch, &out, err);
+      if (!MakeChecked(source, plan, &scratch, written, err)) return false;
+      if (scratch.Commit()) {
+        if (out.CommitCopyOf(scratch)) return true;
+        out.Report(err, "volpack");  // some of it may have gone out
+        return false;
+      }
     }
     scratch.Report(err, "volpack");
   }

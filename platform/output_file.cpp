@@ -741,6 +741,13 @@ bool OutputFile::Commit() {
   return true;
 }
 
+bool OutputFile::CommitCopyOf(const OutputFile& scratch) {
+  InputFile made;
+  if (!made.Open(scratch.pending_name())) return Abandon(made.error());
+  if (!WriteFrom(&made, 0, made.size())) return Abandon(write_error_);
+  return Commit();
+}
+
 void OutputFile::Report(std::FILE* err, const char* command) const {
   std::fprintf(err, "%s: ", command);
   if (failure_ == Failure::kKept) {

@@ -85,6 +85,9 @@ class OutputFile {
   bool Flush();
   // Closes the file, checking every result, and puts a new one in place.
   bool Commit();
+  // Writes what the committed scratch file `scratch` holds, then commits:
+  // how an output that writes through gets what was made and checked.
+  bool CommitCopyOf(const OutputFile& scratch);
   // Gives up on the file, because of `error`: a new one is removed, and the
   // name keeps what it had. Returns false.
   bool Abandon(int error);
