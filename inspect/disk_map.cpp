@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <initializer_list>
 
@@ -538,9 +539,19 @@ bool WriteMap(d88::D88File* reader, const char* image_path, int disk,
     std::fputs(": it is not an SVG file\n", err);
     return false;
   }
-  TextOut svg(file.stream());
-  DrawMap(files, panel, panel_lines, &svg);
-  svg.Flush();
+  // The text goes out before Commit closes the stream under it.
+  bool drawn;
+  errno = 0;
+  {
+    TextOut svg(file.stream());
+    DrawMap(files, panel, panel_lines, &svg);
+    drawn = svg.Flush();
+  }
+  if (!drawn) {
+    file.Abandon(errno);
+    file.Report(err, "d88info");
+    return false;
+  }
   if (!file.Commit()) {
     file.Report(err, "d88info");
     return false;

@@ -405,6 +405,17 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
         RunCommand("/usr/bin/xmllint", {"--noout", map}, dir_.path()).status,
         0);
   }
+#ifndef D88_SANITIZE  // valgrind cannot run a sanitized program
+  // Nothing may touch the map's stream once it is committed and closed.
+  if (std::ifstream("/usr/bin/valgrind").good()) {
+    const CommandResult checked =
+        RunCommand("/usr/bin/valgrind",
+                   {"-q", "--error-exitcode=99", D88INFO_PATH, "-s", "--map",
+                    map, dir_.File("image.d88")},
+                   dir_.path());
+    EXPECT_EQ(checked.status, 6) << checked.err;
+  }
+#endif
 #endif
   size_t cells = 0;
   for (size_t at = 0; (at = svg.find("<g><title>", at)) != std::string::npos;
@@ -441,10 +452,11 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
   EXPECT_EQ(second.status, 6);
   EXPECT_EQ(CellFill(ReadText(map), "1/0/3/2 data CRC error (status 0xB0)"),
             "#e45756");
-  const struct {
+  struct Failure {
     std::vector<std::string> options;
     std::string err;
-  } failures[] = {
+  };
+  std::vector<Failure> failures = {
       {{"--map", map, "--disk", "2"},
        "d88info: cannot draw disk 2: the image has no such disk\n"},
       {{"--map", dir_.File("none/map.svg")},
@@ -455,6 +467,12 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
        "d88info: will not replace " + dir_.File("image.d88") +
            ": it is the image\n"},
   };
+#ifndef _WIN32  // a device that fails every write
+  failures.insert(failures.begin(),
+                  {{"--map", "/dev/full"},
+                   "d88info: cannot write /dev/full: No space left on "
+                   "device\n"});
+#endif
   for (const auto& [options, err] : failures) {
     const CommandResult failed = RunOn(image, options);
     EXPECT_EQ(failed.status, 1 | 6);
