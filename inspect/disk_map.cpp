@@ -504,6 +504,23 @@ bool IsReplaceable(const char* path) {
   return starts("<?xml") || starts("<svg");
 }
 
+// Whether the map may go to `path`; says why not on `err`. The image
+// (`image`, when known) is left to OutputFile, which refuses it in words of
+// its own, and "-" is standard output, not a file of that name.
+bool MayTakeMap(const char* path, const FileId* image, std::FILE* err) {
+  FileId target;
+  if (std::strcmp(path, "-") == 0 ||
+      (image != nullptr && IdentifyFile(path, &target) &&
+       SameFile(target, *image)) ||
+      IsReplaceable(path)) {
+    return true;
+  }
+  std::fputs("d88info: will not replace ", err);
+  PrintPath(err, path, false);
+  std::fputs(": it is not an SVG file\n", err);
+  return false;
+}
+
 }  // namespace
 
 bool WriteMap(d88::D88File* reader, const char* image_path, int disk,
@@ -527,16 +544,12 @@ bool WriteMap(d88::D88File* reader, const char* image_path, int disk,
   FileId image_id;
   const bool known =
       image_path != nullptr && IdentifyFile(image_path, &image_id);
+  // Decided before the file is opened: where the directory refuses new
+  // files, opening a writable one empties it to write it in place.
+  if (!MayTakeMap(path, known ? &image_id : nullptr, err)) return false;
   OutputFile file;
   if (!file.Create(path, known ? &image_id : nullptr)) {
     file.Report(err, "d88info");
-    return false;
-  }
-  if (!file.writes_through() && !IsReplaceable(path)) {
-    file.Abandon(0);
-    std::fputs("d88info: will not replace ", err);
-    PrintPath(err, path, false);
-    std::fputs(": it is not an SVG file\n", err);
     return false;
   }
   // The text goes out before Commit closes the stream under it.

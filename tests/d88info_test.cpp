@@ -1,4 +1,7 @@
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <fstream>
@@ -482,16 +485,19 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
 }
 
 // A map replaces only an empty file or an earlier map: `-s --map a.d88
-// b.d88` reads as a mode switch, and a.d88 must stay a disk image.
+// b.d88` reads as a mode switch, and a.d88 must stay a disk image. So too
+// where the directory refuses new files and the file would be written in
+// place.
 TEST_F(D88infoTest, AMapReplacesOnlyAMap) {
   const Bytes game = BuildImage({StandardDisk(40, InterleavedNine())});
-  const std::string target = dir_.File("target");
+  ASSERT_TRUE(WriteFile(dir_.File("image.d88"), game));
   const auto text = [](const std::string& t) {
     return Bytes(t.begin(), t.end());
   };
   const struct {
     Bytes before;
     bool replaced;
+    bool closed = false;  // in a directory the user cannot write
   } cases[] = {
       {game, false},
       {text("notes, not a picture\n"), false},
@@ -499,10 +505,33 @@ TEST_F(D88infoTest, AMapReplacesOnlyAMap) {
       {text("<?xml version=\"1.0\"?>\n<svg/>\n"), true},
       {text("\xEF\xBB\xBF \n<svg xmlns=\"http://www.w3.org/2000/svg\"/>"),
        true},
+      // Last: they may be skipped.
+      {text("notes, not a picture\n"), false, true},
+      {text("<svg/>\n"), true, true},
   };
-  for (const auto& [before, replaced] : cases) {
+  TempDir shut;
+  for (const auto& [before, replaced, closed] : cases) {
+    const std::string target = (closed ? shut : dir_).File("target");
     ASSERT_TRUE(WriteFile(target, before));
-    const CommandResult result = RunOn(game, {"-s", "--map", target});
+    std::vector<std::string> args = {"-s", "--map", target,
+                                     dir_.File("image.d88")};
+    std::string runner = D88INFO_PATH;
+    if (closed) {
+#ifdef _WIN32
+      GTEST_SKIP() << "no directory that refuses new files";
+#else
+      if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) != 0) {
+        GTEST_SKIP() << "as root, this needs setpriv to run as nobody";
+      }
+      ASSERT_EQ(chmod(target.c_str(), 0666), 0);
+      ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+      ASSERT_EQ(chmod(shut.path().c_str(), 0555), 0);
+      runner = UserRunner(D88INFO_PATH);
+      args = AsUser(D88INFO_PATH, args);
+#endif
+    }
+    const CommandResult result = RunCommand(runner, args, dir_.path());
+    ASSERT_EQ(chmod(shut.path().c_str(), 0755), 0);
     EXPECT_EQ(result.status, replaced ? 0 : 1);
     EXPECT_EQ(result.out, "\"" + dir_.File("image.d88") +
                               "\": 1 disk, clean; volspar: complete\n");

@@ -186,6 +186,21 @@ CommandResult RunCommand(const std::string& binary,
 }
 
 #ifndef _WIN32
+std::string UserRunner(const std::string& binary) {
+  return geteuid() == 0 ? "/usr/bin/setpriv" : binary;
+}
+
+std::vector<std::string> AsUser(const std::string& binary,
+                                std::vector<std::string> args) {
+  if (geteuid() != 0) {
+    args.insert(args.begin(), binary);
+    return args;
+  }
+  args.insert(args.begin(),
+              {"--reuid=nobody", "--regid=nogroup", "--clear-groups", binary});
+  return args;
+}
+
 std::string DrainFifo(int fd) {
   std::string bytes;
   char block[4096];

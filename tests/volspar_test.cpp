@@ -360,22 +360,6 @@ TEST_F(VolsparTest, FailedStandardOutputIsReportedByBothCommands) {
   }
 }
 
-// The command's arguments, run as an ordinary user: as nobody when the
-// tests run as root, who may write anything.
-std::vector<std::string> AsUser(const std::string& binary,
-                                std::vector<std::string> args) {
-  if (geteuid() != 0) {
-    args.insert(args.begin(), binary);
-    return args;
-  }
-  args.insert(args.begin(),
-              {"--reuid=nobody", "--regid=nogroup", "--clear-groups", binary});
-  return args;
-}
-std::string UserRunner(const std::string& binary) {
-  return geteuid() == 0 ? "/usr/bin/setpriv" : binary;
-}
-
 // Modes of existing outputs are kept, a file the user may not write is
 // not replaced, and a directory that refuses new files gets its files
 // written in place.
