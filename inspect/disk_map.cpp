@@ -231,6 +231,7 @@ namespace {
 int PanelLines(const ImageFindings& image, int disk, char lines[][kTextLength],
                int max) {
   char phrase[kTextLength - 40];
+  static_assert(sizeof phrase >= kHealthPhraseSize, "the health must fit");
   HealthPhrase(image.health, phrase, sizeof phrase);
   std::snprintf(lines[0], kTextLength, "the image: %s", phrase);
   const FileChecks& files = image.files;

@@ -22,6 +22,10 @@ struct ListedTrack {
 };
 ListedTrack listed[D88File::kMaxDisks * D88File::kMaxTracks];
 
+// Disks a phrase of read errors names; it counts the others, so that every
+// view has room for the same words.
+constexpr int kNamedErrorDisks = 8;
+
 // The tracks below the disk's limit whose entries pass `test`, after
 // `text`, runs of three or more as "25-79"; nothing when none does.
 template <typename Test>
@@ -313,12 +317,17 @@ void ReadErrorPhrase(const Health& health, char* text, int size) {
   if (health.error_disks != 1) {
     length += std::snprintf(text + length, room - length, " on disk%s",
                             disks == 1 ? "" : "s");
+    const int named = std::min(disks, kNamedErrorDisks);
     int listed = 0;
-    for (int d = 0; d < d88::D88File::kMaxDisks && length < size - 8; ++d) {
+    for (int d = 0; d < d88::D88File::kMaxDisks && listed < named; ++d) {
       if ((health.error_disks >> d & 1) == 0) continue;
       ++listed;
       const char* joint = listed == 1 ? " " : listed == disks ? " and " : ", ";
       length += std::snprintf(text + length, room - length, "%s%d", joint, d);
+    }
+    if (disks > named) {
+      length += std::snprintf(text + length, room - length, " and %d more",
+                              disks - named);
     }
   }
   std::snprintf(text + length, room - length, ")");

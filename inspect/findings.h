@@ -112,7 +112,10 @@ void InspectAll(d88::D88File* reader, Inspection* in);
 int HealthWords(const Health& health, const char* words[2]);
 int VolsparWords(const FileChecks& files, const char* words[2]);
 // The health in a phrase: "damaged, read errors (1 sector on disk 1)",
-// "clean", ...; and the read errors alone: "read errors (3 sectors)".
+// "clean", ...; and the read errors alone: "read errors (3 sectors)". At
+// most eight disks are named, then "and 56 more": the phrase fits in
+// kHealthPhraseSize bytes.
+constexpr int kHealthPhraseSize = 112;
 void HealthPhrase(const Health& health, char* text, int size);
 void ReadErrorPhrase(const Health& health, char* text, int size);
 // Why volspar would read nothing of its own from the disk: "not a disk

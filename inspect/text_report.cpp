@@ -213,6 +213,7 @@ void Files(const ImageFindings& image, bool problems, TextOut* out) {
 void VerdictLine(const ImageFindings& image, TextOut* out) {
   const Health& health = image.health;
   char text[200];
+  static_assert(sizeof text >= kHealthPhraseSize, "the health must fit");
   if (health.read_errors > 0) {
     ReadErrorPhrase(health, text, sizeof text);
     out->Put(health.damaged ? "the image is damaged and holds "

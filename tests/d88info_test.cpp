@@ -893,6 +893,9 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
   other_size.tracks[8] = StandardTrack(4, 0, 1, {1, 2, 3, 4, 5, 6, 7, 8, 9});
   Bytes cut = BuildImage({demo});
   cut.resize(119152);
+  DiskSpec bad;  // a single sector, with a CRC error
+  bad.tracks[0] = {{0, 0, 1, 2, Bytes(512)}};
+  bad.tracks[0][0].status = 0xB0;
   const struct {
     Bytes image;
     int status;
@@ -915,6 +918,12 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
        "the image, the other 20096 would be zeros\n"},
       {cut, 2 | 4, "1 disk, damaged; volspar: incomplete",
        "the image is damaged; volspar would not extract"},
+      // Every view names as many disks, and counts the others.
+      {BuildImage(std::vector<DiskSpec>(64, bad)), 2 | 4,
+       "64 disks, read errors (64 sectors on disks 0, 1, 2, 3, 4, 5, 6, 7 "
+       "and 56 more); volspar: not its disk",
+       "the image holds read errors (64 sectors on disks 0, 1, 2, 3, 4, 5, "
+       "6, 7 and 56 more); volspar would not"},
   };
   for (const auto& [image, status, summary, line] : cases) {
     const CommandResult result = RunOn(image, {"--summary"});
@@ -922,6 +931,14 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
     EXPECT_EQ(result.out,
               "\"" + dir_.File("image.d88") + "\": " + summary + "\n");
     EXPECT_NE(RunOn(image).out.find(line), std::string::npos) << line;
+    const size_t from = summary.find(", ") + 2;
+    const std::string health =
+        summary.substr(from, summary.find("; volspar") - from);
+    RunOn(image, {"--map", dir_.File("map.svg")});
+    EXPECT_NE(
+        ReadText(dir_.File("map.svg")).find(">the image: " + health + "<"),
+        std::string::npos)
+        << health;
   }
 }
 
