@@ -85,9 +85,7 @@ void FindTracks(D88File* reader, DiskLayout* layout) {
   for (int track = layout->track_limit; track < D88File::kMaxTracks; ++track) {
     layout->track_start[track] = -1;
   }
-  const int64_t end = layout->end >= 0 && layout->end < layout->file_size
-                          ? layout->end
-                          : layout->file_size;
+  const int64_t end = layout->start + layout->bytes_in_file;
   int64_t sorted[D88File::kMaxTracks];
   std::copy(std::begin(layout->track_start), std::end(layout->track_start),
             sorted);
@@ -118,6 +116,9 @@ bool SelectLayout(D88File* reader, int disk, DiskLayout* layout) {
   layout->file_size = reader->GetFileSize();
   layout->end = layout->size > 0 ? layout->start + layout->size : -1;
   layout->truncated = layout->end > layout->file_size;
+  const int64_t end =
+      layout->end >= 0 && !layout->truncated ? layout->end : layout->file_size;
+  layout->bytes_in_file = std::max<int64_t>(end - layout->start, 0);
   FindTracks(reader, layout);
   DiskShape& shape = layout->shape;
   shape = {0, 0, 1, 0, 0, 0, -1};

@@ -43,6 +43,9 @@ struct DiskLayout {
   // (0, or 2 GiB and more).
   int64_t end;
   bool truncated;  // the file ends before `end`
+  // Bytes of the disk the file holds: from its start to `end`, or to the
+  // file's end when that comes first or `end` is not known.
+  int64_t bytes_in_file;
   // Images written with a 160-entry track table start their first track
   // at 0x2A0, so that entries 160-163 hold that track's first record
   // header: they are no tracks.

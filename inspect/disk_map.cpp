@@ -479,8 +479,7 @@ void Title(const DiskFindings& disk) {
     std::snprintf(map.title + length, sizeof map.title - length,
                   ", truncated: the file ends %lld bytes into the disk's %d "
                   "bytes",
-                  static_cast<long long>(layout.file_size - layout.start),
-                  layout.size);
+                  static_cast<long long>(layout.bytes_in_file), layout.size);
   }
 }
 

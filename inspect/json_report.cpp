@@ -89,9 +89,7 @@ void DiskFields(JsonWriter* json, const DiskFindings& disk) {
   json->Field("start", layout.start);
   json->Field("size", layout.size);
   json->Field("truncated", layout.truncated);
-  json->Field("bytes_in_file", layout.truncated
-                                   ? layout.file_size - layout.start
-                                   : int64_t{layout.size});
+  json->Field("bytes_in_file", layout.bytes_in_file);
   Shape(json, layout.shape);
   NoteArray(json, "notes", disk.notes);
 }

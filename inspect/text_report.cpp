@@ -50,7 +50,7 @@ void DiskLine(TextOut* out, const DiskFindings& disk) {
   if (layout.shape.tracks > 0) PutShape(out, layout.shape);
   if (layout.truncated) {
     out->Put(", truncated: the file ends ");
-    out->Int(layout.file_size - layout.start);
+    out->Int(layout.bytes_in_file);
     out->Put(" bytes into the disk's ");
     out->Int(layout.size);
     out->Put(" bytes");

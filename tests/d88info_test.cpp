@@ -825,10 +825,13 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
   Bytes short_disk = one;  // the size field ends inside track 79
   PutLe32(&short_disk, kDiskSizeField,
           static_cast<uint32_t>(TrackOffset({demo}, 0, 79) + 100));
+  Bytes huge_size = two;  // the second disk's size field 2 GiB and more
+  PutLe32(&huge_size, one.size() + kDiskSizeField, 0x90000000);
   const struct {
     Bytes image;
     std::string text;
     std::string verdict;
+    int64_t bytes_in_file = -1;  // of the last disk, in the JSON; -1: any
   } cases[] = {
       {cut(two, one.size() + 152),
        "\nnote: the file ends 152 bytes into a further disk's header\n",
@@ -843,7 +846,7 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
        ", truncated: the file ends 119152 bytes into the disk's 380848 "
        "bytes\n"
        "  note: track entries past the end of the file: 25-79\n",
-       "1 disk, damaged; volspar: incomplete"},
+       "1 disk, damaged; volspar: incomplete", 119152},
       {cut(one, 119152),
        "  TRV04.BIN: incomplete: the run stops at 15/0/4/2 on track 30 "
        "(missing: the file ends before it)",
@@ -860,8 +863,10 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
       {short_disk, "    note: 39/1/5/2: runs past the end of its disk\n",
        "2 disks, damaged, read errors (1 sector on disk 1); volspar: "
        "complete"},
+      {huge_size, "  note: the size field 0x90000000 is 2 GiB or more",
+       "2 disks, clean; volspar: complete", static_cast<int64_t>(one.size())},
   };
-  for (const auto& [image, text, verdict] : cases) {
+  for (const auto& [image, text, verdict, bytes_in_file] : cases) {
     const CommandResult full = RunOn(image);
     EXPECT_NE(("\n" + full.out).find(text), std::string::npos)
         << text << " in:\n"
@@ -874,6 +879,11 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
     };
     EXPECT_EQ(summary.status,
               (has("damaged") ? 4 : 0) | (has("incomplete") ? 2 : 0));
+    if (bytes_in_file < 0) continue;
+    const std::string json = RunOn(image, {"--json"}).out;
+    const size_t last = json.rfind("\"bytes_in_file\":");
+    EXPECT_EQ(json.substr(last, json.find(',', last) - last),
+              "\"bytes_in_file\":" + std::to_string(bytes_in_file));
   }
 }
 
