@@ -972,19 +972,33 @@ TEST_F(D88infoTest, ShiftJisNamesAreShownAsText) {
 }
 
 #ifndef _WIN32  // a shell pipe
-// "-" reads the image from standard input, through a spool that goes away.
+// "-" reads the image from standard input, through a spool that goes away;
+// standard input that cannot be read is reported as a file that cannot be
+// opened is, in the JSON too.
 TEST_F(D88infoTest, ReadsAnImageFromAPipe) {
   ASSERT_TRUE(WriteFile(dir_.File("image.d88"),
                         BuildImage({StandardDisk(40, InterleavedNine())})));
   TempDir spool;
-  const CommandResult result = RunCommand(
-      "/bin/sh",
-      {"-c", "cat image.d88 | TMPDIR=" + spool.path() + " \"$0\" - -s",
-       D88INFO_PATH},
-      dir_.path());
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "\"-\": 1 disk, clean; volspar: complete\n");
-  EXPECT_EQ(spool.List(), std::vector<std::string>());
+  const struct {
+    std::string command;
+    int status;
+    std::string out;
+  } cases[] = {
+      {"cat image.d88 | \"$0\" - -s", 0,
+       "\"-\": 1 disk, clean; volspar: complete\n"},
+      {"\"$0\" --json - < .", 1,
+       "{\"format\":\"d88info/1\",\"images\":[{\"path\":\"-\",\"verdict\":"
+       "[],\"error\":\"cannot read standard input: Is a directory\"}]}\n"},
+  };
+  for (const auto& [command, status, out] : cases) {
+    const CommandResult result = RunCommand(
+        "/bin/sh",
+        {"-c", "export TMPDIR=" + spool.path() + "; " + command, D88INFO_PATH},
+        dir_.path());
+    EXPECT_EQ(result.status, status) << result.err;
+    EXPECT_EQ(result.out, out);
+    EXPECT_EQ(spool.List(), std::vector<std::string>());
+  }
 }
 #endif
 
