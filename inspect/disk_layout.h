@@ -34,6 +34,17 @@ enum class TrackKind : uint8_t {
   kFormatted,
 };
 
+// What a track entry leads to, as the reader takes it.
+enum class TrackEntry : uint8_t {
+  kNone,        // 0, or an entry past the table's limit
+  kBeyondSize,  // above the disk's size field: no track
+  kBeforeFile,  // before the start of the file: no track
+  // Inside the disk header, as in images written with a 160-entry table: a
+  // track read there.
+  kInHeader,
+  kTrack,
+};
+
 struct DiskLayout {
   int disk;
   int64_t start;
@@ -52,6 +63,7 @@ struct DiskLayout {
   bool table160;
   int track_limit;  // 164, or 160 for such a table
   int64_t track_start[d88::D88File::kMaxTracks];  // -1: absent
+  TrackEntry entry[d88::D88File::kMaxTracks];     // and why
   // Where each track's records must end: the next track's start, else the
   // disk's end, else the file's.
   int64_t boundary[d88::D88File::kMaxTracks];

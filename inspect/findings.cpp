@@ -74,19 +74,18 @@ void SizeNotes(const DiskLayout& layout, LongNotes* notes) {
 // Notes on the disk's track table and layout; true when they find damage.
 bool DiskNotes(D88File* reader, const DiskLayout& layout, LongNotes* notes) {
   SizeNotes(layout, notes);
-  const auto entry = [reader](int track) {
-    return reader->GetTrackOffset(track);
+  const auto entry_is = [&layout](TrackEntry kind) {
+    return [&layout, kind](int t) { return layout.entry[t] == kind; };
   };
   EntryNote(layout, notes, "track entries beyond the disk's size, ignored",
-            [&](int t) { return entry(t) != 0 && entry(t) > layout.size; });
+            entry_is(TrackEntry::kBeyondSize));
+  EntryNote(layout, notes,
+            "track entries before the start of the file, ignored",
+            entry_is(TrackEntry::kBeforeFile));
   EntryNote(layout, notes,
             "track entries inside the 688-byte disk header, as in images "
             "written with a 160-entry track table",
-            [&](int t) {
-              return entry(t) > 0 && entry(t) <= layout.size &&
-                     entry(t) < (layout.table160 ? kShortTableEnd
-                                                 : D88File::kDiskHeaderSize);
-            });
+            entry_is(TrackEntry::kInHeader));
   const auto past_end = [&layout](int t) {
     return layout.track_start[t] >= 0 &&
            layout.track_start[t] + D88File::kSectorHeaderSize >

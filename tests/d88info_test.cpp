@@ -361,6 +361,11 @@ TEST_F(D88infoTest, ExplainsOddLayouts) {
          PutLe32(b, kTrackTableField + 4 * 161, 0x7FFFFFF1);
        }),
        "  note: track entries beyond the disk's size, ignored: 160, 161\n"},
+      // A negative entry that the disk's start does not make up for.
+      {with([](Bytes* b) {
+         PutLe32(b, kTrackTableField + 4 * 162, 0x80000000);
+       }),
+       "  note: track entries before the start of the file, ignored: 162\n"},
       {with([](Bytes* b) { PutLe32(b, kTrackTableField + 4 * 163, 672); }),
        "  note: track entries inside the 688-byte disk header, as in images "
        "written with a 160-entry track table: 163\n"},
