@@ -126,7 +126,6 @@ int MediaOf(const DiskShape& shape) {
 
 bool SelectLayout(D88File* reader, int disk, DiskLayout* layout) {
   if (!reader->SelectDisk(disk)) return false;
-  layout->disk = disk;
   layout->start = reader->GetDiskStart(disk);
   layout->size = reader->GetDiskSize();
   layout->file_size = reader->GetFileSize();

@@ -46,7 +46,6 @@ enum class TrackEntry : uint8_t {
 };
 
 struct DiskLayout {
-  int disk;
   int64_t start;
   int32_t size;  // the size field
   int64_t file_size;
