@@ -22,9 +22,6 @@ constexpr int kMinWidth = 920;  // the legend's
 // clipped: an ASCII character, and a wider one.
 constexpr int kCharWidth = 7;
 constexpr int kWideCharWidth = 12;
-// Cells drawn per track, as a report lists IDs: a map of a hostile image
-// stays a few megabytes.
-constexpr int kMaxCells = 256;
 // Missing sectors drawn: at most every step of every run.
 constexpr int kMaxMissing = kExtractionRows * kMaxRunSteps;
 constexpr int kTextLength = 200;
@@ -99,7 +96,7 @@ struct Row {
 struct MapLayout {
   Row rows[d88::D88File::kMaxTracks];
   int row_count;
-  Cell cells[d88::D88File::kMaxTracks * kMaxCells + kMaxMissing];
+  Cell cells[d88::D88File::kMaxTracks * kMaxListedPerTrack + kMaxMissing];
   int cell_count;
   char title[kTextLength];
   int width;
@@ -162,16 +159,16 @@ void AddRecords(const TrackFindings& found, const FileChecks* files,
     return;
   }
   const TrackRecords& t = *found.records;
-  for (int i = 0; i < std::min(t.count, kMaxCells); ++i) {
+  for (int i = 0; i < std::min(t.count, kMaxListedPerTrack); ++i) {
     Cell& cell = map.cells[map.cell_count++];
     cell.facts = t.facts[i];
     cell.missing_step = -1;
     cell.width = CellWidth(t.facts[i].record.info.id.n);
     MarkUses(files, keys, key_count, i, &cell);
   }
-  if (t.count > kMaxCells) {
+  if (t.count > kMaxListedPerTrack) {
     std::snprintf(text, sizeof text, "\xE2\x80\xA6 and %d more records",
-                  t.count - kMaxCells);
+                  t.count - kMaxListedPerTrack);
     AddText(row, text);
   }
   const bool cut =

@@ -73,6 +73,12 @@ struct ImageFindings {
 // cannot be vouched for.
 constexpr int64_t kMaxListedRecords = int64_t{1} << 20;
 
+// Records of one track that every view lists one by one (the report's IDs,
+// the map's cells, the JSON's records); the others are counted, or in the
+// JSON listed only when they stand out. Real tracks hold far fewer, and a
+// map of a hostile image stays a few megabytes.
+constexpr int kMaxListedPerTrack = 256;
+
 // The walk over one image's findings.
 struct Inspection {
   d88::D88File* reader;

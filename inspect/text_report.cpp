@@ -7,7 +7,6 @@
 namespace {
 
 // Bounds that keep a report readable, and finite on a hostile image.
-constexpr int kMaxListedIds = 256;
 constexpr int kMaxTrackNotes = 16;
 constexpr char kEllipsis[] = "\xE2\x80\xA6";
 constexpr char kTimes[] = " \xC3\x97 ";
@@ -120,13 +119,13 @@ void TrackLines(TextOut* out, bool problems, const TrackFindings& found) {
   out->Put("  track ");
   out->Int(found.track);
   out->Put(':');
-  for (int i = 0; !problems && i < std::min(t.count, kMaxListedIds); ++i) {
+  for (int i = 0; !problems && i < std::min(t.count, kMaxListedPerTrack); ++i) {
     out->Put(' ');
     PutSectorId(out, t.facts[i].record.info.id);
   }
-  if (!problems && t.count > kMaxListedIds) {
+  if (!problems && t.count > kMaxListedPerTrack) {
     out->Put(' ');
-    More(out, t.count - kMaxListedIds, " more records");
+    More(out, t.count - kMaxListedPerTrack, " more records");
   }
   out->Put('\n');
   NoteLines(out, "    ", found.notes);

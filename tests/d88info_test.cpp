@@ -253,16 +253,21 @@ TEST_F(D88infoTest, TrackNotesNameWhatStandsOut) {
             std::string::npos)
       << result.out;
 
-  // 300 records with empty data: listed up to 256, noted up to 16.
+  // 300 records with empty data: listed up to 256, noted up to 16; the
+  // map draws as many.
   std::vector<SectorSpec> many;
   for (int r = 1; r <= 300; ++r) many.push_back({1, 0, r % 256, 0, Bytes()});
   disk.tracks[0] = many;
-  const std::string listing = RunOn(BuildImage({disk})).out;
+  const std::string listing =
+      RunOn(BuildImage({disk}), {"--map", dir_.File("map.svg")}).out;
   const std::string line = LineStarting(listing, "  track 0: ");
   const std::string tail =
       " 1/0/255/0 1/0/0/0 \xE2\x80\xA6 and 44 more records";
   EXPECT_EQ(line.substr(line.size() - std::min(line.size(), tail.size())),
             tail);
+  EXPECT_NE(
+      ReadText(dir_.File("map.svg")).find(">\xE2\x80\xA6 and 44 more records<"),
+      std::string::npos);
   EXPECT_NE(listing.find("    note: 1/0/16/0: data size 0, not 128, duplicate "
                          "ID (1 of 2, the one read)\n"
                          "    \xE2\x80\xA6 and 284 more notes\n"),
