@@ -366,13 +366,14 @@ int VerdictWords(const ImageFindings& image, const char* words[3]) {
   return count;
 }
 
+bool FilesNeedALook(const FileChecks& files) {
+  return files.not_its_disk || files.incomplete > 0 || files.suspect > 0;
+}
+
 int ExitBits(const ImageFindings& image) {
   if (!image.d88) return 0;
-  const FileChecks& files = image.files;
   int bits = 0;
-  if (files.not_its_disk || files.incomplete > 0 || files.suspect > 0) {
-    bits |= kExitFiles;
-  }
+  if (FilesNeedALook(image.files)) bits |= kExitFiles;
   if (image.health.damaged || image.health.read_errors > 0) {
     bits |= kExitHealth;
   }

@@ -143,8 +143,12 @@ void SuspectPhrase(const FileCheck& check, int step, char* text, int size);
 // image". Returns how many.
 int VerdictWords(const ImageFindings& image, const char* words[3]);
 
-// Exit-status bits: 2 when volspar's files would not all be complete and
-// clean, 4 when the image is damaged or holds read errors.
+// volspar's files would not all be complete and clean: not its disk, or
+// some file incomplete or suspect.
+bool FilesNeedALook(const FileChecks& files);
+
+// Exit-status bits: 2 when volspar's files need a look, 4 when the image is
+// damaged or holds read errors.
 constexpr int kExitFiles = 2;
 constexpr int kExitHealth = 4;
 int ExitBits(const ImageFindings& image);

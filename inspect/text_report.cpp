@@ -185,10 +185,7 @@ void FileLine(const ImageFindings& image, int row, TextOut* out) {
 
 void Files(const ImageFindings& image, bool problems, TextOut* out) {
   const FileChecks& files = image.files;
-  if (problems && files.incomplete == 0 && files.suspect == 0 &&
-      !files.not_its_disk) {
-    return;
-  }
+  if (problems && !FilesNeedALook(files)) return;
   char line[160];
   std::snprintf(
       line, sizeof line, "volspar's runs on disk 0 (sectors %d-%d, N %d):\n",
