@@ -85,9 +85,23 @@ void FindTracks(D88File* reader, DiskLayout* layout) {
   for (int track = layout->track_limit; track < D88File::kMaxTracks; ++track) {
     layout->track_start[track] = -1;
   }
-  const int64_t end = layout->end >= 0 && layout->end < layout->file_size
-                          ? layout->end
-                          : layout->file_size;
+  const int32_t header_end =
+      layout->table160 ? kShortTableEnd : D88File::kDiskHeaderSize;
+  for (int track = 0; track < D88File::kMaxTracks; ++track) {
+    const int32_t entry = reader->GetTrackOffset(track);
+    TrackEntry& kind = layout->entry[track];
+    if (layout->track_start[track] >= 0) {
+      kind = entry > 0 && entry < header_end ? TrackEntry::kInHeader
+                                             : TrackEntry::kTrack;
+    } else if (entry == 0 || track >= layout->track_limit) {
+      kind = TrackEntry::kNone;
+    } else {
+      // The reader takes no track there: say why.
+      kind = entry > layout->size ? TrackEntry::kBeyondSize
+                                  : TrackEntry::kBeforeFile;
+    }
+  }
+  const int64_t end = layout->start + layout->bytes_in_file;
   int64_t sorted[D88File::kMaxTracks];
   std::copy(std::begin(layout->track_start), std::end(layout->track_start),
             sorted);
@@ -112,12 +126,14 @@ int MediaOf(const DiskShape& shape) {
 
 bool SelectLayout(D88File* reader, int disk, DiskLayout* layout) {
   if (!reader->SelectDisk(disk)) return false;
-  layout->disk = disk;
   layout->start = reader->GetDiskStart(disk);
   layout->size = reader->GetDiskSize();
   layout->file_size = reader->GetFileSize();
   layout->end = layout->size > 0 ? layout->start + layout->size : -1;
   layout->truncated = layout->end > layout->file_size;
+  const int64_t end =
+      layout->end >= 0 && !layout->truncated ? layout->end : layout->file_size;
+  layout->bytes_in_file = std::max<int64_t>(end - layout->start, 0);
   FindTracks(reader, layout);
   DiskShape& shape = layout->shape;
   shape = {0, 0, 1, 0, 0, 0, -1};

@@ -34,8 +34,18 @@ enum class TrackKind : uint8_t {
   kFormatted,
 };
 
+// What a track entry leads to, as the reader takes it.
+enum class TrackEntry : uint8_t {
+  kNone,        // 0, or an entry past the table's limit
+  kBeyondSize,  // above the disk's size field: no track
+  kBeforeFile,  // before the start of the file: no track
+  // Inside the disk header, as in images written with a 160-entry table: a
+  // track read there.
+  kInHeader,
+  kTrack,
+};
+
 struct DiskLayout {
-  int disk;
   int64_t start;
   int32_t size;  // the size field
   int64_t file_size;
@@ -43,12 +53,16 @@ struct DiskLayout {
   // (0, or 2 GiB and more).
   int64_t end;
   bool truncated;  // the file ends before `end`
+  // Bytes of the disk the file holds: from its start to `end`, or to the
+  // file's end when that comes first or `end` is not known.
+  int64_t bytes_in_file;
   // Images written with a 160-entry track table start their first track
   // at 0x2A0, so that entries 160-163 hold that track's first record
   // header: they are no tracks.
   bool table160;
   int track_limit;  // 164, or 160 for such a table
   int64_t track_start[d88::D88File::kMaxTracks];  // -1: absent
+  TrackEntry entry[d88::D88File::kMaxTracks];     // and why
   // Where each track's records must end: the next track's start, else the
   // disk's end, else the file's.
   int64_t boundary[d88::D88File::kMaxTracks];

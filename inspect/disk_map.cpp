@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <initializer_list>
 
@@ -21,9 +22,6 @@ constexpr int kMinWidth = 920;  // the legend's
 // clipped: an ASCII character, and a wider one.
 constexpr int kCharWidth = 7;
 constexpr int kWideCharWidth = 12;
-// Cells drawn per track, as a report lists IDs: a map of a hostile image
-// stays a few megabytes.
-constexpr int kMaxCells = 256;
 // Missing sectors drawn: at most every step of every run.
 constexpr int kMaxMissing = kExtractionRows * kMaxRunSteps;
 constexpr int kTextLength = 200;
@@ -98,7 +96,7 @@ struct Row {
 struct MapLayout {
   Row rows[d88::D88File::kMaxTracks];
   int row_count;
-  Cell cells[d88::D88File::kMaxTracks * kMaxCells + kMaxMissing];
+  Cell cells[d88::D88File::kMaxTracks * kMaxListedPerTrack + kMaxMissing];
   int cell_count;
   char title[kTextLength];
   int width;
@@ -161,16 +159,16 @@ void AddRecords(const TrackFindings& found, const FileChecks* files,
     return;
   }
   const TrackRecords& t = *found.records;
-  for (int i = 0; i < std::min(t.count, kMaxCells); ++i) {
+  for (int i = 0; i < std::min(t.count, kMaxListedPerTrack); ++i) {
     Cell& cell = map.cells[map.cell_count++];
     cell.facts = t.facts[i];
     cell.missing_step = -1;
     cell.width = CellWidth(t.facts[i].record.info.id.n);
     MarkUses(files, keys, key_count, i, &cell);
   }
-  if (t.count > kMaxCells) {
+  if (t.count > kMaxListedPerTrack) {
     std::snprintf(text, sizeof text, "\xE2\x80\xA6 and %d more records",
-                  t.count - kMaxCells);
+                  t.count - kMaxListedPerTrack);
     AddText(row, text);
   }
   const bool cut =
@@ -230,6 +228,7 @@ namespace {
 int PanelLines(const ImageFindings& image, int disk, char lines[][kTextLength],
                int max) {
   char phrase[kTextLength - 40];
+  static_assert(sizeof phrase >= kHealthPhraseSize, "the health must fit");
   HealthPhrase(image.health, phrase, sizeof phrase);
   std::snprintf(lines[0], kTextLength, "the image: %s", phrase);
   const FileChecks& files = image.files;
@@ -477,8 +476,7 @@ void Title(const DiskFindings& disk) {
     std::snprintf(map.title + length, sizeof map.title - length,
                   ", truncated: the file ends %lld bytes into the disk's %d "
                   "bytes",
-                  static_cast<long long>(layout.file_size - layout.start),
-                  layout.size);
+                  static_cast<long long>(layout.bytes_in_file), layout.size);
   }
 }
 
@@ -501,6 +499,23 @@ bool IsReplaceable(const char* path) {
     return at + size <= length && std::memcmp(head + at, text, size) == 0;
   };
   return starts("<?xml") || starts("<svg");
+}
+
+// Whether the map may go to `path`; says why not on `err`. The image
+// (`image`, when known) is left to OutputFile, which refuses it in words of
+// its own, and "-" is standard output, not a file of that name.
+bool MayTakeMap(const char* path, const FileId* image, std::FILE* err) {
+  FileId target;
+  if (std::strcmp(path, "-") == 0 ||
+      (image != nullptr && IdentifyFile(path, &target) &&
+       SameFile(target, *image)) ||
+      IsReplaceable(path)) {
+    return true;
+  }
+  std::fputs("d88info: will not replace ", err);
+  PrintPath(err, path, false);
+  std::fputs(": it is not an SVG file\n", err);
+  return false;
 }
 
 }  // namespace
@@ -526,21 +541,27 @@ bool WriteMap(d88::D88File* reader, const char* image_path, int disk,
   FileId image_id;
   const bool known =
       image_path != nullptr && IdentifyFile(image_path, &image_id);
+  // Decided before the file is opened: where the directory refuses new
+  // files, opening a writable one empties it to write it in place.
+  if (!MayTakeMap(path, known ? &image_id : nullptr, err)) return false;
   OutputFile file;
   if (!file.Create(path, known ? &image_id : nullptr)) {
     file.Report(err, "d88info");
     return false;
   }
-  if (!file.writes_through() && !IsReplaceable(path)) {
-    file.Abandon(0);
-    std::fputs("d88info: will not replace ", err);
-    PrintPath(err, path, false);
-    std::fputs(": it is not an SVG file\n", err);
+  // The text goes out before Commit closes the stream under it.
+  bool drawn;
+  errno = 0;
+  {
+    TextOut svg(file.stream());
+    DrawMap(files, panel, panel_lines, &svg);
+    drawn = svg.Flush();
+  }
+  if (!drawn) {
+    file.Abandon(errno);
+    file.Report(err, "d88info");
     return false;
   }
-  TextOut svg(file.stream());
-  DrawMap(files, panel, panel_lines, &svg);
-  svg.Flush();
   if (!file.Commit()) {
     file.Report(err, "d88info");
     return false;

@@ -33,12 +33,19 @@ constexpr int kEntryNameLengthAt = 28;
 constexpr int kEntryExtraLengthAt = 30;
 constexpr int kEntryCommentLengthAt = 32;
 // Members named in the phrase, and the bytes kept of each name (its end,
-// which holds the extension).
+// which holds the extension) and shown of it, escapes included: three
+// names so long still leave room for the words around them.
 constexpr int kShownNames = 3;
-constexpr int kNameKept = 255;
+constexpr int kNameKept = 40;
 constexpr const char* kImageExtensions[] = {".d88", ".d77", ".d68",
                                             ".88d", ".d8u", ".1dd"};
 constexpr int kExtensionSize = 4;
+// A byte that is not shown as it is: \xNN.
+constexpr int kEscapeSize = 4;
+// UTF-8: the bytes after a character's first are 10xxxxxx, three at most.
+constexpr uint8_t kContinuationMask = 0xC0;
+constexpr uint8_t kContinuation = 0x80;
+constexpr int kMaxContinuation = 3;
 
 // FDI: a header of eight little-endian 32-bit fields; the data follow it.
 constexpr int kFdiFields = 8;
@@ -302,9 +309,15 @@ int64_t ReadZipEntry(const ByteSource& file, int64_t at, int64_t end,
   if (!ReadAll(file, name_at + name_length - kept, name, kept)) return -1;
   if (!IsImageName(name, kept)) return next;
   if (images->count < kShownNames) {
+    // A cut name starts at a character: the rest of one cut in two goes.
+    int from = 0;
+    while (kept < name_length && from < kMaxContinuation &&
+           (name[from] & kContinuationMask) == kContinuation) {
+      ++from;
+    }
     const int slot = images->count;
-    std::copy(name, name + kept, images->names[slot]);
-    images->kept[slot] = kept;
+    std::copy(name + from, name + kept, images->names[slot]);
+    images->kept[slot] = kept - from;
     images->cut[slot] = kept < name_length;
   }
   ++images->count;
@@ -333,20 +346,46 @@ bool ListZipImages(const ByteSource& file, ZipImages* images) {
   return true;
 }
 
+// The bytes of the name at `at` shown as one unit: a printable UTF-8
+// character, else one byte, shown as \xNN (`*shown`: the bytes it takes).
+int NameUnit(const uint8_t* name, int length, int at, int* shown) {
+  const int size = Utf8Length(name + at, length - at);
+  if (size > 0 && name[at] >= 0x20 && name[at] != 0x7F) {
+    *shown = size;
+    return size;
+  }
+  *shown = kEscapeSize;
+  return 1;
+}
+
 // A member's name as it can be shown: control bytes and bytes that are not
-// UTF-8 as \xNN, an ellipsis where the front was left out.
+// UTF-8 as \xNN, at most kNameKept bytes of it, its end, and an ellipsis
+// where the front was left out.
 void PutName(const uint8_t* name, int length, bool cut, Phrase* phrase) {
-  if (cut) phrase->Put("...");
+  int width = 0;
+  int shown = 0;
   for (int i = 0; i < length;) {
-    const int size = Utf8Length(name + i, length - i);
-    if (size > 0 && name[i] >= 0x20 && name[i] != 0x7F) {
+    i += NameUnit(name, length, i, &shown);
+    width += shown;
+  }
+  // Escapes take four bytes each: the front goes until the rest fits.
+  int from = 0;
+  while (width > kNameKept) {
+    from += NameUnit(name, length, from, &shown);
+    width -= shown;
+    cut = true;
+  }
+  if (cut) phrase->Put("...");
+  for (int i = from; i < length;) {
+    const int size = NameUnit(name, length, i, &shown);
+    if (shown == size) {
       phrase->PutUnit(reinterpret_cast<const char*>(name + i), size);
-      i += size;
-      continue;
+    } else {
+      char escape[kEscapeSize + 1];
+      std::snprintf(escape, sizeof escape, "\\x%02X", name[i]);
+      phrase->PutUnit(escape, kEscapeSize);
     }
-    char escape[5];
-    std::snprintf(escape, sizeof escape, "\\x%02X", name[i++]);
-    phrase->PutUnit(escape, 4);
+    i += size;
   }
 }
 

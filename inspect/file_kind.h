@@ -25,4 +25,8 @@ struct ByteSource {
 // unrecognised, or a ZIP archive's members unnamed, never a wrong kind.
 bool DescribeForeignFile(const ByteSource& file, char* text, int size);
 
+// Room for every phrase whole: a ZIP archive's member names are shortened
+// to fit it.
+constexpr int kForeignPhraseSize = 256;
+
 #endif  // INSPECT_FILE_KIND_H_

@@ -22,6 +22,10 @@ struct ListedTrack {
 };
 ListedTrack listed[D88File::kMaxDisks * D88File::kMaxTracks];
 
+// Disks a phrase of read errors names; it counts the others, so that every
+// view has room for the same words.
+constexpr int kNamedErrorDisks = 8;
+
 // The tracks below the disk's limit whose entries pass `test`, after
 // `text`, runs of three or more as "25-79"; nothing when none does.
 template <typename Test>
@@ -70,19 +74,18 @@ void SizeNotes(const DiskLayout& layout, LongNotes* notes) {
 // Notes on the disk's track table and layout; true when they find damage.
 bool DiskNotes(D88File* reader, const DiskLayout& layout, LongNotes* notes) {
   SizeNotes(layout, notes);
-  const auto entry = [reader](int track) {
-    return reader->GetTrackOffset(track);
+  const auto entry_is = [&layout](TrackEntry kind) {
+    return [&layout, kind](int t) { return layout.entry[t] == kind; };
   };
   EntryNote(layout, notes, "track entries beyond the disk's size, ignored",
-            [&](int t) { return entry(t) != 0 && entry(t) > layout.size; });
+            entry_is(TrackEntry::kBeyondSize));
+  EntryNote(layout, notes,
+            "track entries before the start of the file, ignored",
+            entry_is(TrackEntry::kBeforeFile));
   EntryNote(layout, notes,
             "track entries inside the 688-byte disk header, as in images "
             "written with a 160-entry track table",
-            [&](int t) {
-              return entry(t) > 0 && entry(t) <= layout.size &&
-                     entry(t) < (layout.table160 ? kShortTableEnd
-                                                 : D88File::kDiskHeaderSize);
-            });
+            entry_is(TrackEntry::kInHeader));
   const auto past_end = [&layout](int t) {
     return layout.track_start[t] >= 0 &&
            layout.track_start[t] + D88File::kSectorHeaderSize >
@@ -313,12 +316,17 @@ void ReadErrorPhrase(const Health& health, char* text, int size) {
   if (health.error_disks != 1) {
     length += std::snprintf(text + length, room - length, " on disk%s",
                             disks == 1 ? "" : "s");
+    const int named = std::min(disks, kNamedErrorDisks);
     int listed = 0;
-    for (int d = 0; d < d88::D88File::kMaxDisks && length < size - 8; ++d) {
+    for (int d = 0; d < d88::D88File::kMaxDisks && listed < named; ++d) {
       if ((health.error_disks >> d & 1) == 0) continue;
       ++listed;
       const char* joint = listed == 1 ? " " : listed == disks ? " and " : ", ";
       length += std::snprintf(text + length, room - length, "%s%d", joint, d);
+    }
+    if (disks > named) {
+      length += std::snprintf(text + length, room - length, " and %d more",
+                              disks - named);
     }
   }
   std::snprintf(text + length, room - length, ")");
@@ -358,13 +366,14 @@ int VerdictWords(const ImageFindings& image, const char* words[3]) {
   return count;
 }
 
+bool FilesNeedALook(const FileChecks& files) {
+  return files.not_its_disk || files.incomplete > 0 || files.suspect > 0;
+}
+
 int ExitBits(const ImageFindings& image) {
   if (!image.d88) return 0;
-  const FileChecks& files = image.files;
   int bits = 0;
-  if (files.not_its_disk || files.incomplete > 0 || files.suspect > 0) {
-    bits |= kExitFiles;
-  }
+  if (FilesNeedALook(image.files)) bits |= kExitFiles;
   if (image.health.damaged || image.health.read_errors > 0) {
     bits |= kExitHealth;
   }

@@ -73,6 +73,12 @@ struct ImageFindings {
 // cannot be vouched for.
 constexpr int64_t kMaxListedRecords = int64_t{1} << 20;
 
+// Records of one track that every view lists one by one (the report's IDs,
+// the map's cells, the JSON's records); the others are counted, or in the
+// JSON listed only when they stand out. Real tracks hold far fewer, and a
+// map of a hostile image stays a few megabytes.
+constexpr int kMaxListedPerTrack = 256;
+
 // The walk over one image's findings.
 struct Inspection {
   d88::D88File* reader;
@@ -112,7 +118,10 @@ void InspectAll(d88::D88File* reader, Inspection* in);
 int HealthWords(const Health& health, const char* words[2]);
 int VolsparWords(const FileChecks& files, const char* words[2]);
 // The health in a phrase: "damaged, read errors (1 sector on disk 1)",
-// "clean", ...; and the read errors alone: "read errors (3 sectors)".
+// "clean", ...; and the read errors alone: "read errors (3 sectors)". At
+// most eight disks are named, then "and 56 more": the phrase fits in
+// kHealthPhraseSize bytes.
+constexpr int kHealthPhraseSize = 112;
 void HealthPhrase(const Health& health, char* text, int size);
 void ReadErrorPhrase(const Health& health, char* text, int size);
 // Why volspar would read nothing of its own from the disk: "not a disk
@@ -134,8 +143,12 @@ void SuspectPhrase(const FileCheck& check, int step, char* text, int size);
 // image". Returns how many.
 int VerdictWords(const ImageFindings& image, const char* words[3]);
 
-// Exit-status bits: 2 when volspar's files would not all be complete and
-// clean, 4 when the image is damaged or holds read errors.
+// volspar's files would not all be complete and clean: not its disk, or
+// some file incomplete or suspect.
+bool FilesNeedALook(const FileChecks& files);
+
+// Exit-status bits: 2 when volspar's files need a look, 4 when the image is
+// damaged or holds read errors.
 constexpr int kExitFiles = 2;
 constexpr int kExitHealth = 4;
 int ExitBits(const ImageFindings& image);

@@ -122,6 +122,18 @@ bool CheckOptions(Options* options) {
   return true;
 }
 
+// An image that could not be read, as a JSON image object with its
+// `error`.
+void JsonError(const char* path, const char* error, JsonWriter* json) {
+  json->Begin('{');
+  json->Field("path", path);
+  json->Key("verdict");
+  json->Begin('[');
+  json->End(']');
+  json->Field("error", error);
+  json->End('}');
+}
+
 // Says why `reader` could not open `path`, on standard error and, for
 // JSON, as the image's error.
 void ReportOpenFailure(const d88::D88File& reader, const char* path,
@@ -130,13 +142,7 @@ void ReportOpenFailure(const d88::D88File& reader, const char* path,
   if (json == nullptr) return;
   char error[160];
   OpenFailureWords(reader, error, sizeof error);
-  json->Begin('{');
-  json->Field("path", path);
-  json->Key("verdict");
-  json->Begin('[');
-  json->End(']');
-  json->Field("error", error);
-  json->End('}');
+  JsonError(path, error, json);
 }
 
 // Where the reports go, and the state of the whole run.
@@ -152,14 +158,18 @@ struct Run {
 // `spool`. False, said, when it cannot be.
 bool OpenImage(Run* run, const char* path, d88::D88File* reader,
                OutputFile* spool) {
+  JsonWriter* json = run->options->style == Style::kJson ? run->json : nullptr;
   const char* name = path;
   if (std::strcmp(path, "-") == 0) {
     const int error = SpoolStandardInput(spool, kMaxSpool);
     if (error != 0) {
       run->out->Flush();
-      std::fprintf(stderr, "d88info: cannot read standard input: %s\n",
-                   error == OutputFile::kTooLarge ? "more than 2 GiB"
-                                                  : std::strerror(error));
+      char words[160];
+      std::snprintf(words, sizeof words, "cannot read standard input: %s",
+                    error == OutputFile::kTooLarge ? "more than 2 GiB"
+                                                   : std::strerror(error));
+      std::fprintf(stderr, "d88info: %s\n", words);
+      if (json != nullptr) JsonError(path, words, json);
       run->status |= 1;
       return false;
     }
@@ -167,8 +177,7 @@ bool OpenImage(Run* run, const char* path, d88::D88File* reader,
   }
   if (reader->Open(name)) return true;
   run->out->Flush();
-  ReportOpenFailure(*reader, path,
-                    run->options->style == Style::kJson ? run->json : nullptr);
+  ReportOpenFailure(*reader, path, json);
   run->status |= 1;
   return false;
 }
@@ -252,7 +261,8 @@ int InfoCommand(int argc, char** argv) {
   }
   if (!out.Flush() || std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fputs("d88info: cannot write standard output\n", stderr);
-    return 1;
+    // The verdicts found so far still count.
+    return run.status | 1;
   }
   return run.status;
 }

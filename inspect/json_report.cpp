@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr int kMaxListedRecords = 256;
-
 template <size_t N, typename Lines>
 void NoteArray(JsonWriter* json, const char (&key)[N], const Lines& notes) {
   json->Key(key);
@@ -52,14 +50,14 @@ void Track(JsonWriter* json, const TrackFindings& found) {
     json->Field("record_count", t.count);
     json->Key("records");
     json->Begin('[');
-    for (int i = 0; i < std::min(t.count, kMaxListedRecords); ++i) {
+    for (int i = 0; i < std::min(t.count, kMaxListedPerTrack); ++i) {
       Record(json, t, i);
     }
     json->End(']');
     // Every record that stands out, wherever it lies.
     json->Key("flagged_records");
     json->Begin('[');
-    for (int i = kMaxListedRecords; i < t.count; ++i) {
+    for (int i = kMaxListedPerTrack; i < t.count; ++i) {
       if (t.facts[i].flags != 0) Record(json, t, i);
     }
     json->End(']');
@@ -89,9 +87,7 @@ void DiskFields(JsonWriter* json, const DiskFindings& disk) {
   json->Field("start", layout.start);
   json->Field("size", layout.size);
   json->Field("truncated", layout.truncated);
-  json->Field("bytes_in_file", layout.truncated
-                                   ? layout.file_size - layout.start
-                                   : int64_t{layout.size});
+  json->Field("bytes_in_file", layout.bytes_in_file);
   Shape(json, layout.shape);
   NoteArray(json, "notes", disk.notes);
 }

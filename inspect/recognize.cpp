@@ -84,7 +84,7 @@ int ReadImage(void* context, int64_t offset, uint8_t* buf, int len) {
 // Says what the file is when that can be told: more use to the reader
 // than the byte of the header that rules D88 out.
 void DescribeInstead(d88::D88File* reader, char* reason, int size) {
-  char kind[256];
+  char kind[kForeignPhraseSize];
   const ByteSource file = {reader, ReadImage, reader->GetFileSize()};
   if (DescribeForeignFile(file, kind, sizeof kind)) {
     std::snprintf(reason, static_cast<size_t>(size), "%s", kind);

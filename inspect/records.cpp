@@ -199,7 +199,6 @@ const TrackRecords& ClassifyTrack(d88::D88File* reader,
   // Field by field: the arrays hold megabytes, and only the first `count`
   // entries are read.
   t.track = track;
-  t.start = -1;
   t.count = 0;
   t.end = d88::WalkEnd::kNone;
   t.header_bytes = 0;
@@ -210,7 +209,6 @@ const TrackRecords& ClassifyTrack(d88::D88File* reader,
   if (track >= layout.track_limit || !reader->BeginWalk(track, &walk)) {
     return t;
   }
-  t.start = walk.start;
   while (reader->NextRecord(&walk, &t.facts[t.count].record)) ++t.count;
   t.end = walk.end;
   t.header_bytes = walk.header_bytes;

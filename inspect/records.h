@@ -41,7 +41,6 @@ struct RecordFacts {
 struct TrackRecords {
   static constexpr int kMax = d88::D88File::kMaxRecordsPerTrack;
   int track;
-  int64_t start;  // file offset of the first record
   int count;
   d88::WalkEnd end;  // why the walk ended
   int header_bytes;  // bytes of a header the file cuts short

@@ -21,7 +21,7 @@ void WriteSummaryLine(const char* path, const ImageFindings& image,
   }
   out->Int(image.disks);
   out->Put(image.disks == 1 ? " disk, " : " disks, ");
-  char health[160];
+  char health[kHealthPhraseSize];
   HealthPhrase(image.health, health, sizeof health);
   out->Put(health);
   out->Put("; volspar: ");

@@ -7,7 +7,6 @@
 namespace {
 
 // Bounds that keep a report readable, and finite on a hostile image.
-constexpr int kMaxListedIds = 256;
 constexpr int kMaxTrackNotes = 16;
 constexpr char kEllipsis[] = "\xE2\x80\xA6";
 constexpr char kTimes[] = " \xC3\x97 ";
@@ -50,7 +49,7 @@ void DiskLine(TextOut* out, const DiskFindings& disk) {
   if (layout.shape.tracks > 0) PutShape(out, layout.shape);
   if (layout.truncated) {
     out->Put(", truncated: the file ends ");
-    out->Int(layout.file_size - layout.start);
+    out->Int(layout.bytes_in_file);
     out->Put(" bytes into the disk's ");
     out->Int(layout.size);
     out->Put(" bytes");
@@ -120,13 +119,13 @@ void TrackLines(TextOut* out, bool problems, const TrackFindings& found) {
   out->Put("  track ");
   out->Int(found.track);
   out->Put(':');
-  for (int i = 0; !problems && i < std::min(t.count, kMaxListedIds); ++i) {
+  for (int i = 0; !problems && i < std::min(t.count, kMaxListedPerTrack); ++i) {
     out->Put(' ');
     PutSectorId(out, t.facts[i].record.info.id);
   }
-  if (!problems && t.count > kMaxListedIds) {
+  if (!problems && t.count > kMaxListedPerTrack) {
     out->Put(' ');
-    More(out, t.count - kMaxListedIds, " more records");
+    More(out, t.count - kMaxListedPerTrack, " more records");
   }
   out->Put('\n');
   NoteLines(out, "    ", found.notes);
@@ -186,10 +185,7 @@ void FileLine(const ImageFindings& image, int row, TextOut* out) {
 
 void Files(const ImageFindings& image, bool problems, TextOut* out) {
   const FileChecks& files = image.files;
-  if (problems && files.incomplete == 0 && files.suspect == 0 &&
-      !files.not_its_disk) {
-    return;
-  }
+  if (problems && !FilesNeedALook(files)) return;
   char line[160];
   std::snprintf(
       line, sizeof line, "volspar's runs on disk 0 (sectors %d-%d, N %d):\n",
@@ -213,6 +209,7 @@ void Files(const ImageFindings& image, bool problems, TextOut* out) {
 void VerdictLine(const ImageFindings& image, TextOut* out) {
   const Health& health = image.health;
   char text[200];
+  static_assert(sizeof text >= kHealthPhraseSize, "the health must fit");
   if (health.read_errors > 0) {
     ReadErrorPhrase(health, text, sizeof text);
     out->Put(health.damaged ? "the image is damaged and holds "

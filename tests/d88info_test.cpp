@@ -1,4 +1,7 @@
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <fstream>
@@ -250,16 +253,21 @@ TEST_F(D88infoTest, TrackNotesNameWhatStandsOut) {
             std::string::npos)
       << result.out;
 
-  // 300 records with empty data: listed up to 256, noted up to 16.
+  // 300 records with empty data: listed up to 256, noted up to 16; the
+  // map draws as many.
   std::vector<SectorSpec> many;
   for (int r = 1; r <= 300; ++r) many.push_back({1, 0, r % 256, 0, Bytes()});
   disk.tracks[0] = many;
-  const std::string listing = RunOn(BuildImage({disk})).out;
+  const std::string listing =
+      RunOn(BuildImage({disk}), {"--map", dir_.File("map.svg")}).out;
   const std::string line = LineStarting(listing, "  track 0: ");
   const std::string tail =
       " 1/0/255/0 1/0/0/0 \xE2\x80\xA6 and 44 more records";
   EXPECT_EQ(line.substr(line.size() - std::min(line.size(), tail.size())),
             tail);
+  EXPECT_NE(
+      ReadText(dir_.File("map.svg")).find(">\xE2\x80\xA6 and 44 more records<"),
+      std::string::npos);
   EXPECT_NE(listing.find("    note: 1/0/16/0: data size 0, not 128, duplicate "
                          "ID (1 of 2, the one read)\n"
                          "    \xE2\x80\xA6 and 284 more notes\n"),
@@ -358,6 +366,11 @@ TEST_F(D88infoTest, ExplainsOddLayouts) {
          PutLe32(b, kTrackTableField + 4 * 161, 0x7FFFFFF1);
        }),
        "  note: track entries beyond the disk's size, ignored: 160, 161\n"},
+      // A negative entry that the disk's start does not make up for.
+      {with([](Bytes* b) {
+         PutLe32(b, kTrackTableField + 4 * 162, 0x80000000);
+       }),
+       "  note: track entries before the start of the file, ignored: 162\n"},
       {with([](Bytes* b) { PutLe32(b, kTrackTableField + 4 * 163, 672); }),
        "  note: track entries inside the 688-byte disk header, as in images "
        "written with a 160-entry track table: 163\n"},
@@ -405,6 +418,17 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
         RunCommand("/usr/bin/xmllint", {"--noout", map}, dir_.path()).status,
         0);
   }
+#ifndef D88_SANITIZE  // valgrind cannot run a sanitized program
+  // Nothing may touch the map's stream once it is committed and closed.
+  if (std::ifstream("/usr/bin/valgrind").good()) {
+    const CommandResult checked =
+        RunCommand("/usr/bin/valgrind",
+                   {"-q", "--error-exitcode=99", D88INFO_PATH, "-s", "--map",
+                    map, dir_.File("image.d88")},
+                   dir_.path());
+    EXPECT_EQ(checked.status, 6) << checked.err;
+  }
+#endif
 #endif
   size_t cells = 0;
   for (size_t at = 0; (at = svg.find("<g><title>", at)) != std::string::npos;
@@ -441,10 +465,11 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
   EXPECT_EQ(second.status, 6);
   EXPECT_EQ(CellFill(ReadText(map), "1/0/3/2 data CRC error (status 0xB0)"),
             "#e45756");
-  const struct {
+  struct Failure {
     std::vector<std::string> options;
     std::string err;
-  } failures[] = {
+  };
+  std::vector<Failure> failures = {
       {{"--map", map, "--disk", "2"},
        "d88info: cannot draw disk 2: the image has no such disk\n"},
       {{"--map", dir_.File("none/map.svg")},
@@ -455,6 +480,12 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
        "d88info: will not replace " + dir_.File("image.d88") +
            ": it is the image\n"},
   };
+#ifndef _WIN32  // a device that fails every write
+  failures.insert(failures.begin(),
+                  {{"--map", "/dev/full"},
+                   "d88info: cannot write /dev/full: No space left on "
+                   "device\n"});
+#endif
   for (const auto& [options, err] : failures) {
     const CommandResult failed = RunOn(image, options);
     EXPECT_EQ(failed.status, 1 | 6);
@@ -464,16 +495,19 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
 }
 
 // A map replaces only an empty file or an earlier map: `-s --map a.d88
-// b.d88` reads as a mode switch, and a.d88 must stay a disk image.
+// b.d88` reads as a mode switch, and a.d88 must stay a disk image. So too
+// where the directory refuses new files and the file would be written in
+// place.
 TEST_F(D88infoTest, AMapReplacesOnlyAMap) {
   const Bytes game = BuildImage({StandardDisk(40, InterleavedNine())});
-  const std::string target = dir_.File("target");
+  ASSERT_TRUE(WriteFile(dir_.File("image.d88"), game));
   const auto text = [](const std::string& t) {
     return Bytes(t.begin(), t.end());
   };
   const struct {
     Bytes before;
     bool replaced;
+    bool closed = false;  // in a directory the user cannot write
   } cases[] = {
       {game, false},
       {text("notes, not a picture\n"), false},
@@ -481,10 +515,33 @@ TEST_F(D88infoTest, AMapReplacesOnlyAMap) {
       {text("<?xml version=\"1.0\"?>\n<svg/>\n"), true},
       {text("\xEF\xBB\xBF \n<svg xmlns=\"http://www.w3.org/2000/svg\"/>"),
        true},
+      // Last: they may be skipped.
+      {text("notes, not a picture\n"), false, true},
+      {text("<svg/>\n"), true, true},
   };
-  for (const auto& [before, replaced] : cases) {
+  TempDir shut;
+  for (const auto& [before, replaced, closed] : cases) {
+    const std::string target = (closed ? shut : dir_).File("target");
     ASSERT_TRUE(WriteFile(target, before));
-    const CommandResult result = RunOn(game, {"-s", "--map", target});
+    std::vector<std::string> args = {"-s", "--map", target,
+                                     dir_.File("image.d88")};
+    std::string runner = D88INFO_PATH;
+    if (closed) {
+#ifdef _WIN32
+      GTEST_SKIP() << "no directory that refuses new files";
+#else
+      if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) != 0) {
+        GTEST_SKIP() << "as root, this needs setpriv to run as nobody";
+      }
+      ASSERT_EQ(chmod(target.c_str(), 0666), 0);
+      ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+      ASSERT_EQ(chmod(shut.path().c_str(), 0555), 0);
+      runner = UserRunner(D88INFO_PATH);
+      args = AsUser(D88INFO_PATH, args);
+#endif
+    }
+    const CommandResult result = RunCommand(runner, args, dir_.path());
+    ASSERT_EQ(chmod(shut.path().c_str(), 0755), 0);
     EXPECT_EQ(result.status, replaced ? 0 : 1);
     EXPECT_EQ(result.out, "\"" + dir_.File("image.d88") +
                               "\": 1 disk, clean; volspar: complete\n");
@@ -778,10 +835,13 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
   Bytes short_disk = one;  // the size field ends inside track 79
   PutLe32(&short_disk, kDiskSizeField,
           static_cast<uint32_t>(TrackOffset({demo}, 0, 79) + 100));
+  Bytes huge_size = two;  // the second disk's size field 2 GiB and more
+  PutLe32(&huge_size, one.size() + kDiskSizeField, 0x90000000);
   const struct {
     Bytes image;
     std::string text;
     std::string verdict;
+    int64_t bytes_in_file = -1;  // of the last disk, in the JSON; -1: any
   } cases[] = {
       {cut(two, one.size() + 152),
        "\nnote: the file ends 152 bytes into a further disk's header\n",
@@ -796,7 +856,7 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
        ", truncated: the file ends 119152 bytes into the disk's 380848 "
        "bytes\n"
        "  note: track entries past the end of the file: 25-79\n",
-       "1 disk, damaged; volspar: incomplete"},
+       "1 disk, damaged; volspar: incomplete", 119152},
       {cut(one, 119152),
        "  TRV04.BIN: incomplete: the run stops at 15/0/4/2 on track 30 "
        "(missing: the file ends before it)",
@@ -813,8 +873,10 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
       {short_disk, "    note: 39/1/5/2: runs past the end of its disk\n",
        "2 disks, damaged, read errors (1 sector on disk 1); volspar: "
        "complete"},
+      {huge_size, "  note: the size field 0x90000000 is 2 GiB or more",
+       "2 disks, clean; volspar: complete", static_cast<int64_t>(one.size())},
   };
-  for (const auto& [image, text, verdict] : cases) {
+  for (const auto& [image, text, verdict, bytes_in_file] : cases) {
     const CommandResult full = RunOn(image);
     EXPECT_NE(("\n" + full.out).find(text), std::string::npos)
         << text << " in:\n"
@@ -827,6 +889,11 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
     };
     EXPECT_EQ(summary.status,
               (has("damaged") ? 4 : 0) | (has("incomplete") ? 2 : 0));
+    if (bytes_in_file < 0) continue;
+    const std::string json = RunOn(image, {"--json"}).out;
+    const size_t last = json.rfind("\"bytes_in_file\":");
+    EXPECT_EQ(json.substr(last, json.find(',', last) - last),
+              "\"bytes_in_file\":" + std::to_string(bytes_in_file));
   }
 }
 
@@ -846,6 +913,9 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
   other_size.tracks[8] = StandardTrack(4, 0, 1, {1, 2, 3, 4, 5, 6, 7, 8, 9});
   Bytes cut = BuildImage({demo});
   cut.resize(119152);
+  DiskSpec bad;  // a single sector, with a CRC error
+  bad.tracks[0] = {{0, 0, 1, 2, Bytes(512)}};
+  bad.tracks[0][0].status = 0xB0;
   const struct {
     Bytes image;
     int status;
@@ -868,6 +938,12 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
        "the image, the other 20096 would be zeros\n"},
       {cut, 2 | 4, "1 disk, damaged; volspar: incomplete",
        "the image is damaged; volspar would not extract"},
+      // Every view names as many disks, and counts the others.
+      {BuildImage(std::vector<DiskSpec>(64, bad)), 2 | 4,
+       "64 disks, read errors (64 sectors on disks 0, 1, 2, 3, 4, 5, 6, 7 "
+       "and 56 more); volspar: not its disk",
+       "the image holds read errors (64 sectors on disks 0, 1, 2, 3, 4, 5, "
+       "6, 7 and 56 more); volspar would not"},
   };
   for (const auto& [image, status, summary, line] : cases) {
     const CommandResult result = RunOn(image, {"--summary"});
@@ -875,6 +951,14 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
     EXPECT_EQ(result.out,
               "\"" + dir_.File("image.d88") + "\": " + summary + "\n");
     EXPECT_NE(RunOn(image).out.find(line), std::string::npos) << line;
+    const size_t from = summary.find(", ") + 2;
+    const std::string health =
+        summary.substr(from, summary.find("; volspar") - from);
+    RunOn(image, {"--map", dir_.File("map.svg")});
+    EXPECT_NE(
+        ReadText(dir_.File("map.svg")).find(">the image: " + health + "<"),
+        std::string::npos)
+        << health;
   }
 }
 
@@ -898,19 +982,33 @@ TEST_F(D88infoTest, ShiftJisNamesAreShownAsText) {
 }
 
 #ifndef _WIN32  // a shell pipe
-// "-" reads the image from standard input, through a spool that goes away.
+// "-" reads the image from standard input, through a spool that goes away;
+// standard input that cannot be read is reported as a file that cannot be
+// opened is, in the JSON too.
 TEST_F(D88infoTest, ReadsAnImageFromAPipe) {
   ASSERT_TRUE(WriteFile(dir_.File("image.d88"),
                         BuildImage({StandardDisk(40, InterleavedNine())})));
   TempDir spool;
-  const CommandResult result = RunCommand(
-      "/bin/sh",
-      {"-c", "cat image.d88 | TMPDIR=" + spool.path() + " \"$0\" - -s",
-       D88INFO_PATH},
-      dir_.path());
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "\"-\": 1 disk, clean; volspar: complete\n");
-  EXPECT_EQ(spool.List(), std::vector<std::string>());
+  const struct {
+    std::string command;
+    int status;
+    std::string out;
+  } cases[] = {
+      {"cat image.d88 | \"$0\" - -s", 0,
+       "\"-\": 1 disk, clean; volspar: complete\n"},
+      {"\"$0\" --json - < .", 1,
+       "{\"format\":\"d88info/1\",\"images\":[{\"path\":\"-\",\"verdict\":"
+       "[],\"error\":\"cannot read standard input: Is a directory\"}]}\n"},
+  };
+  for (const auto& [command, status, out] : cases) {
+    const CommandResult result = RunCommand(
+        "/bin/sh",
+        {"-c", "export TMPDIR=" + spool.path() + "; " + command, D88INFO_PATH},
+        dir_.path());
+    EXPECT_EQ(result.status, status) << result.err;
+    EXPECT_EQ(result.out, out);
+    EXPECT_EQ(spool.List(), std::vector<std::string>());
+  }
 }
 #endif
 

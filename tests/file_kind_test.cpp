@@ -51,7 +51,7 @@ int ReadSample(void* context, int64_t offset, uint8_t* buf, int len) {
 
 // The phrase, or "(none)" when the file is not recognised.
 std::string Describe(const Sample& sample, Source source = Source::kWhole,
-                     int room = 512) {
+                     int room = kForeignPhraseSize) {
   Reader reader = {&sample, source};
   const ByteSource file = {&reader, ReadSample, sample.size};
   std::vector<char> text(room + 1, '#');
@@ -153,6 +153,12 @@ Sample Random(size_t size) {
   return {bytes, static_cast<int64_t>(size)};
 }
 
+std::string Repeat(const std::string& text, int count) {
+  std::string repeated;
+  for (int i = 0; i < count; ++i) repeated += text;
+  return repeated;
+}
+
 std::string Raw(const std::string& size, const std::string& layouts) {
   return "it is a raw sector dump of " + size + " bytes (" + layouts +
          "), not D88";
@@ -186,8 +192,23 @@ TEST(FileKindTest, NamesWhatTheFileIs) {
        "it is a ZIP archive (holding \\x1B[2J\\xFF\xE3\x82\xB2.d88; unpack it "
        "first)"},
       {"ZIP name kept by its end", Zip({long_name}),
-       "it is a ZIP archive (holding ..." + long_name.substr(49) +
+       "it is a ZIP archive (holding ..." + long_name.substr(264) +
            "; unpack it first)"},
+      // Names so long that each is cut, and the words around them stay.
+      {"ZIP with several long names",
+       Zip({std::string(100, 'a') + ".d88", std::string(100, 'b') + ".d77",
+            std::string(100, 'c') + ".d88", "d.d88"}),
+       "it is a ZIP archive (holding ..." + std::string(36, 'a') + ".d88, ..." +
+           std::string(36, 'b') + ".d77, ..." + std::string(36, 'c') +
+           ".d88 and 1 more; unpack it first)"},
+      // Cut at a character, not inside one; escapes count four bytes.
+      {"ZIP name cut between characters",
+       Zip({Repeat("\xE3\x82\xB2", 20) + "x.d88"}),
+       "it is a ZIP archive (holding ..." + Repeat("\xE3\x82\xB2", 11) +
+           "x.d88; unpack it first)"},
+      {"ZIP name of escapes", Zip({Repeat("\x01", 20) + ".d88"}),
+       "it is a ZIP archive (holding ..." + Repeat("\\x01", 9) +
+           ".d88; unpack it first)"},
       {"ZIP without an image", Zip({"readme.txt", "game.d88.txt"}),
        "it is a ZIP archive (no D88 image in it)"},
       {"empty ZIP", Zip({}), "it is a ZIP archive (no D88 image in it)"},

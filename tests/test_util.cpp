@@ -186,6 +186,19 @@ CommandResult RunCommand(const std::string& binary,
 }
 
 #ifndef _WIN32
+std::string UserRunner(const std::string& binary) {
+  const std::vector<std::string> user = AsOrdinaryUser();
+  return user.empty() ? binary : user[0];
+}
+
+std::vector<std::string> AsUser(const std::string& binary,
+                                std::vector<std::string> args) {
+  const std::vector<std::string> user = AsOrdinaryUser();
+  args.insert(args.begin(), binary);
+  if (!user.empty()) args.insert(args.begin(), user.begin() + 1, user.end());
+  return args;
+}
+
 std::string DrainFifo(int fd) {
   std::string bytes;
   char block[4096];

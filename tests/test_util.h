@@ -44,6 +44,13 @@ CommandResult RunCommand(const std::string& binary,
                          const std::string& stdout_path = "");
 
 #ifndef _WIN32
+// Runs `binary` with `args` as an ordinary user: as nobody, through
+// setpriv, when the tests run as root, who may write anything. Pass
+// UserRunner's program and AsUser's arguments to RunCommand.
+std::string UserRunner(const std::string& binary);
+std::vector<std::string> AsUser(const std::string& binary,
+                                std::vector<std::string> args);
+
 // Reads a FIFO opened with O_RDONLY | O_NONBLOCK until its writer closes
 // it, or for at most ten seconds: a reader that is there before the writer
 // starts, and that never hangs.
