@@ -187,6 +187,7 @@ void BeginInspection(D88File* reader, Inspection* in) {
   in->image.disks = reader->GetDiskCount();
   in->image.health = {};
   in->image.notes.count = 0;
+  in->image.read_failure = 0;
   in->next_disk = 0;
   in->listed_count = 0;
   in->listed_records = 0;
@@ -257,9 +258,11 @@ bool NextTrack(Inspection* in) {
 }
 
 void FinishInspection(Inspection* in) {
-  if (!in->image.d88) return;
-  TailNotes(in->reader, &in->image);
-  CheckFiles(in->reader, &in->image.files);
+  if (in->image.d88) {
+    TailNotes(in->reader, &in->image);
+    CheckFiles(in->reader, &in->image.files);
+  }
+  in->image.read_failure = in->reader->GetReadError();
 }
 
 void InspectAll(D88File* reader, Inspection* in) {
@@ -371,8 +374,8 @@ bool FilesNeedALook(const FileChecks& files) {
 }
 
 int ExitBits(const ImageFindings& image) {
-  if (!image.d88) return 0;
-  int bits = 0;
+  int bits = image.read_failure != 0 ? kExitFailed : 0;
+  if (!image.d88) return bits;
   if (FilesNeedALook(image.files)) bits |= kExitFiles;
   if (image.health.damaged || image.health.read_errors > 0) {
     bits |= kExitHealth;

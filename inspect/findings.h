@@ -64,6 +64,9 @@ struct ImageFindings {
   Health health;
   LongNotes notes;  // what lies after the last disk
   FileChecks files;
+  // The errno of a read of the file that failed: what the walk found after
+  // it may be cut short by it, and cannot be trusted. 0 if none failed.
+  int read_failure;
 };
 
 // Records listed per image, about a hundred times what real images hold
@@ -147,8 +150,10 @@ int VerdictWords(const ImageFindings& image, const char* words[3]);
 // some file incomplete or suspect.
 bool FilesNeedALook(const FileChecks& files);
 
-// Exit-status bits: 2 when volspar's files need a look, 4 when the image is
-// damaged or holds read errors.
+// Exit-status bits: 1 when the file could not be read through, 2 when
+// volspar's files need a look, 4 when the image is damaged or holds read
+// errors.
+constexpr int kExitFailed = 1;
 constexpr int kExitFiles = 2;
 constexpr int kExitHealth = 4;
 int ExitBits(const ImageFindings& image);

@@ -205,6 +205,14 @@ void Inspect(Run* run, const char* path, d88::D88File* reader) {
     WriteSummaryLine(path, in.image, out);
   }
   out->Flush();
+  run->status |= ExitBits(in.image);
+  if (in.image.read_failure != 0) {
+    // Said last, where it is seen: what came after it is not to be trusted.
+    std::fputs("d88info: cannot read ", stderr);
+    PrintPath(stderr, path, false);
+    std::fprintf(stderr, ": %s\n", std::strerror(in.image.read_failure));
+    return;
+  }
   if (!in.image.d88) {
     std::fputs("d88info: ", stderr);
     PrintPath(stderr, path, false);
@@ -212,7 +220,6 @@ void Inspect(Run* run, const char* path, d88::D88File* reader) {
     run->status |= 1;
     return;
   }
-  run->status |= ExitBits(in.image);
   if (options.map != nullptr &&
       !WriteMap(reader, path, static_cast<int>(options.disk_number),
                 options.map, in.image, stderr)) {

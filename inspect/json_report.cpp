@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "inspect/views.h"
 
@@ -202,6 +203,12 @@ void Verdict(JsonWriter* json, const ImageFindings& image) {
   json->Begin('[');
   for (int i = 0; i < count; ++i) json->String(words[i]);
   json->End(']');
+  if (image.read_failure != 0) {
+    char error[160];
+    std::snprintf(error, sizeof error, "cannot read: %s",
+                  std::strerror(image.read_failure));
+    json->Field("error", error);
+  }
   if (!image.d88) return;
   const Health& health = image.health;
   json->Key("health");
@@ -244,6 +251,7 @@ void WriteJsonReport(d88::D88File* reader, const char* path, JsonWriter* json,
   json->Begin('{');
   json->Field("path", path);
   if (!image.d88) {
+    FinishInspection(in);
     Verdict(json, image);
     json->Field("reason", image.reason);
     json->End('}');

@@ -265,7 +265,10 @@ void WriteTextReport(d88::D88File* reader, bool problems, TextOut* out,
                      Inspection* in) {
   BeginInspection(reader, in);
   const ImageFindings& image = in->image;
-  if (!image.d88) return;
+  if (!image.d88) {
+    FinishInspection(in);
+    return;
+  }
   out->Put("disks: ");
   out->Int(image.disks);
   out->Put('\n');
