@@ -154,13 +154,16 @@ struct Run {
   bool first;
 };
 
-// Opens image `path` into `reader`; "-" is standard input, spooled into
-// `spool`. False, said, when it cannot be.
+// Opens image `path` into `reader`; "-" is standard input, read as it is
+// when it is a file, else spooled into `spool`. False, said, when it cannot
+// be.
 bool OpenImage(Run* run, const char* path, d88::D88File* reader,
                OutputFile* spool) {
   JsonWriter* json = run->options->style == Style::kJson ? run->json : nullptr;
   const char* name = path;
-  if (std::strcmp(path, "-") == 0) {
+  if (std::strcmp(path, "-") == 0 && StandardInputIsAFile()) {
+    name = "/dev/stdin";
+  } else if (std::strcmp(path, "-") == 0) {
     const int error = SpoolStandardInput(spool, kMaxSpool);
     if (error != 0) {
       run->out->Flush();

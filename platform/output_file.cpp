@@ -809,6 +809,16 @@ bool OutputFile::CreateScratch(const char* tag) {
   return OpenStream(fd);
 }
 
+bool StandardInputIsAFile() {
+#ifdef _WIN32
+  return false;
+#else
+  struct stat info;
+  return fstat(STDIN_FILENO, &info) == 0 && S_ISREG(info.st_mode) &&
+         lseek(STDIN_FILENO, 0, SEEK_CUR) == 0;
+#endif
+}
+
 int SpoolStandardInput(OutputFile* spool, int64_t limit) {
   if (!spool->CreateScratch("stdin")) return spool->error();
 #ifdef _WIN32

@@ -131,6 +131,10 @@ class OutputFile {
   int pending_;      // the new file's slot among those in progress; -1: none
 };
 
+// Standard input is a regular file, read from its start: it can be read
+// as it is, by the name /dev/stdin, with no copy.
+bool StandardInputIsAFile();
+
 // Copies standard input into `spool`, a scratch file it creates, at most
 // `limit` bytes; 0 on success, else an errno value or
 // OutputFile::kTooLarge.

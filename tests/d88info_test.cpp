@@ -996,6 +996,9 @@ TEST_F(D88infoTest, ReadsAnImageFromAPipe) {
   } cases[] = {
       {"cat image.d88 | \"$0\" - -s", 0,
        "\"-\": 1 disk, clean; volspar: complete\n"},
+      // A file is read as it is: no copy, so no need of a place for one.
+      {"TMPDIR=/nonexistent \"$0\" - -s < image.d88", 0,
+       "\"-\": 1 disk, clean; volspar: complete\n"},
       {"\"$0\" --json - < .", 1,
        "{\"format\":\"d88info/1\",\"images\":[{\"path\":\"-\",\"verdict\":"
        "[],\"error\":\"cannot read standard input: Is a directory\"}]}\n"},
