@@ -71,12 +71,6 @@ constexpr RawLayoutRange RawLayoutsOfSize(int64_t size) {
   return {first, last};
 }
 
-// The likeliest layout of a dump of `size` bytes, or null.
-constexpr const RawLayout* FindRawLayout(int64_t size) {
-  const RawLayoutRange range = RawLayoutsOfSize(size);
-  return range.empty() ? nullptr : range.first;
-}
-
 // RawLayoutsOfSize relies on the order.
 constexpr bool RawLayoutsAreOrdered() {
   for (int i = 1; i < kRawLayoutCount; ++i) {
@@ -87,8 +81,8 @@ constexpr bool RawLayoutsAreOrdered() {
   return true;
 }
 static_assert(RawLayoutsAreOrdered());
-static_assert(FindRawLayout(327'680) == &kRawLayouts[2]);
-static_assert(FindRawLayout(327'681) == nullptr);
+static_assert(RawLayoutsOfSize(327'680).begin() == &kRawLayouts[2]);
+static_assert(RawLayoutsOfSize(327'681).empty());
 
 }  // namespace d88
 
