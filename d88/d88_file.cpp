@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 
+#include "d88/little_endian.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <sys/stat.h>
@@ -36,25 +38,16 @@ enum HeaderField : int {
 // Largest size code whose sector size, 128 << n, fits a signed 32-bit int.
 constexpr int kMaxSizeCode = 23;
 
-// Little-endian fields, assembled byte by byte whatever the host's order.
-int ReadLe16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-
+// The format's fields: 16-bit ones unsigned, 32-bit ones signed, as the
+// reader compares them.
+int ReadLe16(const uint8_t* p) { return static_cast<int>(LoadLe16(p)); }
 void WriteLe16(int value, uint8_t* p) {
-  p[0] = static_cast<uint8_t>(value & 0xFF);
-  p[1] = static_cast<uint8_t>((value >> 8) & 0xFF);
+  StoreLe16(static_cast<uint32_t>(value), p);
 }
-
 void WriteLe32(int32_t value, uint8_t* p) {
-  const uint32_t bits = static_cast<uint32_t>(value);
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(bits >> (8 * i));
+  StoreLe32(static_cast<uint32_t>(value), p);
 }
-
-int32_t ReadLe32(const uint8_t* p) {
-  const uint32_t value =
-      static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-      static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-  return static_cast<int32_t>(value);
-}
+int32_t ReadLe32(const uint8_t* p) { return static_cast<int32_t>(LoadLe32(p)); }
 
 // Opens `path` for binary reading if it names a regular file, and tells its
 // length. Anything else (a FIFO, socket or device) is refused without waiting

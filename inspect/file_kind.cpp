@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "d88/little_endian.h"
 #include "d88/raw_layout.h"
 #include "platform/text_out.h"
 
@@ -70,13 +71,8 @@ constexpr int kTeleDiskMaxRate = 2;
 // Old text files end with this byte.
 constexpr uint8_t kDosEndOfFile = 0x1A;
 
-uint32_t ReadLe16(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8;
-}
-
-uint32_t ReadLe32(const uint8_t* p) {
-  return ReadLe16(p) | ReadLe16(p + 2) << 16;
-}
+using d88::LoadLe16;
+using d88::LoadLe32;
 
 int ToLower(uint8_t byte) {
   return byte >= 'A' && byte <= 'Z' ? byte + 32 : byte;
@@ -190,9 +186,9 @@ bool IsTeleDiskHeader(const Head& head) {
 // DOS header does.
 bool IsDosHeader(const Head& head) {
   if (head.length < kDosHeaderSize) return false;
-  const uint32_t last_page = ReadLe16(head.bytes + 2);
-  const uint32_t pages = ReadLe16(head.bytes + 4);
-  const uint32_t paragraphs = ReadLe16(head.bytes + 8);
+  const uint32_t last_page = LoadLe16(head.bytes + 2);
+  const uint32_t pages = LoadLe16(head.bytes + 4);
+  const uint32_t paragraphs = LoadLe16(head.bytes + 8);
   const int64_t header_size = static_cast<int64_t>(paragraphs) * kDosParagraph;
   return last_page < kDosPage && pages > 0 && paragraphs >= kDosMinParagraphs &&
          header_size <= head.file->size;
@@ -280,7 +276,7 @@ int64_t FindZipEnd(const ByteSource& file) {
     const int length = static_cast<int>(high + kMagicSize - low);
     if (!ReadAll(file, low, chunk, length)) return -1;
     for (int64_t at = high; at >= low; --at) {
-      if (ReadLe32(chunk + (at - low)) == kZipEndMagic) return at;
+      if (LoadLe32(chunk + (at - low)) == kZipEndMagic) return at;
     }
     high = low - 1;
   }
@@ -294,15 +290,15 @@ int64_t ReadZipEntry(const ByteSource& file, int64_t at, int64_t end,
                      ZipImages* images) {
   uint8_t entry[kZipEntrySize];
   if (end - at < kZipEntrySize || !ReadAll(file, at, entry, kZipEntrySize) ||
-      ReadLe32(entry) != kZipEntryMagic) {
+      LoadLe32(entry) != kZipEntryMagic) {
     return -1;
   }
   const int name_length =
-      static_cast<int>(ReadLe16(entry + kEntryNameLengthAt));
+      static_cast<int>(LoadLe16(entry + kEntryNameLengthAt));
   const int64_t name_at = at + kZipEntrySize;
   const int64_t next = name_at + name_length +
-                       ReadLe16(entry + kEntryExtraLengthAt) +
-                       ReadLe16(entry + kEntryCommentLengthAt);
+                       LoadLe16(entry + kEntryExtraLengthAt) +
+                       LoadLe16(entry + kEntryCommentLengthAt);
   if (next > end) return -1;
   uint8_t name[kNameKept];
   const int kept = std::min(name_length, kNameKept);
@@ -330,13 +326,13 @@ bool ListZipImages(const ByteSource& file, ZipImages* images) {
   const int64_t end_at = FindZipEnd(file);
   uint8_t end[kZipEndSize];
   if (end_at < 0 || !ReadAll(file, end_at, end, kZipEndSize)) return false;
-  const uint32_t entries = ReadLe16(end + kEndEntriesAt);
-  int64_t at = ReadLe32(end + kEndDirectoryAt);
-  const int64_t directory_end = at + ReadLe32(end + kEndDirectorySizeAt);
+  const uint32_t entries = LoadLe16(end + kEndEntriesAt);
+  int64_t at = LoadLe32(end + kEndDirectoryAt);
+  const int64_t directory_end = at + LoadLe32(end + kEndDirectorySizeAt);
   // ZIP64 archives mark these fields 0xFFFFFFFF, which points past the end.
-  if (ReadLe16(end + kEndDiskAt) != 0 ||
-      ReadLe16(end + kEndDirectoryDiskAt) != 0 ||
-      ReadLe16(end + kEndDiskEntriesAt) != entries || directory_end > end_at) {
+  if (LoadLe16(end + kEndDiskAt) != 0 ||
+      LoadLe16(end + kEndDirectoryDiskAt) != 0 ||
+      LoadLe16(end + kEndDiskEntriesAt) != entries || directory_end > end_at) {
     return false;
   }
   for (uint32_t i = 0; i < entries; ++i) {
@@ -422,7 +418,7 @@ bool DescribeFdi(const Head& head, Phrase* phrase) {
   if (head.length < kFdiMinHeader) return false;
   uint32_t field[kFdiFields];
   for (int i = 0; i < kFdiFields; ++i) {
-    field[i] = ReadLe32(head.bytes + static_cast<ptrdiff_t>(4) * i);
+    field[i] = LoadLe32(head.bytes + static_cast<ptrdiff_t>(4) * i);
   }
   const uint32_t header_size = field[2];
   const uint32_t sector_size = field[4];
