@@ -344,10 +344,7 @@ void DrawMissing(const Cell& cell, const FileChecks& files, int y,
   const int row = cell.missing_step / kMaxRunSteps;
   const int index = cell.missing_step % kMaxRunSteps;
   const d88::RunStep& step = StepOf(files, cell.missing_step);
-  int from = 0;
-  int to = 0;
-  // A sector is needed when its place in the run lies within the file.
-  const bool needed = SectorSpan(row, index, kSectorSize, &from, &to);
+  const bool needed = files.files[row].uses[index] == StepUse::kMissingNeeded;
   const char* why = step.result == d88::StepResult::kNoTrack ? " (no track)"
                     : step.result == d88::StepResult::kZeroCount
                         ? " (after a record whose sector count is 0)"

@@ -30,10 +30,14 @@ void CheckStep(const RowRun& run, int row, int i, const TrackRecords* t,
   const d88::RunStep& step = run.steps[i];
   check->flags[i] = 0;
   check->infos[i] = {};
-  check->uses[i] = StepUse::kNone;
-  if (step.record < 0) return;
   int from = 0;
   int to = 0;
+  if (step.record < 0) {
+    // Needed when the sector's place in the run lies within the file.
+    const bool needed = SectorSpan(row, i, kSectorSize, &from, &to);
+    check->uses[i] = needed ? StepUse::kMissingNeeded : StepUse::kNone;
+    return;
+  }
   const bool in_file = StepSpan(run, row, i, &from, &to);
   check->uses[i] = in_file ? StepUse::kInFile : StepUse::kRead;
   if (t == nullptr || step.record >= t->count) return;

@@ -14,9 +14,10 @@ enum class FileState { kComplete, kSuspect, kIncomplete };
 
 // What a step of a run gives the row's file.
 enum class StepUse {
-  kNone,    // no record found
-  kRead,    // a record read, but none of its bytes in the file
-  kInFile,  // bytes of the record in the file
+  kNone,           // no record found, and the file needs none of its bytes
+  kMissingNeeded,  // no record found where the file needs its bytes
+  kRead,           // a record read, but none of its bytes in the file
+  kInFile,         // bytes of the record in the file
 };
 
 struct FileCheck {
