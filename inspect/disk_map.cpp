@@ -171,11 +171,8 @@ void AddRecords(const TrackFindings& found, const FileChecks* files,
                   t.count - kMaxListedPerTrack);
     AddText(row, text);
   }
-  const bool cut =
-      t.end == d88::WalkEnd::kFileEnd || t.end == d88::WalkEnd::kShortHeader;
-  if (cut && found.notes.count > 0) {
-    AddText(row, found.notes.text[found.notes.count - 1]);
-  }
+  const char* cut = CutNote(t, found.notes);
+  if (cut != nullptr) AddText(row, cut);
 }
 
 // Adds the row of `track` (`found`: its findings, null when it has no

@@ -280,6 +280,13 @@ void TrackNotes(const TrackRecords& t, Notes* notes) {
   EndNote(t, notes);
 }
 
+const char* CutNote(const TrackRecords& t, const Notes& notes) {
+  const bool cut =
+      t.end == d88::WalkEnd::kFileEnd || t.end == d88::WalkEnd::kShortHeader;
+  // EndNote's note comes last.
+  return cut && notes.count > 0 ? notes.text[notes.count - 1] : nullptr;
+}
+
 bool TrackIsDamaged(const TrackRecords& t) {
   return t.end == d88::WalkEnd::kFileEnd ||
          t.end == d88::WalkEnd::kShortHeader ||

@@ -88,6 +88,9 @@ using LongNotes = NoteList<1024>;
 void RecordNotes(const RecordFacts& facts, Notes* notes);
 // What the track as a whole stands out for: sizes, gaps, how it ends.
 void TrackNotes(const TrackRecords& track, Notes* notes);
+// Of the notes TrackNotes gave a track the end of the file cuts short, the
+// one that says where; null for a track that is not cut.
+const char* CutNote(const TrackRecords& track, const Notes& notes);
 // The track stands out for something that makes the image damaged.
 bool TrackIsDamaged(const TrackRecords& track);
 
