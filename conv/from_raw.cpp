@@ -154,7 +154,7 @@ int FromRaw(const char* layout_text, const char* name, const char* raw,
   const int media = MediaOfLayout(layout);
   PrintPath(lines, image, false);
   std::fprintf(lines, " was written: layout %s, media 0x%02X (%s).\n", text,
-               media, MediaName(media));
+               media, MediaWord(media));
   return 0;
 }
 

@@ -150,19 +150,20 @@ bool SelectLayout(D88File* reader, int disk, DiskLayout* layout) {
   return true;
 }
 
+namespace {
+
+// The media bytes the format defines, and their usual names.
+constexpr struct {
+  int media;
+  const char* name;
+} kMedia[] = {
+    {0x00, "2D"}, {0x10, "2DD"}, {0x20, "2HD"}, {0x30, "1D"}, {0x40, "1DD"}};
+
+}  // namespace
+
 const char* MediaName(int media) {
-  switch (media) {
-    case 0x00:
-      return "2D";
-    case 0x10:
-      return "2DD";
-    case 0x20:
-      return "2HD";
-    case 0x30:
-      return "1D";
-    case 0x40:
-      return "1DD";
-    default:
-      return "unknown";
+  for (const auto& known : kMedia) {
+    if (known.media == media) return known.name;
   }
+  return nullptr;
 }

@@ -79,7 +79,13 @@ bool SelectLayout(d88::D88File* reader, int disk, DiskLayout* layout);
 // it too, so that d88info finds their media byte fits.
 int MediaOf(const DiskShape& shape);
 
-// The usual name of media byte `media`: "2D", "2DD", ...; "unknown".
+// The usual name of media byte `media`: "2D", "2DD", ...; null for a byte
+// the format does not define.
 const char* MediaName(int media);
+// The same, "unknown" for a byte the format does not define.
+inline const char* MediaWord(int media) {
+  const char* name = MediaName(media);
+  return name != nullptr ? name : "unknown";
+}
 
 #endif  // INSPECT_DISK_LAYOUT_H_

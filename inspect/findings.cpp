@@ -101,7 +101,7 @@ bool DiskNotes(D88File* reader, const DiskLayout& layout, LongNotes* notes) {
     notes->Add(
         "the media type 0x%02X (%s) does not fit the layout, which is "
         "that of a %s disk",
-        media, MediaName(media), MediaName(shape.media));
+        media, MediaWord(media), MediaWord(shape.media));
   }
   for (int t = 0; t < layout.track_limit; ++t) {
     if (past_end(t)) return true;

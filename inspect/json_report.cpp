@@ -83,7 +83,7 @@ void DiskFields(JsonWriter* json, const DiskFindings& disk) {
   json->Field("name", disk.name);
   if (disk.name_text[0] != '\0') json->Field("name_text", disk.name_text);
   json->Field("media", disk.media_type);
-  json->Field("media_name", MediaName(disk.media_type));
+  json->Field("media_name", MediaWord(disk.media_type));
   json->Field("write_protect", disk.write_protect);
   json->Field("start", layout.start);
   json->Field("size", layout.size);

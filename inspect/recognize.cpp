@@ -12,10 +12,6 @@
 namespace {
 
 constexpr int kHeaderSize = d88::D88File::kDiskHeaderSize;
-// Images written with a 160-entry table hold their first track's first
-// record header where entries 160-163 would be; so only the first 160
-// entries are judged, and none may point below where such a table ends.
-constexpr int kMediaTypes[] = {0x00, 0x10, 0x20, 0x30, 0x40};
 // A cut header tells something once it holds the size field.
 constexpr int kSizeFieldEnd = 0x20;
 
@@ -32,8 +28,7 @@ bool JudgeHeader(const uint8_t* bytes, int length, char* reason, size_t room) {
     return false;
   }
   const int media = header.media_type;
-  if (std::find(std::begin(kMediaTypes), std::end(kMediaTypes), media) ==
-      std::end(kMediaTypes)) {
+  if (MediaName(media) == nullptr) {
     std::snprintf(reason, room,
                   "the media type is 0x%02X, not one of 0x00, 0x10, 0x20, "
                   "0x30 and 0x40",

@@ -36,7 +36,7 @@ void DiskLine(TextOut* out, const DiskFindings& disk) {
   out->Put(", media type 0x");
   out->Hex2(disk.media_type);
   out->Put(" (");
-  out->Put(MediaName(disk.media_type));
+  out->Put(MediaWord(disk.media_type));
   out->Put("), write-protect ");
   if (disk.write_protect == 0x00 || disk.write_protect == 0x10) {
     out->Put(disk.write_protect == 0 ? "off" : "on");
