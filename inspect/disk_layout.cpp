@@ -153,17 +153,18 @@ bool SelectLayout(D88File* reader, int disk, DiskLayout* layout) {
 namespace {
 
 // The media bytes the format defines, and their usual names.
-constexpr struct {
+struct KnownMedia {
   int media;
   const char* name;
-} kMedia[] = {
+};
+constexpr KnownMedia kMedia[] = {
     {0x00, "2D"}, {0x10, "2DD"}, {0x20, "2HD"}, {0x30, "1D"}, {0x40, "1DD"}};
 
 }  // namespace
 
 const char* MediaName(int media) {
-  for (const auto& known : kMedia) {
-    if (known.media == media) return known.name;
-  }
-  return nullptr;
+  const KnownMedia* known = std::find_if(
+      std::begin(kMedia), std::end(kMedia),
+      [media](const KnownMedia& entry) { return entry.media == media; });
+  return known != std::end(kMedia) ? known->name : nullptr;
 }
