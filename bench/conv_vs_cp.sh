@@ -2,32 +2,11 @@
 # d88conv against cp: wall time, best of five, on a 64 MiB raw dump of
 # layout 64x2x128x4096 and on its D88 image, each way, and for a disk taken
 # out of the image. Usage: bench/conv_vs_cp.sh [BUILD_DIR]
-set -euo pipefail
-build=$(cd "${1:-build}" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+source "$(dirname "$0")/common.sh"
 
 layout=64x2x128x4096
 head -c $((64 * 2 * 128 * 4096)) /dev/urandom >disk.raw
 "$build/bin/d88conv" --from-raw "$layout" disk.raw disk.d88 >/dev/null
-
-# A fresh file each time: replacing one adds the freeing of the old one's
-# 64 MiB, whoever writes.
-best() {  # output command...: the best of five wall times, in milliseconds
-  local output=$1 best=
-  shift
-  for _ in 1 2 3 4 5; do
-    local start end
-    rm -f "$output"
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    local us=$(((end - start) / 1000))
-    if [[ -z $best || $us -lt $best ]]; then best=$us; fi
-  done
-  printf '%d.%03d ms' $((best / 1000)) $((best % 1000))
-}
 
 printf 'disk.raw (%d bytes): cp %s, d88conv --from-raw %s\n' \
   "$(stat -c %s disk.raw)" "$(best copy.raw cp disk.raw copy.raw)" \

@@ -3,11 +3,7 @@
 # 64 MiB image of 64 disks of 1 MiB each (the demonstration disk, padded),
 # each dump with a data CRC error on a sector of its own, against copying
 # one of them. Usage: bench/merge_vs_cp.sh [BUILD_DIR]
-set -euo pipefail
-build=$(cd "${1:-build}" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+source "$(dirname "$0")/common.sh"
 
 # Three dumps; dump k has a bad copy of the k-th record of every disk's
 # track k.
@@ -25,21 +21,8 @@ for k in range(3):
     open('dump%d.d88' % (k + 1), 'wb').write(bytes(spoiled) * 64)
 PY
 
-best() {  # command...: the best of five wall times, in milliseconds
-  local best=
-  for _ in 1 2 3 4 5; do
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    local ms=$(((end - start) / 1000))
-    if [[ -z $best || $ms -lt $best ]]; then best=$ms; fi
-  done
-  printf '%d.%03d ms' $((best / 1000)) $((best % 1000))
-}
-
 printf 'three dumps of %d bytes: cp of one %s, d88merge of three %s\n' \
-  "$(stat -c %s dump1.d88)" "$(best cp dump1.d88 copy.d88)" \
-  "$(best "$build/bin/d88merge" dump1.d88 dump2.d88 dump3.d88 -o new.d88)"
+  "$(stat -c %s dump1.d88)" "$(best copy.d88 cp dump1.d88 copy.d88)" \
+  "$(best new.d88 "$build/bin/d88merge" dump1.d88 dump2.d88 dump3.d88 -o new.d88)"
 # The merge took every bad sector from another dump: nothing is left bad.
 "$build/bin/d88merge" dump1.d88 dump2.d88 dump3.d88 -o new.d88 | tail -n 1
