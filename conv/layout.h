@@ -43,10 +43,6 @@ int MediaOfLayout(const d88::RawLayout& layout);
 // "2D (40x2x16x256)".
 void LayoutText(const d88::RawLayout& layout, char* text, int size);
 
-// `value` with its thousands grouped, "368,640", into `text` (at least 32
-// bytes); returns `text`.
-const char* Grouped(int64_t value, char* text);
-
 }  // namespace conv
 
 #endif  // CONV_LAYOUT_H_

@@ -137,13 +137,8 @@ class Phrase {
   }
   // A byte count with thousands separators: 1,261,568.
   void PutCount(int64_t value) {
-    char digits[24];
-    const int count = std::snprintf(digits, sizeof digits, "%lld",
-                                    static_cast<long long>(value));
-    for (int i = 0; i < count; ++i) {
-      if (i > 0 && (count - i) % 3 == 0) PutUnit(",", 1);
-      PutUnit(digits + i, 1);
-    }
+    char grouped[32];
+    Put(Grouped(value, grouped));
   }
 
  private:

@@ -161,3 +161,17 @@ void PrintPath(std::FILE* out, const char* path, bool quoted) {
   TextOut text(out);
   text.Path(path, quoted);
 }
+
+const char* Grouped(int64_t value, char* text) {
+  char digits[24];
+  const int length = std::snprintf(digits, sizeof digits, "%lld",
+                                   static_cast<long long>(value));
+  int out = 0;
+  for (int i = 0; i < length; ++i) {
+    const int left = length - i;
+    if (i > 0 && digits[i - 1] != '-' && left % 3 == 0) text[out++] = ',';
+    text[out++] = digits[i];
+  }
+  text[out] = '\0';
+  return text;
+}

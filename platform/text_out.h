@@ -85,4 +85,8 @@ int Utf8Length(const uint8_t* p, int available);
 // A path on `out` as TextOut::Path writes it, for one-off messages.
 void PrintPath(std::FILE* out, const char* path, bool quoted);
 
+// `value` with its thousands grouped, "368,640", into `text` (at least 32
+// bytes); returns `text`.
+const char* Grouped(int64_t value, char* text);
+
 #endif  // PLATFORM_TEXT_OUT_H_
