@@ -40,10 +40,7 @@ const StatusMeaning* FindStatus(int status) {
 void CountIds(TrackRecords* t) {
   for (int i = 0; i < t->count; ++i) {
     const d88::SectorId& id = t->facts[i].record.info.id;
-    const uint64_t key = static_cast<uint64_t>(id.c) << 24 |
-                         static_cast<uint64_t>(id.h) << 16 |
-                         static_cast<uint64_t>(id.r) << 8 | id.n;
-    t->scratch[i] = key << 32 | static_cast<uint64_t>(i);
+    t->scratch[i] = uint64_t{IdKey(id)} << 32 | static_cast<uint64_t>(i);
   }
   std::sort(t->scratch, t->scratch + t->count);
   for (int first = 0; first < t->count;) {

@@ -103,4 +103,11 @@ const char* StatusName(int status);
 int SuspectWords(const d88::SectorInfo& info, unsigned flags,
                  const char* words[3]);
 
+// The four ID bytes as one number, C the most significant: equal IDs have
+// equal keys, and keys sort by C, H, R, then N.
+inline uint32_t IdKey(const d88::SectorId& id) {
+  return static_cast<uint32_t>(id.c) << 24 | static_cast<uint32_t>(id.h) << 16 |
+         static_cast<uint32_t>(id.r) << 8 | id.n;
+}
+
 #endif  // INSPECT_RECORDS_H_

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "inspect/disk_layout.h"
+#include "inspect/records.h"
 #include "platform/crc32.h"
 
 namespace {
@@ -38,10 +39,6 @@ struct Entry {
   uint8_t status;
 };
 
-uint32_t KeyOf(const d88::SectorId& id) {
-  return static_cast<uint32_t>(id.c) << 24 | static_cast<uint32_t>(id.h) << 16 |
-         static_cast<uint32_t>(id.r) << 8 | id.n;
-}
 uint32_t EntryKey(const Entry& e) {
   return static_cast<uint32_t>(e.order >> 24);
 }
@@ -150,7 +147,7 @@ bool WalkTrack(Pass* p, int dump, int track) {
       break;
     }
     Entry& e = p->entries[p->entry_count++];
-    e.order = static_cast<uint64_t>(KeyOf(info.id)) << 24 |
+    e.order = static_cast<uint64_t>(IdKey(info.id)) << 24 |
               static_cast<uint64_t>(dump) << 16 |
               static_cast<uint64_t>(record.index);
     e.data_offset = record.data_offset;
