@@ -4,7 +4,6 @@
 // formatted tracks reach. Every sector is checked against it before a byte
 // is written, and then the data is copied sector by sector.
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -257,7 +256,6 @@ bool WriteDump(D88File* reader, const char* path, const Survey& survey,
   const int size = survey.layout.sector_size;
   for (int i = 0; i < DumpTracks(survey.layout); ++i) {
     const int track = DumpTrack(survey.layout, i);
-    errno = 0;
     const int64_t base = ReadSpan(reader, survey, track);
     bool read = base != -2;
     for (int r = 0; r < kIds && read; ++r) {
@@ -275,8 +273,9 @@ bool WriteDump(D88File* reader, const char* path, const Survey& survey,
       std::memset(bytes + want, fill, static_cast<size_t>(size - want));
     }
     if (!read) {
-      PrintReadFailure(err, path, errno);
-      file->Abandon(errno);
+      // 0: the file got shorter since it was surveyed.
+      PrintReadFailure(err, path, reader->GetReadError());
+      file->Abandon(reader->GetReadError());
       return false;
     }
   }
