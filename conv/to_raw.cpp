@@ -322,12 +322,17 @@ void ListSectors(const Survey& survey, int fill, std::FILE* lines) {
 }
 
 // Works out the layout of disk `disk`; false, said on `err`, when it has
-// none that a dump holds.
+// none that a dump holds or cannot be read.
 bool FindLayout(D88File* reader, const char* path, int disk, Survey* survey,
                 std::FILE* err) {
-  if (Walk(reader, disk, survey) && survey->layout.sector_size > 0) {
-    return true;
+  const bool found = Walk(reader, disk, survey);
+  // A failed read ends a walk as the file's end would: the survey is not
+  // of the whole disk.
+  if (reader->GetReadError() != 0) {
+    PrintReadFailure(err, path, reader->GetReadError());
+    return false;
   }
+  if (found && survey->layout.sector_size > 0) return true;
   std::fputs("d88conv: ", err);
   PrintDisk(err, disk, reader->GetDiskCount(), path);
   if (survey->layout.sectors == 0) {

@@ -1,5 +1,6 @@
 #include "merge/merge_command.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -176,6 +177,22 @@ void SayStop(const MergeFindings& findings, const char* output,
   }
 }
 
+// Says of each dump that a read failed in: the pass took the failure for
+// the end of the file, so what it compared is not all the dump holds.
+// True if any failed.
+bool SayUnreadDumps(const Options& options, d88::D88File* const dumps[]) {
+  bool any = false;
+  for (int d = 0; d < options.dumps; ++d) {
+    const int error = dumps[d]->GetReadError();
+    if (error == 0) continue;
+    std::fputs("d88merge: cannot read ", options.err);
+    PrintPath(options.err, options.paths[d], false);
+    std::fprintf(options.err, ": %s\n", std::strerror(error));
+    any = true;
+  }
+  return any;
+}
+
 // Starts the new image in `out`, never over one of the dumps; says why not.
 bool StartImage(const Options& options, OutputFile* out) {
   FileId dumps[kMaxDumps];
@@ -251,6 +268,7 @@ bool Make(const Options& options, d88::D88File* const dumps[],
     return false;
   }
   if (RefuseOtherDisks(options, *findings)) return false;
+  if (SayUnreadDumps(options, dumps)) return image->Abandon(EIO);
   if (image->Commit()) return true;
   image->Report(options.err, "d88merge");
   return false;
@@ -308,7 +326,9 @@ int Compare(const Options& options, d88::D88File* const dumps[],
   }
   const MergeReport report = {findings, false, options.force, nullptr, nullptr};
   if (!Report(options, report, options.out)) return 1;
-  if (RefuseOtherDisks(options, *findings)) return 1;
+  if (RefuseOtherDisks(options, *findings) || SayUnreadDumps(options, dumps)) {
+    return 1;
+  }
   return findings->still_bad > 0 || findings->conflicts > 0 ? 2 : 0;
 }
 
