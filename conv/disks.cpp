@@ -114,6 +114,11 @@ bool WriteDisks(const char* const* images, int image_count,
       return false;
     }
     CopyDisk(&in, extents[i], &file);
+    // Said as a read, not as the write that it stopped.
+    if (in.error() != 0) {
+      PrintReadFailure(err, path, in.error());
+      return file.Abandon(in.error());
+    }
   }
   return FinishOutput(&file, err);
 }

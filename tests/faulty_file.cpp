@@ -23,22 +23,42 @@ bool IsTheFile(const char* path) {
          std::strcmp(path + length - std::strlen(name), name) == 0;
 }
 
-}  // namespace
-
-extern "C" ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
+// Whether reading `count` bytes at `offset` of `fd` would deliver the
+// faulty byte of the file.
+bool Faulty(int fd, off_t offset, size_t count) {
   const char* bad = std::getenv("FAULT_BYTE");
   char link[64];
   char path[4096] = {};
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  if (bad != nullptr && std::atoll(bad) >= offset &&
-      std::atoll(bad) - offset < static_cast<off_t>(count) &&
-      readlink(link, path, sizeof path - 1) > 0 && IsTheFile(path)) {
+  return bad != nullptr && std::atoll(bad) >= offset &&
+         std::atoll(bad) - offset < static_cast<off_t>(count) &&
+         readlink(link, path, sizeof path - 1) > 0 && IsTheFile(path);
+}
+
+}  // namespace
+
+extern "C" ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
+  if (Faulty(fd, offset, count)) {
     errno = EIO;
     return -1;
   }
   using Pread = ssize_t (*)(int, void*, size_t, off_t);
   return reinterpret_cast<Pread>(dlsym(RTLD_NEXT, "pread"))(fd, buf, count,
                                                             offset);
+}
+
+// The kernel's copy meets the bad block as a read would.
+extern "C" ssize_t copy_file_range(int in, off_t* in_offset, int out,
+                                   off_t* out_offset, size_t count,
+                                   unsigned flags) {
+  if (Faulty(in, in_offset != nullptr ? *in_offset : lseek(in, 0, SEEK_CUR),
+             count)) {
+    errno = EIO;
+    return -1;
+  }
+  using Copy = ssize_t (*)(int, off_t*, int, off_t*, size_t, unsigned);
+  return reinterpret_cast<Copy>(dlsym(RTLD_NEXT, "copy_file_range"))(
+      in, in_offset, out, out_offset, count, flags);
 }
 
 extern "C" int open(const char* path, int flags, ...) {
