@@ -29,6 +29,7 @@ void CheckStep(const RowRun& run, int row, int i, const TrackRecords* t,
                FileCheck* check) {
   const d88::RunStep& step = run.steps[i];
   check->flags[i] = 0;
+  check->id_counts[i] = 0;
   check->infos[i] = {};
   int from = 0;
   int to = 0;
@@ -43,6 +44,7 @@ void CheckStep(const RowRun& run, int row, int i, const TrackRecords* t,
   if (t == nullptr || step.record >= t->count) return;
   check->infos[i] = t->facts[step.record].record.info;
   check->flags[i] = t->facts[step.record].flags;
+  check->id_counts[i] = t->facts[step.record].id_count;
   if (IsSuspect(*check, i)) ++check->suspects;
 }
 

@@ -23,6 +23,7 @@ enum class StepUse {
 struct FileCheck {
   d88::SectorInfo infos[kMaxRunSteps];  // the record each step read
   unsigned flags[kMaxRunSteps];         // its RecordFlag bits
+  int id_counts[kMaxRunSteps];          // records of its track with its ID
   StepUse uses[kMaxRunSteps];
   bool file_ended;  // the last step found no sector where the file ended
   // The size code of a record with the ID of the sector the run missed,

@@ -59,25 +59,10 @@ bool LoadFile(int row, const FileId* target, std::FILE* err) {
   return true;
 }
 
-// Records of the track of `step` with its ID, as the walk that classified
-// the track finds them.
-int IdCount(d88::D88File* reader, const d88::RunStep& step) {
-  d88::TrackWalk walk;
-  d88::TrackRecord record;
-  int count = 0;
-  if (!reader->BeginWalk(step.track, &walk)) return 0;
-  while (reader->NextRecord(&walk, &record)) {
-    const d88::SectorId& id = record.info.id;
-    count +=
-        id.c == step.c && id.h == step.h && id.r == step.r && id.n == step.n;
-  }
-  return count;
-}
-
 // Notes on the changed sectors of file `row` whose headers say more than
 // their bytes, as `check` found them.
-void NoteHeaders(d88::D88File* reader, const PackPlan& plan, int row,
-                 const bool* changed, const FileCheck& check, std::FILE* out) {
+void NoteHeaders(const PackPlan& plan, int row, const bool* changed,
+                 const FileCheck& check, std::FILE* out) {
   const RowRun& run = plan.model.rows[row];
   for (int step = 0; step < run.step_count; ++step) {
     const d88::RunStep& at = run.steps[step];
@@ -103,14 +88,14 @@ void NoteHeaders(d88::D88File* reader, const PackPlan& plan, int row,
       std::fprintf(out,
                    "note: %s is the first of %d records with its ID; the "
                    "others keep their bytes\n",
-                   id, IdCount(reader, at));
+                   id, check.id_counts[step]);
     }
   }
 }
 
 // What the new image changes of file `row`, then the notes on it.
-void ReportChanges(d88::D88File* reader, const PackPlan& plan, int row,
-                   const FileCheck& check, std::FILE* out) {
+void ReportChanges(const PackPlan& plan, int row, const FileCheck& check,
+                   std::FILE* out) {
   int changed_bytes = 0;
   int changed_sectors = 0;
   int sectors = 0;
@@ -138,7 +123,7 @@ void ReportChanges(d88::D88File* reader, const PackPlan& plan, int row,
   std::fprintf(out, "%s: %d byte%s changed in %d of its %d sectors\n", name,
                changed_bytes, changed_bytes == 1 ? "" : "s", changed_sectors,
                sectors);
-  NoteHeaders(reader, plan, row, changed, check, out);
+  NoteHeaders(plan, row, changed, check, out);
 }
 
 // Everything that must hold before a byte is written; says each problem.
@@ -287,7 +272,7 @@ int Volpack(const char* image, const char* new_image, std::FILE* out,
   NoteDamage(in, image, new_image, out);
   if (!WriteNew(&source, known, new_image, plan, written, err)) return 1;
   for (int row = 0; row < kExtractionRows; ++row) {
-    ReportChanges(&reader, plan, row, in.image.files.files[row], out);
+    ReportChanges(plan, row, in.image.files.files[row], out);
   }
   PrintPath(out, new_image, false);
   std::fputs(" was written.\n", out);
