@@ -204,6 +204,16 @@ function run(name, args, cwd = work) {
 }
 const command = (name, args, cwd) => run(name, args, cwd).out;
 const jsonOf = (name, cwd) => JSON.parse(command('d88info', ['--json', name], cwd)).images[0];
+const verdictOf = (name, cwd) => jsonOf(name, cwd).verdict.join(', ');
+const lineOf = (name, cwd) => command('d88info', ['-s', name], cwd).trim();
+const sameBytes = (bytes, ...file) => Buffer.from(bytes).equals(fs.readFileSync(path.join(...file)));
+// volspar's files from `image`, in a new folder `dir` of the work folder.
+function extract(image, dir) {
+  const where = path.join(work, dir);
+  fs.mkdirSync(where);
+  command('volspar', [image], where);
+  return where;
+}
 
 // The static server: the page's own files, and nothing else.
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
@@ -247,6 +257,10 @@ const readyMs = Date.now() - start;
 check((await page.$$('input[type=file]:not([data-input])')).length === 1, 'one input for images');
 const input = await page.$('input[type=file]:not([data-input])');
 const section = (name) => `section[data-image="${name}"]`;
+// Each download that `selector` finds: its name, its URL and its bytes.
+const downloads = (selector) => page.$$eval(selector, (anchors) => Promise.all(anchors.map(
+  async (a) => ({ name: a.getAttribute('download'), href: a.href,
+                  bytes: Array.from(new Uint8Array(await (await fetch(a.href)).arrayBuffer())) }))));
 
 // Feeds `files` and waits until the page is done with them. Says when
 // they were chosen, when the first one's verdict was on the page, and
@@ -338,7 +352,7 @@ for (const key of ['demo', 'damaged', 'big', 'small', 'two']) {
   check(result.verdict === json.verdict.join(', '), `${key}: verdict ${result.verdict}`);
   check(result.health === json.health.state && result.volspar === json.volspar.state,
         `${key}: health ${result.health} and volspar ${result.volspar} are d88info's`);
-  check(result.line === command('d88info', ['-s', name]).trim(), `${key}: the -s line`);
+  check(result.line === lineOf(name), `${key}: the -s line`);
   check(result.report === command('d88info', ['--problems', name]), `${key}: the problems`);
   const map = mapRows(name, 0);
   check(result.svg === 1 && result.cells === map.cells, `${key}: the map has d88info's cells`);
@@ -373,15 +387,8 @@ for (const key of ['demo', 'damaged', 'big', 'small', 'two']) {
 
 // ---- The downloads: the seven files and the .zip, as volspar writes them ----
 await feed(images.damaged);
-const extracted = path.join(work, 'extracted');
-fs.mkdirSync(extracted);
-command('volspar', [images.damaged], extracted);
-const links = await page.$$eval(`${section('damaged.d88')} a[download]`, (anchors) =>
-  Promise.all(anchors.map(async (a) => ({
-    name: a.getAttribute('download'),
-    href: a.href,
-    bytes: Array.from(new Uint8Array(await (await fetch(a.href)).arrayBuffer())),
-  }))));
+const extracted = extract(images.damaged, 'extracted');
+const links = await downloads(`${section('damaged.d88')} a[download]`);
 check(links.length === 8, `seven files and a .zip: ${links.length} links`);
 const zipped = {};
 for (const link of links) {
@@ -398,13 +405,11 @@ for (const link of links) {
     }
     continue;
   }
-  check(bytes.equals(fs.readFileSync(path.join(extracted, link.name))),
-        link.name + ' is volspar\'s');
+  check(sameBytes(bytes, extracted, link.name), link.name + ' is volspar\'s');
 }
 for (let row = 1; row <= 7; ++row) {
   const name = `TRV0${row}.BIN`;
-  check(zipped[name] && zipped[name].equals(fs.readFileSync(path.join(extracted, name))),
-        `the .zip's ${name} is volspar's`);
+  check(zipped[name] && sameBytes(zipped[name], extracted, name), `the .zip's ${name} is volspar's`);
 }
 
 // ---- The map by keyboard: Tab into it, then the arrow keys ----
@@ -521,18 +526,16 @@ for (let row = 1; row <= 7; ++row) {
 // What the page shows in `selector`'s commands' lines: each name's lines
 // and refusals, and its downloads with their bytes.
 async function linesOf(selector) {
-  return page.$eval(selector, async (node) => {
+  const lines = await page.$eval(selector, (node) => {
     const text = (query) => Array.from(node.querySelectorAll(query), (e) => e.textContent).join('');
     const lines = {};
     for (const e of node.querySelectorAll('[data-out], [data-err]')) {
       const name = e.getAttribute('data-out') || e.getAttribute('data-err');
       lines[name] = { out: text(`[data-out="${name}"]`), err: text(`[data-err="${name}"]`) };
     }
-    const made = await Promise.all(Array.from(node.querySelectorAll('.made a[download]'),
-      async (a) => ({ name: a.getAttribute('download'), href: a.href,
-                      bytes: Array.from(new Uint8Array(await (await fetch(a.href)).arrayBuffer())) })));
-    return { lines, made };
+    return lines;
   });
+  return { lines, made: await downloads(`${selector} .made a[download]`) };
 }
 const noLines = { out: '', err: '' };
 const sameLines = (shownLines, result) => JSON.stringify(shownLines || noLines) ===
@@ -610,9 +613,7 @@ let mergeMs = 0;
 // ---- Raw sector dumps: the layout auto takes, then the image as any ----
 let convertMs = 0;
 {
-  const trv = path.join(work, 'demo-trv');
-  fs.mkdirSync(trv);
-  command('volspar', [images.demo], trv);
+  const trv = extract(images.demo, 'demo-trv');
   const cases = [
     { file: raws.disk, layout: '40x2x9x512', others: '', target: 'disk.d88', trv: true },
     { file: raws.floppy, layout: '2D (40x2x16x256)',
@@ -649,14 +650,9 @@ let convertMs = 0;
     check(image.verdict === jsonOf(target).verdict.join(', ') && image.svg === 1,
           `${name}: the new image's verdict ${image.verdict} and its map`);
     if (!same) continue;
-    const files = await page.$$eval(`${section(target)} table.files a[download]`, (anchors) =>
-      Promise.all(anchors.map(async (a) => ({
-        name: a.getAttribute('download'),
-        bytes: Array.from(new Uint8Array(await (await fetch(a.href)).arrayBuffer())),
-      }))));
-    check(files.length === 7 && files.every((f) =>
-      Buffer.from(f.bytes).equals(fs.readFileSync(path.join(trv, f.name)))),
-    `${name}: the new image's seven files are volspar's from demo.d88`);
+    const files = await downloads(`${section(target)} table.files a[download]`);
+    check(files.length === 7 && files.every((f) => sameBytes(f.bytes, trv, f.name)),
+          `${name}: the new image's seven files are volspar's from demo.d88`);
   }
 }
 
