@@ -480,44 +480,38 @@ for (let row = 1; row <= 7; ++row) {
 // ---- The way back: edited files into a new image, as volpack writes it ----
 {
   await feed(images.demo);
-  const cli = path.join(work, 'pack');
-  const edited = path.join(work, 'edited');
-  const wrong = path.join(work, 'wrong');
-  for (const dir of [cli, edited, wrong]) fs.mkdirSync(dir);
-  command('volspar', [images.demo], cli);
-  const trv = fs.readFileSync(path.join(cli, 'TRV03.BIN'));
-  trv[100] ^= 0xFF;
-  fs.writeFileSync(path.join(edited, 'TRV03.BIN'), trv);
-  fs.writeFileSync(path.join(wrong, 'TRV03.BIN'), Buffer.alloc(10));
+  const cli = extract(images.demo, 'pack');
+  fs.copyFileSync(images.demo, path.join(cli, 'demo.d88'));
   const trvInput = await page.$(`${section('demo.d88')} input[type=file][data-input="trv"]`);
   const packed = `${section('demo.d88')} .pack a[download="demo-packed.d88"]`;
-  const packResult = async () => {
+  // volpack's lines and the page's for TRV03.BIN holding `bytes`, given
+  // from its own folder `dir` (a new path, so that the input takes it).
+  const pack = async (dir, bytes, target) => {
+    const given = path.join(work, dir, 'TRV03.BIN');
+    fs.mkdirSync(path.dirname(given));
+    fs.writeFileSync(given, bytes);
+    fs.copyFileSync(given, path.join(cli, 'TRV03.BIN'));
+    const want = run('volpack', ['demo.d88', target], cli);
+    await trvInput.uploadFile(given);
+    const result = `${section('demo.d88')} .pack-result`;
     await page.waitForFunction((s) => !/working/.test(document.querySelector(s).textContent),
-                               {}, `${section('demo.d88')} .pack-result`);
-    return page.$eval(`${section('demo.d88')} .pack-result`, (node) => ({
-      out: Array.from(node.querySelectorAll('.lines:not(.error)'), (e) => e.textContent).join(''),
-      err: Array.from(node.querySelectorAll('.lines.error'), (e) => e.textContent).join(''),
-    }));
+                               {}, result);
+    return [want, await page.$eval(result, (node) => {
+      const text = (query) => Array.from(node.querySelectorAll(query), (e) => e.textContent).join('');
+      return { out: text('.lines:not(.error)'), err: text('.lines.error') };
+    })];
   };
 
-  fs.copyFileSync(path.join(edited, 'TRV03.BIN'), path.join(cli, 'TRV03.BIN'));
-  fs.copyFileSync(images.demo, path.join(cli, 'demo.d88'));
-  const ok = run('volpack', ['demo.d88', 'demo-packed.d88'], cli);
-  await trvInput.uploadFile(path.join(edited, 'TRV03.BIN'));
-  const good = await packResult();
+  const trv = fs.readFileSync(path.join(cli, 'TRV03.BIN'));
+  trv[100] ^= 0xFF;
+  const [ok, good] = await pack('edited', trv, 'demo-packed.d88');
   check(ok.status === 0 && good.out === ok.out && good.err === ok.err,
         `volpack's lines: ${JSON.stringify(good)}, want ${JSON.stringify(ok)}`);
-  const bytes = await page.$eval(packed, async (a) => ({
-    href: a.href, bytes: Array.from(new Uint8Array(await (await fetch(a.href)).arrayBuffer())),
-  })).catch(() => ({ href: '', bytes: [] }));
-  check(bytes.href.startsWith('blob:') &&
-        Buffer.from(bytes.bytes).equals(fs.readFileSync(path.join(cli, 'demo-packed.d88'))),
+  const made = (await downloads(packed))[0] || { href: '', bytes: [] };
+  check(made.href.startsWith('blob:') && sameBytes(made.bytes, cli, 'demo-packed.d88'),
         'the new image is volpack\'s, byte for byte');
 
-  fs.copyFileSync(path.join(wrong, 'TRV03.BIN'), path.join(cli, 'TRV03.BIN'));
-  const refused = run('volpack', ['demo.d88', 'refused.d88'], cli);
-  await trvInput.uploadFile(path.join(wrong, 'TRV03.BIN'));
-  const bad = await packResult();
+  const [refused, bad] = await pack('wrong', Buffer.alloc(10), 'refused.d88');
   check(refused.status === 1 && bad.err === refused.err && bad.out === '',
         `volpack's refusal: ${JSON.stringify(bad.err)}, want ${JSON.stringify(refused.err)}`);
   check(await page.$(packed) === null, 'a refusal offers no image');
