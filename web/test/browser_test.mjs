@@ -517,9 +517,15 @@ for (let row = 1; row <= 7; ++row) {
   check(await page.$(packed) === null, 'a refusal offers no image');
 }
 
-// What the page shows in `selector`'s commands' lines: each name's lines
-// and refusals, and its downloads with their bytes.
-async function linesOf(selector) {
+// Presses `button` and waits until `selector`, where the command's lines
+// go, is done: how long it took, each name's lines and refusals there, and
+// its downloads with their bytes.
+async function press(button, selector) {
+  const clicked = Date.now();
+  await page.click(button);
+  await page.waitForFunction((s) => document.querySelector(s).getAttribute('aria-busy') === 'false',
+                             {}, selector);
+  const ms = Date.now() - clicked;
   const lines = await page.$eval(selector, (node) => {
     const text = (query) => Array.from(node.querySelectorAll(query), (e) => e.textContent).join('');
     const lines = {};
@@ -529,11 +535,14 @@ async function linesOf(selector) {
     }
     return lines;
   });
-  return { lines, made: await downloads(`${selector} .made a[download]`) };
+  return { ms, lines, made: await downloads(`${selector} .made a[download]`) };
 }
 const noLines = { out: '', err: '' };
 const sameLines = (shownLines, result) => JSON.stringify(shownLines || noLines) ===
   JSON.stringify({ out: result.out, err: result.err });
+// Whether the page offers one image, `target`, byte for byte the one in `dir`.
+const offersOnly = (made, target, dir) => made.length === 1 && made[0].name === target &&
+  made[0].href.startsWith('blob:') && sameBytes(made[0].bytes, dir, target);
 
 // ---- Dumps of one disk: the comparison, the merged image, a refusal ----
 let mergeMs = 0;
@@ -549,17 +558,16 @@ let mergeMs = 0;
     { what: 'a dump named as the merged image', files: [dumps.tuesday, dumps.asMerged],
       force: false, made: true, folder: 'merged' },
   ];
-  for (const { what, files, force, made, folder, tick, usage } of cases) {
+  for (const { what, files, force, made, folder = '', tick, usage } of cases) {
     await feed(...files);
     const names = files.map((file) => path.basename(file));
     const target = names[0].replace(/\.d88$/, '-merged.d88');
-    const where = folder ? path.join(work, folder) : work;
+    const where = path.join(work, folder);
     fs.mkdirSync(where, { recursive: true });
     const options = force ? ['--force'] : [];
     const compared = run('d88merge', [...options, ...names]);
     if (usage) compared.err = compared.err.replace(/^Usage:.*\n/m, '');
-    const merged = run('d88merge', [...options, '-o', path.relative(work, path.join(where, target)),
-                                    ...names]);
+    const merged = run('d88merge', [...options, '-o', path.join(folder, target), ...names]);
     const offer = await page.$eval('section[data-merge]', (node) => ({
       button: node.querySelector('button[data-action="merge"]').textContent,
       afterTable: node.previousElementSibling.matches('table[data-summary]'),
@@ -567,15 +575,11 @@ let mergeMs = 0;
     check(offer.button === `Merge these ${names.length} as dumps of one disk` && offer.afterTable,
           `${what}: the offer to merge, after the table: ${JSON.stringify(offer)}`);
     if (force) await page.click('section[data-merge] input[data-option="force"]');
-    const clicked = Date.now();
-    await page.click('section[data-merge] button[data-action="merge"]');
-    await page.waitForFunction(() =>
-      document.querySelector('.merge-result').getAttribute('aria-busy') === 'false');
-    if (!mergeMs) mergeMs = Date.now() - clicked;
-    const result = await linesOf('.merge-result');
+    const result = await press('section[data-merge] button[data-action="merge"]', '.merge-result');
+    mergeMs ||= result.ms;
     // The outcome in one line, where screen readers hear it.
     const status = await page.$eval('#status', (node) => node.textContent);
-    const outcome = made ? `Merged: ${command('d88info', ['-s', target], where).trim()} (`
+    const outcome = made ? `Merged: ${lineOf(target, where)} (`
       : `Not merged: ${compared.err.split('\n')[0]} (`;
     check(status.startsWith(outcome), `${what}: the status line: ${status}`);
     check(sameLines(result.lines.compare, compared),
@@ -592,14 +596,11 @@ let mergeMs = 0;
     check(sameLines(result.lines.merge, merged),
           `${what}: d88merge's lines: ${JSON.stringify(result.lines.merge)}, want ` +
           JSON.stringify(merged.out));
-    const download = result.made[0] || { bytes: [] };
-    check(result.made.length === 1 && download.name === target && download.href.startsWith('blob:') &&
-          Buffer.from(download.bytes).equals(fs.readFileSync(path.join(where, target))),
-          `${what}: the merged image is d88merge's, byte for byte, as ${download.name}`);
+    check(offersOnly(result.made, target, where),
+          `${what}: the merged image is d88merge's, byte for byte, as ${result.made[0]?.name}`);
     const image = await shown(target, '.merge-result');
-    const json = jsonOf(target, where);
-    check(image.verdict === json.verdict.join(', ') &&
-          image.line === command('d88info', ['-s', target], where).trim() && image.files.length === 7,
+    check(image.verdict === verdictOf(target, where) && image.line === lineOf(target, where) &&
+          image.files.length === 7,
           `${what}: the merged image's verdict ${image.verdict}, as d88info gives it`);
   }
 }
@@ -627,21 +628,16 @@ let convertMs = 0;
           offer.text.includes(layout + others + '.') && offer.button === 'Convert to D88: ' + target,
           `${name}: the offer to convert: ${JSON.stringify(offer)}`);
     const converted = run('d88conv', ['--from-raw', 'auto', name, target]);
-    const clicked = Date.now();
-    await page.click(`${section(name)} button[data-action="convert"]`);
-    await page.waitForFunction((s) => document.querySelector(s).getAttribute('aria-busy') === 'false',
-                               {}, `${section(name)} .convert-result`);
-    if (!convertMs) convertMs = Date.now() - clicked;
-    const result = await linesOf(`${section(name)} .convert-result`);
+    const result = await press(`${section(name)} button[data-action="convert"]`,
+                               `${section(name)} .convert-result`);
+    convertMs ||= result.ms;
     check(converted.status === 0 && sameLines(result.lines.conv, converted),
           `${name}: d88conv's lines: ${JSON.stringify(result.lines.conv)}, want ` +
           JSON.stringify(converted.out));
-    const download = result.made[0] || { bytes: [] };
-    check(result.made.length === 1 && download.name === target &&
-          Buffer.from(download.bytes).equals(fs.readFileSync(path.join(work, target))),
-          `${name}: the new image is d88conv's, byte for byte, as ${download.name}`);
+    check(offersOnly(result.made, target, work),
+          `${name}: the new image is d88conv's, byte for byte, as ${result.made[0]?.name}`);
     const image = await shown(target);
-    check(image.verdict === jsonOf(target).verdict.join(', ') && image.svg === 1,
+    check(image.verdict === verdictOf(target) && image.svg === 1,
           `${name}: the new image's verdict ${image.verdict} and its map`);
     if (!same) continue;
     const files = await downloads(`${section(target)} table.files a[download]`);
