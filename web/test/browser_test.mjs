@@ -135,44 +135,37 @@ function records(image) {
   return list;
 }
 
-const images = {
-  demo: path.join(work, 'demo.d88'),
-  damaged: path.join(work, 'damaged.d88'),
-  text: path.join(work, 'notes.d88'),
+// Each name of `names` as a path in the work folder.
+const inWork = (names) => Object.fromEntries(Object.entries(names).map(
+  ([key, name]) => [key, path.join(work, name)]));
+const images = inWork({
+  demo: 'demo.d88', damaged: 'damaged.d88', text: 'notes.d88',
   // 1.2 MB, as 2HD disks hold.
-  big: path.join(work, 'big2hd.d88'),
+  big: 'big2hd.d88',
   // Sound, but not a disk volspar reads; its name is Shift_JIS.
-  small: path.join(work, 'sectors256.d88'),
+  small: 'sectors256.d88',
   // demo.d88's disk, then damaged.d88's: read errors on disk 1.
-  two: path.join(work, 'two.d88'),
-};
+  two: 'two.d88',
+});
 fs.copyFileSync(path.join(buildDir, 'demo.d88'), images.demo);
 fs.copyFileSync(path.join(buildDir, 'damaged.d88'), images.damaged);
+const demo = fs.readFileSync(images.demo);
 fs.writeFileSync(images.text, 'These are notes, not a disk image.\n'.repeat(40));
 plainImage(images.big, { name: Buffer.from('2HD TEST'), media: 0x20, cylinders: 77, sides: 2,
                          sectors: 8, n: 3 });
 plainImage(images.small, { name: Buffer.from([0xC3, 0xBD, 0xC4, 0x20, 0x93, 0xFA, 0x96, 0x7B]),
                            media: 0x00, cylinders: 40, sides: 2, sectors: 16, n: 1 });
-fs.writeFileSync(images.two, Buffer.concat([fs.readFileSync(images.demo),
-                                            fs.readFileSync(images.damaged)]));
+fs.writeFileSync(images.two, Buffer.concat([demo, fs.readFileSync(images.damaged)]));
 
 // Dumps of the demonstration disk, each with a read error (status 0xB0)
 // where the other has none (the first also under the name the second's
 // merged image takes); and a disk of the same shape with other data.
-const dumps = {
-  monday: path.join(work, 'monday.d88'),
-  tuesday: path.join(work, 'tuesday.d88'),
-  other: path.join(work, 'other.d88'),
-  asMerged: path.join(work, 'tuesday-merged.d88'),
-};
-{
-  const demo = fs.readFileSync(images.demo);
-  const list = records(demo);
-  for (const [key, k] of [['monday', 20], ['tuesday', 300]]) {
-    const dump = Buffer.from(demo);
-    dump[list[k].at + 8] = 0xB0;
-    fs.writeFileSync(dumps[key], dump);
-  }
+const dumps = inWork({ monday: 'monday.d88', tuesday: 'tuesday.d88', other: 'other.d88',
+                       asMerged: 'tuesday-merged.d88' });
+for (const [key, k] of [['monday', 20], ['tuesday', 300]]) {
+  const dump = Buffer.from(demo);
+  dump[records(demo)[k].at + 8] = 0xB0;
+  fs.writeFileSync(dumps[key], dump);
 }
 fs.copyFileSync(dumps.monday, dumps.asMerged);
 plainImage(dumps.other, { name: Buffer.from('OTHER'), media: 0x00, cylinders: 40, sides: 2,
@@ -181,9 +174,8 @@ plainImage(dumps.other, { name: Buffer.from('OTHER'), media: 0x00, cylinders: 40
 // Raw sector dumps: the demonstration disk's sectors in cylinder, side and
 // sector order; and a size that fits two layouts, in a file without an
 // extension.
-const raws = { disk: path.join(work, 'disk.img'), floppy: path.join(work, 'floppy') };
+const raws = inWork({ disk: 'disk.img', floppy: 'floppy' });
 {
-  const demo = fs.readFileSync(images.demo);
   const byId = new Map(records(demo).map((record) => [
     `${record.c}/${record.h}/${record.r}`, demo.subarray(record.at + 16, record.at + 16 + record.size)]));
   const sectors = [];
