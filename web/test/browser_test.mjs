@@ -47,17 +47,15 @@ for (const [signal, code] of [['SIGINT', 130], ['SIGTERM', 143], ['SIGHUP', 129]
   });
 }
 
-function needs(dir, files, given) {
+// `dir` with `files` in it: if some are missing, a folder given is an
+// error, a default one is built by `commands`.
+function ensure(dir, files, given, what, commands) {
   const missing = files.filter((file) => !fs.existsSync(path.join(dir, file)));
-  if (missing.length === 0) return true;
+  if (missing.length === 0) return;
   if (given) {
     console.error(`${dir} lacks ${missing.join(', ')}: build it first (see the README)`);
     process.exit(2);
   }
-  return false;
-}
-
-function build(what, commands) {
   console.log(`building ${what}: ${commands.map((c) => c.join(' ')).join(' && ')}`);
   for (const command of commands) {
     const result = spawnSync(command[0], command.slice(1), {
@@ -76,14 +74,12 @@ function locate() {
   const pageDir = path.resolve(pageGiven || path.join(root, 'build-web', 'page'));
   const tools = ['bin/d88info', 'bin/volspar', 'bin/volpack', 'bin/d88merge', 'bin/d88conv',
                  'demo.d88', 'damaged.d88'];
-  if (!needs(buildDir, tools, buildGiven)) {
-    build('the commands', [['cmake', '-S', '.', '-B', buildDir],
-                           ['cmake', '--build', buildDir, '-j', '2', '--target', 'd88info',
-                            'volspar', 'volpack', 'd88merge', 'd88conv', 'demo_image']]);
-  }
-  if (!needs(pageDir, ['index.html', 'page.js', 'd88web.js', 'd88web.wasm'], pageGiven)) {
-    build('the page', [['cmake', '--preset', 'web'], ['cmake', '--build', '--preset', 'web']]);
-  }
+  ensure(buildDir, tools, buildGiven, 'the commands', [
+    ['cmake', '-S', '.', '-B', buildDir],
+    ['cmake', '--build', buildDir, '-j', '2', '--target', 'd88info', 'volspar', 'volpack',
+     'd88merge', 'd88conv', 'demo_image']]);
+  ensure(pageDir, ['index.html', 'page.js', 'd88web.js', 'd88web.wasm'], pageGiven, 'the page',
+         [['cmake', '--preset', 'web'], ['cmake', '--build', '--preset', 'web']]);
   return { buildDir, pageDir, screenshot: shotArg ? path.resolve(shotArg) : null };
 }
 
@@ -229,9 +225,7 @@ browser = await puppeteer.launch({
   executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
   headless: true,
   userDataDir: path.join(work, 'profile'),
-  handleSIGINT: false,
-  handleSIGTERM: false,
-  handleSIGHUP: false,
+  handleSIGINT: false, handleSIGTERM: false, handleSIGHUP: false,
   env: { ...process.env, TMPDIR: work },
   args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'],
 });
@@ -285,15 +279,15 @@ async function shown(name, scope = 'body') {
     verdict: node.getAttribute('data-verdict'),
     health: node.getAttribute('data-health'),
     volspar: node.getAttribute('data-volspar'),
-    line: node.querySelector('.line') && node.querySelector('.line').textContent,
-    report: node.querySelector('pre.report') && node.querySelector('pre.report').textContent,
+    line: node.querySelector('.line')?.textContent ?? null,
+    report: node.querySelector('pre.report')?.textContent ?? null,
     cells: node.querySelectorAll('svg g > title').length,
     svg: node.querySelectorAll('svg').length,
     files: Array.from(node.querySelectorAll('table.files tbody tr'), (row) => ({
-      link: row.querySelector('a[download]') && row.querySelector('a[download]').getAttribute('download'),
+      link: row.querySelector('a[download]')?.getAttribute('download') ?? null,
       text: row.cells[0].textContent, bytes: row.cells[1].textContent,
     })),
-    zip: node.querySelector('.zip a') && node.querySelector('.zip a').textContent,
+    zip: node.querySelector('.zip a')?.textContent ?? null,
     red: Array.from(node.querySelectorAll('.line, dl.verdict *, table.files *'))
       .filter((e) => getComputedStyle(e).color === 'rgb(176, 0, 32)').length,
   }));
