@@ -243,6 +243,7 @@ const readyMs = Date.now() - start;
 check((await page.$$('input[type=file]:not([data-input])')).length === 1, 'one input for images');
 const input = await page.$('input[type=file]:not([data-input])');
 const section = (name) => `section[data-image="${name}"]`;
+const textOf = (selector) => page.$eval(selector, (node) => node.textContent);
 // Each download that `selector` finds: its name, its URL and its bytes.
 const downloads = (selector) => page.$$eval(selector, (anchors) => Promise.all(anchors.map(
   async (a) => ({ name: a.getAttribute('download'), href: a.href,
@@ -354,8 +355,8 @@ for (const key of ['demo', 'damaged', 'big', 'small', 'two']) {
         `${key}: the .zip says ${result.zip}`);
   if (key === 'demo' || key === 'two') {
     await page.click(`${section(name)} input[type=checkbox]`);
-    const full = await page.$eval(`${section(name)} pre.report`, (pre) => pre.textContent);
-    check(full === command('d88info', [name]), `${key}: the full listing is d88info's`);
+    check((await shown(name)).report === command('d88info', [name]),
+          `${key}: the full listing is d88info's`);
   }
   if (key === 'small') {
     check(result.health === 'clean' && result.volspar === 'not its disk' && result.red === 0,
@@ -365,9 +366,8 @@ for (const key of ['demo', 'damaged', 'big', 'small', 'two']) {
     check(/2 disks, read errors \(2 sectors on disk 1\); volspar: complete$/.test(result.line),
           'two disks: the read errors are on disk 1: ' + result.line);
     await page.select(`${section(name)} select`, '1');
-    const cells = await page.$eval(section(name), (node) =>
-      node.querySelectorAll('svg g > title').length);
-    check(cells === mapRows(name, 1).cells, 'two disks: the map of disk 1 is d88info\'s');
+    check((await shown(name)).cells === mapRows(name, 1).cells,
+          'two disks: the map of disk 1 is d88info\'s');
   }
 }
 
@@ -406,9 +406,7 @@ for (let row = 1; row <= 7; ++row) {
     await page.keyboard.press('Tab');
     if (await page.evaluate(() => document.activeElement.getAttribute('role') === 'gridcell')) break;
   }
-  await page.keyboard.press('ArrowDown');
-  await page.keyboard.press('ArrowDown');
-  await page.keyboard.press('ArrowRight');
+  for (const key of ['ArrowDown', 'ArrowDown', 'ArrowRight']) await page.keyboard.press(key);
   const expected = mapRows('damaged.d88', 0).rows[2];
   const want = `${expected.label}: ${expected.titles[1]}`;
   const focused = await page.evaluate(() => ({
@@ -441,7 +439,7 @@ for (let row = 1; row <= 7; ++row) {
   check(JSON.stringify(rows.map((row) => row.cells)) === JSON.stringify(want) &&
         rows.every((row, i) => row.name === want[i][0]),
         'the summary table: ' + JSON.stringify(rows));
-  const status = await page.$eval('#status', (node) => node.textContent);
+  const status = await textOf('#status');
   check(status.startsWith('3 images: 2 done, 1 failed (notes.d88)'), 'the status line: ' + status);
   const closed = await page.$eval(`${section('damaged.d88')} [id^="body-"]`, (body) => body.hidden);
   await page.click('table[data-summary] tr[data-image="damaged.d88"] a');
@@ -564,7 +562,7 @@ let mergeMs = 0;
     const result = await press('section[data-merge] button[data-action="merge"]', '.merge-result');
     mergeMs ||= result.ms;
     // The outcome in one line, where screen readers hear it.
-    const status = await page.$eval('#status', (node) => node.textContent);
+    const status = await textOf('#status');
     const outcome = made ? `Merged: ${lineOf(target, where)} (`
       : `Not merged: ${compared.err.split('\n')[0]} (`;
     check(status.startsWith(outcome), `${what}: the status line: ${status}`);
@@ -574,7 +572,7 @@ let mergeMs = 0;
       check(compared.status === 1 && result.made.length === 0 && !result.lines.merge &&
             (await page.$('.merge-result section.image')) === null,
             `${what}: a refusal offers no image`);
-      const ticked = await page.$eval('.merge-result', (node) => node.textContent.includes('Tick'));
+      const ticked = (await textOf('.merge-result')).includes('Tick');
       check(ticked === Boolean(tick), `${what}: the hint at --force: ${ticked}`);
       continue;
     }
