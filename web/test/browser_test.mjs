@@ -47,17 +47,15 @@ for (const [signal, code] of [['SIGINT', 130], ['SIGTERM', 143], ['SIGHUP', 129]
   });
 }
 
-function needs(dir, files, given) {
+// `dir` with `files` in it: if some are missing, a folder given is an
+// error, a default one is built by `commands`.
+function ensure(dir, files, given, what, commands) {
   const missing = files.filter((file) => !fs.existsSync(path.join(dir, file)));
-  if (missing.length === 0) return true;
+  if (missing.length === 0) return;
   if (given) {
     console.error(`${dir} lacks ${missing.join(', ')}: build it first (see the README)`);
     process.exit(2);
   }
-  return false;
-}
-
-function build(what, commands) {
   console.log(`building ${what}: ${commands.map((c) => c.join(' ')).join(' && ')}`);
   for (const command of commands) {
     const result = spawnSync(command[0], command.slice(1), {
@@ -76,14 +74,12 @@ function locate() {
   const pageDir = path.resolve(pageGiven || path.join(root, 'build-web', 'page'));
   const tools = ['bin/d88info', 'bin/volspar', 'bin/volpack', 'bin/d88merge', 'bin/d88conv',
                  'demo.d88', 'damaged.d88'];
-  if (!needs(buildDir, tools, buildGiven)) {
-    build('the commands', [['cmake', '-S', '.', '-B', buildDir],
-                           ['cmake', '--build', buildDir, '-j', '2', '--target', 'd88info',
-                            'volspar', 'volpack', 'd88merge', 'd88conv', 'demo_image']]);
-  }
-  if (!needs(pageDir, ['index.html', 'page.js', 'd88web.js', 'd88web.wasm'], pageGiven)) {
-    build('the page', [['cmake', '--preset', 'web'], ['cmake', '--build', '--preset', 'web']]);
-  }
+  ensure(buildDir, tools, buildGiven, 'the commands', [
+    ['cmake', '-S', '.', '-B', buildDir],
+    ['cmake', '--build', buildDir, '-j', '2', '--target', 'd88info', 'volspar', 'volpack',
+     'd88merge', 'd88conv', 'demo_image']]);
+  ensure(pageDir, ['index.html', 'page.js', 'd88web.js', 'd88web.wasm'], pageGiven, 'the page',
+         [['cmake', '--preset', 'web'], ['cmake', '--build', '--preset', 'web']]);
   return { buildDir, pageDir, screenshot: shotArg ? path.resolve(shotArg) : null };
 }
 
@@ -135,44 +131,37 @@ function records(image) {
   return list;
 }
 
-const images = {
-  demo: path.join(work, 'demo.d88'),
-  damaged: path.join(work, 'damaged.d88'),
-  text: path.join(work, 'notes.d88'),
+// Each name of `names` as a path in the work folder.
+const inWork = (names) => Object.fromEntries(Object.entries(names).map(
+  ([key, name]) => [key, path.join(work, name)]));
+const images = inWork({
+  demo: 'demo.d88', damaged: 'damaged.d88', text: 'notes.d88',
   // 1.2 MB, as 2HD disks hold.
-  big: path.join(work, 'big2hd.d88'),
+  big: 'big2hd.d88',
   // Sound, but not a disk volspar reads; its name is Shift_JIS.
-  small: path.join(work, 'sectors256.d88'),
+  small: 'sectors256.d88',
   // demo.d88's disk, then damaged.d88's: read errors on disk 1.
-  two: path.join(work, 'two.d88'),
-};
+  two: 'two.d88',
+});
 fs.copyFileSync(path.join(buildDir, 'demo.d88'), images.demo);
 fs.copyFileSync(path.join(buildDir, 'damaged.d88'), images.damaged);
+const demo = fs.readFileSync(images.demo);
 fs.writeFileSync(images.text, 'These are notes, not a disk image.\n'.repeat(40));
 plainImage(images.big, { name: Buffer.from('2HD TEST'), media: 0x20, cylinders: 77, sides: 2,
                          sectors: 8, n: 3 });
 plainImage(images.small, { name: Buffer.from([0xC3, 0xBD, 0xC4, 0x20, 0x93, 0xFA, 0x96, 0x7B]),
                            media: 0x00, cylinders: 40, sides: 2, sectors: 16, n: 1 });
-fs.writeFileSync(images.two, Buffer.concat([fs.readFileSync(images.demo),
-                                            fs.readFileSync(images.damaged)]));
+fs.writeFileSync(images.two, Buffer.concat([demo, fs.readFileSync(images.damaged)]));
 
 // Dumps of the demonstration disk, each with a read error (status 0xB0)
 // where the other has none (the first also under the name the second's
 // merged image takes); and a disk of the same shape with other data.
-const dumps = {
-  monday: path.join(work, 'monday.d88'),
-  tuesday: path.join(work, 'tuesday.d88'),
-  other: path.join(work, 'other.d88'),
-  asMerged: path.join(work, 'tuesday-merged.d88'),
-};
-{
-  const demo = fs.readFileSync(images.demo);
-  const list = records(demo);
-  for (const [key, k] of [['monday', 20], ['tuesday', 300]]) {
-    const dump = Buffer.from(demo);
-    dump[list[k].at + 8] = 0xB0;
-    fs.writeFileSync(dumps[key], dump);
-  }
+const dumps = inWork({ monday: 'monday.d88', tuesday: 'tuesday.d88', other: 'other.d88',
+                       asMerged: 'tuesday-merged.d88' });
+for (const [key, k] of [['monday', 20], ['tuesday', 300]]) {
+  const dump = Buffer.from(demo);
+  dump[records(demo)[k].at + 8] = 0xB0;
+  fs.writeFileSync(dumps[key], dump);
 }
 fs.copyFileSync(dumps.monday, dumps.asMerged);
 plainImage(dumps.other, { name: Buffer.from('OTHER'), media: 0x00, cylinders: 40, sides: 2,
@@ -181,9 +170,8 @@ plainImage(dumps.other, { name: Buffer.from('OTHER'), media: 0x00, cylinders: 40
 // Raw sector dumps: the demonstration disk's sectors in cylinder, side and
 // sector order; and a size that fits two layouts, in a file without an
 // extension.
-const raws = { disk: path.join(work, 'disk.img'), floppy: path.join(work, 'floppy') };
+const raws = inWork({ disk: 'disk.img', floppy: 'floppy' });
 {
-  const demo = fs.readFileSync(images.demo);
   const byId = new Map(records(demo).map((record) => [
     `${record.c}/${record.h}/${record.r}`, demo.subarray(record.at + 16, record.at + 16 + record.size)]));
   const sectors = [];
@@ -204,6 +192,16 @@ function run(name, args, cwd = work) {
 }
 const command = (name, args, cwd) => run(name, args, cwd).out;
 const jsonOf = (name, cwd) => JSON.parse(command('d88info', ['--json', name], cwd)).images[0];
+const verdictOf = (name, cwd) => jsonOf(name, cwd).verdict.join(', ');
+const lineOf = (name, cwd) => command('d88info', ['-s', name], cwd).trim();
+const sameBytes = (bytes, ...file) => Buffer.from(bytes).equals(fs.readFileSync(path.join(...file)));
+// volspar's files from `image`, in a new folder `dir` of the work folder.
+function extract(image, dir) {
+  const where = path.join(work, dir);
+  fs.mkdirSync(where);
+  command('volspar', [image], where);
+  return where;
+}
 
 // The static server: the page's own files, and nothing else.
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
@@ -227,9 +225,7 @@ browser = await puppeteer.launch({
   executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
   headless: true,
   userDataDir: path.join(work, 'profile'),
-  handleSIGINT: false,
-  handleSIGTERM: false,
-  handleSIGHUP: false,
+  handleSIGINT: false, handleSIGTERM: false, handleSIGHUP: false,
   env: { ...process.env, TMPDIR: work },
   args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'],
 });
@@ -247,6 +243,11 @@ const readyMs = Date.now() - start;
 check((await page.$$('input[type=file]:not([data-input])')).length === 1, 'one input for images');
 const input = await page.$('input[type=file]:not([data-input])');
 const section = (name) => `section[data-image="${name}"]`;
+const textOf = (selector) => page.$eval(selector, (node) => node.textContent);
+// Each download that `selector` finds: its name, its URL and its bytes.
+const downloads = (selector) => page.$$eval(selector, (anchors) => Promise.all(anchors.map(
+  async (a) => ({ name: a.getAttribute('download'), href: a.href,
+                  bytes: Array.from(new Uint8Array(await (await fetch(a.href)).arrayBuffer())) }))));
 
 // Feeds `files` and waits until the page is done with them. Says when
 // they were chosen, when the first one's verdict was on the page, and
@@ -279,15 +280,15 @@ async function shown(name, scope = 'body') {
     verdict: node.getAttribute('data-verdict'),
     health: node.getAttribute('data-health'),
     volspar: node.getAttribute('data-volspar'),
-    line: node.querySelector('.line') && node.querySelector('.line').textContent,
-    report: node.querySelector('pre.report') && node.querySelector('pre.report').textContent,
+    line: node.querySelector('.line')?.textContent ?? null,
+    report: node.querySelector('pre.report')?.textContent ?? null,
     cells: node.querySelectorAll('svg g > title').length,
     svg: node.querySelectorAll('svg').length,
     files: Array.from(node.querySelectorAll('table.files tbody tr'), (row) => ({
-      link: row.querySelector('a[download]') && row.querySelector('a[download]').getAttribute('download'),
+      link: row.querySelector('a[download]')?.getAttribute('download') ?? null,
       text: row.cells[0].textContent, bytes: row.cells[1].textContent,
     })),
-    zip: node.querySelector('.zip a') && node.querySelector('.zip a').textContent,
+    zip: node.querySelector('.zip a')?.textContent ?? null,
     red: Array.from(node.querySelectorAll('.line, dl.verdict *, table.files *'))
       .filter((e) => getComputedStyle(e).color === 'rgb(176, 0, 32)').length,
   }));
@@ -338,7 +339,7 @@ for (const key of ['demo', 'damaged', 'big', 'small', 'two']) {
   check(result.verdict === json.verdict.join(', '), `${key}: verdict ${result.verdict}`);
   check(result.health === json.health.state && result.volspar === json.volspar.state,
         `${key}: health ${result.health} and volspar ${result.volspar} are d88info's`);
-  check(result.line === command('d88info', ['-s', name]).trim(), `${key}: the -s line`);
+  check(result.line === lineOf(name), `${key}: the -s line`);
   check(result.report === command('d88info', ['--problems', name]), `${key}: the problems`);
   const map = mapRows(name, 0);
   check(result.svg === 1 && result.cells === map.cells, `${key}: the map has d88info's cells`);
@@ -354,8 +355,8 @@ for (const key of ['demo', 'damaged', 'big', 'small', 'two']) {
         `${key}: the .zip says ${result.zip}`);
   if (key === 'demo' || key === 'two') {
     await page.click(`${section(name)} input[type=checkbox]`);
-    const full = await page.$eval(`${section(name)} pre.report`, (pre) => pre.textContent);
-    check(full === command('d88info', [name]), `${key}: the full listing is d88info's`);
+    check((await shown(name)).report === command('d88info', [name]),
+          `${key}: the full listing is d88info's`);
   }
   if (key === 'small') {
     check(result.health === 'clean' && result.volspar === 'not its disk' && result.red === 0,
@@ -365,23 +366,15 @@ for (const key of ['demo', 'damaged', 'big', 'small', 'two']) {
     check(/2 disks, read errors \(2 sectors on disk 1\); volspar: complete$/.test(result.line),
           'two disks: the read errors are on disk 1: ' + result.line);
     await page.select(`${section(name)} select`, '1');
-    const cells = await page.$eval(section(name), (node) =>
-      node.querySelectorAll('svg g > title').length);
-    check(cells === mapRows(name, 1).cells, 'two disks: the map of disk 1 is d88info\'s');
+    check((await shown(name)).cells === mapRows(name, 1).cells,
+          'two disks: the map of disk 1 is d88info\'s');
   }
 }
 
 // ---- The downloads: the seven files and the .zip, as volspar writes them ----
 await feed(images.damaged);
-const extracted = path.join(work, 'extracted');
-fs.mkdirSync(extracted);
-command('volspar', [images.damaged], extracted);
-const links = await page.$$eval(`${section('damaged.d88')} a[download]`, (anchors) =>
-  Promise.all(anchors.map(async (a) => ({
-    name: a.getAttribute('download'),
-    href: a.href,
-    bytes: Array.from(new Uint8Array(await (await fetch(a.href)).arrayBuffer())),
-  }))));
+const extracted = extract(images.damaged, 'extracted');
+const links = await downloads(`${section('damaged.d88')} a[download]`);
 check(links.length === 8, `seven files and a .zip: ${links.length} links`);
 const zipped = {};
 for (const link of links) {
@@ -398,13 +391,11 @@ for (const link of links) {
     }
     continue;
   }
-  check(bytes.equals(fs.readFileSync(path.join(extracted, link.name))),
-        link.name + ' is volspar\'s');
+  check(sameBytes(bytes, extracted, link.name), link.name + ' is volspar\'s');
 }
 for (let row = 1; row <= 7; ++row) {
   const name = `TRV0${row}.BIN`;
-  check(zipped[name] && zipped[name].equals(fs.readFileSync(path.join(extracted, name))),
-        `the .zip's ${name} is volspar's`);
+  check(zipped[name] && sameBytes(zipped[name], extracted, name), `the .zip's ${name} is volspar's`);
 }
 
 // ---- The map by keyboard: Tab into it, then the arrow keys ----
@@ -415,9 +406,7 @@ for (let row = 1; row <= 7; ++row) {
     await page.keyboard.press('Tab');
     if (await page.evaluate(() => document.activeElement.getAttribute('role') === 'gridcell')) break;
   }
-  await page.keyboard.press('ArrowDown');
-  await page.keyboard.press('ArrowDown');
-  await page.keyboard.press('ArrowRight');
+  for (const key of ['ArrowDown', 'ArrowDown', 'ArrowRight']) await page.keyboard.press(key);
   const expected = mapRows('damaged.d88', 0).rows[2];
   const want = `${expected.label}: ${expected.titles[1]}`;
   const focused = await page.evaluate(() => ({
@@ -450,7 +439,7 @@ for (let row = 1; row <= 7; ++row) {
   check(JSON.stringify(rows.map((row) => row.cells)) === JSON.stringify(want) &&
         rows.every((row, i) => row.name === want[i][0]),
         'the summary table: ' + JSON.stringify(rows));
-  const status = await page.$eval('#status', (node) => node.textContent);
+  const status = await textOf('#status');
   check(status.startsWith('3 images: 2 done, 1 failed (notes.d88)'), 'the status line: ' + status);
   const closed = await page.$eval(`${section('damaged.d88')} [id^="body-"]`, (body) => body.hidden);
   await page.click('table[data-summary] tr[data-image="damaged.d88"] a');
@@ -475,68 +464,69 @@ for (let row = 1; row <= 7; ++row) {
 // ---- The way back: edited files into a new image, as volpack writes it ----
 {
   await feed(images.demo);
-  const cli = path.join(work, 'pack');
-  const edited = path.join(work, 'edited');
-  const wrong = path.join(work, 'wrong');
-  for (const dir of [cli, edited, wrong]) fs.mkdirSync(dir);
-  command('volspar', [images.demo], cli);
-  const trv = fs.readFileSync(path.join(cli, 'TRV03.BIN'));
-  trv[100] ^= 0xFF;
-  fs.writeFileSync(path.join(edited, 'TRV03.BIN'), trv);
-  fs.writeFileSync(path.join(wrong, 'TRV03.BIN'), Buffer.alloc(10));
+  const cli = extract(images.demo, 'pack');
+  fs.copyFileSync(images.demo, path.join(cli, 'demo.d88'));
   const trvInput = await page.$(`${section('demo.d88')} input[type=file][data-input="trv"]`);
   const packed = `${section('demo.d88')} .pack a[download="demo-packed.d88"]`;
-  const packResult = async () => {
+  // volpack's lines and the page's for TRV03.BIN holding `bytes`, given
+  // from its own folder `dir` (a new path, so that the input takes it).
+  const pack = async (dir, bytes, target) => {
+    const given = path.join(work, dir, 'TRV03.BIN');
+    fs.mkdirSync(path.dirname(given));
+    fs.writeFileSync(given, bytes);
+    fs.copyFileSync(given, path.join(cli, 'TRV03.BIN'));
+    const want = run('volpack', ['demo.d88', target], cli);
+    await trvInput.uploadFile(given);
+    const result = `${section('demo.d88')} .pack-result`;
     await page.waitForFunction((s) => !/working/.test(document.querySelector(s).textContent),
-                               {}, `${section('demo.d88')} .pack-result`);
-    return page.$eval(`${section('demo.d88')} .pack-result`, (node) => ({
-      out: Array.from(node.querySelectorAll('.lines:not(.error)'), (e) => e.textContent).join(''),
-      err: Array.from(node.querySelectorAll('.lines.error'), (e) => e.textContent).join(''),
-    }));
+                               {}, result);
+    return [want, await page.$eval(result, (node) => {
+      const text = (query) => Array.from(node.querySelectorAll(query), (e) => e.textContent).join('');
+      return { out: text('.lines:not(.error)'), err: text('.lines.error') };
+    })];
   };
 
-  fs.copyFileSync(path.join(edited, 'TRV03.BIN'), path.join(cli, 'TRV03.BIN'));
-  fs.copyFileSync(images.demo, path.join(cli, 'demo.d88'));
-  const ok = run('volpack', ['demo.d88', 'demo-packed.d88'], cli);
-  await trvInput.uploadFile(path.join(edited, 'TRV03.BIN'));
-  const good = await packResult();
+  const trv = fs.readFileSync(path.join(cli, 'TRV03.BIN'));
+  trv[100] ^= 0xFF;
+  const [ok, good] = await pack('edited', trv, 'demo-packed.d88');
   check(ok.status === 0 && good.out === ok.out && good.err === ok.err,
         `volpack's lines: ${JSON.stringify(good)}, want ${JSON.stringify(ok)}`);
-  const bytes = await page.$eval(packed, async (a) => ({
-    href: a.href, bytes: Array.from(new Uint8Array(await (await fetch(a.href)).arrayBuffer())),
-  })).catch(() => ({ href: '', bytes: [] }));
-  check(bytes.href.startsWith('blob:') &&
-        Buffer.from(bytes.bytes).equals(fs.readFileSync(path.join(cli, 'demo-packed.d88'))),
+  const made = (await downloads(packed))[0] || { href: '', bytes: [] };
+  check(made.href.startsWith('blob:') && sameBytes(made.bytes, cli, 'demo-packed.d88'),
         'the new image is volpack\'s, byte for byte');
 
-  fs.copyFileSync(path.join(wrong, 'TRV03.BIN'), path.join(cli, 'TRV03.BIN'));
-  const refused = run('volpack', ['demo.d88', 'refused.d88'], cli);
-  await trvInput.uploadFile(path.join(wrong, 'TRV03.BIN'));
-  const bad = await packResult();
+  const [refused, bad] = await pack('wrong', Buffer.alloc(10), 'refused.d88');
   check(refused.status === 1 && bad.err === refused.err && bad.out === '',
         `volpack's refusal: ${JSON.stringify(bad.err)}, want ${JSON.stringify(refused.err)}`);
   check(await page.$(packed) === null, 'a refusal offers no image');
 }
 
-// What the page shows in `selector`'s commands' lines: each name's lines
-// and refusals, and its downloads with their bytes.
-async function linesOf(selector) {
-  return page.$eval(selector, async (node) => {
+// Presses `button` and waits until `selector`, where the command's lines
+// go, is done: how long it took, each name's lines and refusals there, and
+// its downloads with their bytes.
+async function press(button, selector) {
+  const clicked = Date.now();
+  await page.click(button);
+  await page.waitForFunction((s) => document.querySelector(s).getAttribute('aria-busy') === 'false',
+                             {}, selector);
+  const ms = Date.now() - clicked;
+  const lines = await page.$eval(selector, (node) => {
     const text = (query) => Array.from(node.querySelectorAll(query), (e) => e.textContent).join('');
     const lines = {};
     for (const e of node.querySelectorAll('[data-out], [data-err]')) {
       const name = e.getAttribute('data-out') || e.getAttribute('data-err');
       lines[name] = { out: text(`[data-out="${name}"]`), err: text(`[data-err="${name}"]`) };
     }
-    const made = await Promise.all(Array.from(node.querySelectorAll('.made a[download]'),
-      async (a) => ({ name: a.getAttribute('download'), href: a.href,
-                      bytes: Array.from(new Uint8Array(await (await fetch(a.href)).arrayBuffer())) })));
-    return { lines, made };
+    return lines;
   });
+  return { ms, lines, made: await downloads(`${selector} .made a[download]`) };
 }
 const noLines = { out: '', err: '' };
 const sameLines = (shownLines, result) => JSON.stringify(shownLines || noLines) ===
   JSON.stringify({ out: result.out, err: result.err });
+// Whether the page offers one image, `target`, byte for byte the one in `dir`.
+const offersOnly = (made, target, dir) => made.length === 1 && made[0].name === target &&
+  made[0].href.startsWith('blob:') && sameBytes(made[0].bytes, dir, target);
 
 // ---- Dumps of one disk: the comparison, the merged image, a refusal ----
 let mergeMs = 0;
@@ -552,17 +542,16 @@ let mergeMs = 0;
     { what: 'a dump named as the merged image', files: [dumps.tuesday, dumps.asMerged],
       force: false, made: true, folder: 'merged' },
   ];
-  for (const { what, files, force, made, folder, tick, usage } of cases) {
+  for (const { what, files, force, made, folder = '', tick, usage } of cases) {
     await feed(...files);
     const names = files.map((file) => path.basename(file));
     const target = names[0].replace(/\.d88$/, '-merged.d88');
-    const where = folder ? path.join(work, folder) : work;
+    const where = path.join(work, folder);
     fs.mkdirSync(where, { recursive: true });
     const options = force ? ['--force'] : [];
     const compared = run('d88merge', [...options, ...names]);
     if (usage) compared.err = compared.err.replace(/^Usage:.*\n/m, '');
-    const merged = run('d88merge', [...options, '-o', path.relative(work, path.join(where, target)),
-                                    ...names]);
+    const merged = run('d88merge', [...options, '-o', path.join(folder, target), ...names]);
     const offer = await page.$eval('section[data-merge]', (node) => ({
       button: node.querySelector('button[data-action="merge"]').textContent,
       afterTable: node.previousElementSibling.matches('table[data-summary]'),
@@ -570,15 +559,11 @@ let mergeMs = 0;
     check(offer.button === `Merge these ${names.length} as dumps of one disk` && offer.afterTable,
           `${what}: the offer to merge, after the table: ${JSON.stringify(offer)}`);
     if (force) await page.click('section[data-merge] input[data-option="force"]');
-    const clicked = Date.now();
-    await page.click('section[data-merge] button[data-action="merge"]');
-    await page.waitForFunction(() =>
-      document.querySelector('.merge-result').getAttribute('aria-busy') === 'false');
-    if (!mergeMs) mergeMs = Date.now() - clicked;
-    const result = await linesOf('.merge-result');
+    const result = await press('section[data-merge] button[data-action="merge"]', '.merge-result');
+    mergeMs ||= result.ms;
     // The outcome in one line, where screen readers hear it.
-    const status = await page.$eval('#status', (node) => node.textContent);
-    const outcome = made ? `Merged: ${command('d88info', ['-s', target], where).trim()} (`
+    const status = await textOf('#status');
+    const outcome = made ? `Merged: ${lineOf(target, where)} (`
       : `Not merged: ${compared.err.split('\n')[0]} (`;
     check(status.startsWith(outcome), `${what}: the status line: ${status}`);
     check(sameLines(result.lines.compare, compared),
@@ -587,7 +572,7 @@ let mergeMs = 0;
       check(compared.status === 1 && result.made.length === 0 && !result.lines.merge &&
             (await page.$('.merge-result section.image')) === null,
             `${what}: a refusal offers no image`);
-      const ticked = await page.$eval('.merge-result', (node) => node.textContent.includes('Tick'));
+      const ticked = (await textOf('.merge-result')).includes('Tick');
       check(ticked === Boolean(tick), `${what}: the hint at --force: ${ticked}`);
       continue;
     }
@@ -595,14 +580,11 @@ let mergeMs = 0;
     check(sameLines(result.lines.merge, merged),
           `${what}: d88merge's lines: ${JSON.stringify(result.lines.merge)}, want ` +
           JSON.stringify(merged.out));
-    const download = result.made[0] || { bytes: [] };
-    check(result.made.length === 1 && download.name === target && download.href.startsWith('blob:') &&
-          Buffer.from(download.bytes).equals(fs.readFileSync(path.join(where, target))),
-          `${what}: the merged image is d88merge's, byte for byte, as ${download.name}`);
+    check(offersOnly(result.made, target, where),
+          `${what}: the merged image is d88merge's, byte for byte, as ${result.made[0]?.name}`);
     const image = await shown(target, '.merge-result');
-    const json = jsonOf(target, where);
-    check(image.verdict === json.verdict.join(', ') &&
-          image.line === command('d88info', ['-s', target], where).trim() && image.files.length === 7,
+    check(image.verdict === verdictOf(target, where) && image.line === lineOf(target, where) &&
+          image.files.length === 7,
           `${what}: the merged image's verdict ${image.verdict}, as d88info gives it`);
   }
 }
@@ -610,9 +592,7 @@ let mergeMs = 0;
 // ---- Raw sector dumps: the layout auto takes, then the image as any ----
 let convertMs = 0;
 {
-  const trv = path.join(work, 'demo-trv');
-  fs.mkdirSync(trv);
-  command('volspar', [images.demo], trv);
+  const trv = extract(images.demo, 'demo-trv');
   const cases = [
     { file: raws.disk, layout: '40x2x9x512', others: '', target: 'disk.d88', trv: true },
     { file: raws.floppy, layout: '2D (40x2x16x256)',
@@ -632,31 +612,21 @@ let convertMs = 0;
           offer.text.includes(layout + others + '.') && offer.button === 'Convert to D88: ' + target,
           `${name}: the offer to convert: ${JSON.stringify(offer)}`);
     const converted = run('d88conv', ['--from-raw', 'auto', name, target]);
-    const clicked = Date.now();
-    await page.click(`${section(name)} button[data-action="convert"]`);
-    await page.waitForFunction((s) => document.querySelector(s).getAttribute('aria-busy') === 'false',
-                               {}, `${section(name)} .convert-result`);
-    if (!convertMs) convertMs = Date.now() - clicked;
-    const result = await linesOf(`${section(name)} .convert-result`);
+    const result = await press(`${section(name)} button[data-action="convert"]`,
+                               `${section(name)} .convert-result`);
+    convertMs ||= result.ms;
     check(converted.status === 0 && sameLines(result.lines.conv, converted),
           `${name}: d88conv's lines: ${JSON.stringify(result.lines.conv)}, want ` +
           JSON.stringify(converted.out));
-    const download = result.made[0] || { bytes: [] };
-    check(result.made.length === 1 && download.name === target &&
-          Buffer.from(download.bytes).equals(fs.readFileSync(path.join(work, target))),
-          `${name}: the new image is d88conv's, byte for byte, as ${download.name}`);
+    check(offersOnly(result.made, target, work),
+          `${name}: the new image is d88conv's, byte for byte, as ${result.made[0]?.name}`);
     const image = await shown(target);
-    check(image.verdict === jsonOf(target).verdict.join(', ') && image.svg === 1,
+    check(image.verdict === verdictOf(target) && image.svg === 1,
           `${name}: the new image's verdict ${image.verdict} and its map`);
     if (!same) continue;
-    const files = await page.$$eval(`${section(target)} table.files a[download]`, (anchors) =>
-      Promise.all(anchors.map(async (a) => ({
-        name: a.getAttribute('download'),
-        bytes: Array.from(new Uint8Array(await (await fetch(a.href)).arrayBuffer())),
-      }))));
-    check(files.length === 7 && files.every((f) =>
-      Buffer.from(f.bytes).equals(fs.readFileSync(path.join(trv, f.name)))),
-    `${name}: the new image's seven files are volspar's from demo.d88`);
+    const files = await downloads(`${section(target)} table.files a[download]`);
+    check(files.length === 7 && files.every((f) => sameBytes(f.bytes, trv, f.name)),
+          `${name}: the new image's seven files are volspar's from demo.d88`);
   }
 }
 
