@@ -118,10 +118,11 @@ class MergeTest : public ::testing::Test {
     return dir_.File("dump" + std::to_string(i + 1) + ".d88");
   }
   // Writes `dumps` as dump1.d88, dump2.d88, ... and runs d88merge on them,
-  // with `options` after them; through `runner` (a program and its
-  // arguments before d88merge's path) when there is one.
+  // with `options` after them, expecting it to exit with `status`; through
+  // `runner` (a program and its arguments before d88merge's path) when
+  // there is one.
   CommandResult Run(const std::vector<Disks>& dumps,
-                    const std::vector<std::string>& options,
+                    const std::vector<std::string>& options, int status,
                     const std::string& stdout_path = "",
                     std::vector<std::string> runner = {}) {
     std::vector<std::string> args;
@@ -130,12 +131,12 @@ class MergeTest : public ::testing::Test {
       args.push_back(DumpPath(i));
     }
     args.insert(args.end(), options.begin(), options.end());
-    if (runner.empty()) {
-      return RunCommand(D88MERGE_PATH, args, dir_.path(), stdout_path);
-    }
     runner.push_back(D88MERGE_PATH);
     args.insert(args.begin(), runner.begin() + 1, runner.end());
-    return RunCommand(runner[0], args, dir_.path(), stdout_path);
+    const CommandResult result =
+        RunCommand(runner[0], args, dir_.path(), stdout_path);
+    EXPECT_EQ(result.status, status) << result.out << result.err;
+    return result;
   }
 
   TempDir dir_;
@@ -228,8 +229,7 @@ TEST_F(MergeTest, TakesAGoodCopyThatMostGoodCopiesAgreeWith) {
   };
   for (const auto& [what, dumps, expected, status, lines] : kCases) {
     SCOPED_TRACE(what);
-    const CommandResult result = Run(dumps, {"-o", made_});
-    EXPECT_EQ(result.status, status) << result.err;
+    const CommandResult result = Run(dumps, {"-o", made_}, status);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(ReadFile(made_), BuildImage(expected));
     std::string report;
@@ -255,9 +255,7 @@ TEST_F(MergeTest, GivesVolsparTheFilesOfTheGoodDisk) {
     second.push_back({kBad, entry.track + 1, 9});
   }
   second.push_back({kMissing, 2, 3});  // in TRV03.BIN's run
-  const CommandResult result =
-      Run({{Dump(first)}, {Dump(second)}}, {"-o", made_});
-  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  Run({{Dump(first)}, {Dump(second)}}, {"-o", made_}, 0);
   ASSERT_TRUE(WriteFile(dir_.File("good.d88"), BuildImage({kGood})));
   EXPECT_EQ(VolsparFiles(made_), VolsparFiles(dir_.File("good.d88")));
   EXPECT_NE(VolsparFiles(DumpPath(0)), VolsparFiles(dir_.File("good.d88")));
@@ -272,8 +270,7 @@ TEST_F(MergeTest, ComparesWithoutWriting) {
   const std::string ok = "status 0x00, 512 bytes, crc32 ";
   const std::string bad = "status 0xB0 (data CRC error), 512 bytes, crc32 " +
                           CrcText(one.tracks.at(8)[8].data);
-  const CommandResult result = Run({{one}, {two}}, {});
-  EXPECT_EQ(result.status, 2) << result.err;
+  const CommandResult result = Run({{one}, {two}}, {}, 2);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out,
             Lines({
@@ -304,8 +301,7 @@ TEST_F(MergeTest, ComparesWithoutWriting) {
 // The JSON document holds what the text says.
 TEST_F(MergeTest, SaysTheSameInJson) {
   const CommandResult result =
-      Run({{Dump({{kBad, 8, 5}})}, {kGood}}, {"--json", "-o", made_});
-  EXPECT_EQ(result.status, 0) << result.err;
+      Run({{Dump({{kBad, 8, 5}})}, {kGood}}, {"--json", "-o", made_}, 0);
   for (const std::string& part :
        {"{\"format\":\"d88merge/1\",\"dumps\":[{\"path\":\"" +
             JsonPath(DumpPath(0)) + "\",\"disks\":1},",
@@ -379,8 +375,7 @@ TEST_F(MergeTest, RefusesDumpsOfOtherDisksAndTheDumpsThemselves) {
   };
   for (const auto& [what, dumps, options, err, runner] : kCases) {
     SCOPED_TRACE(what);
-    const CommandResult result = Run(dumps, options, "", runner);
-    EXPECT_EQ(result.status, 1);
+    const CommandResult result = Run(dumps, options, 1, "", runner);
     EXPECT_EQ(result.err, err);
     EXPECT_FALSE(ReadFile(DumpPath(0)).empty());
     EXPECT_EQ(ReadFile(DumpPath(dumps.size() - 1)), BuildImage(dumps.back()));
@@ -395,8 +390,7 @@ TEST_F(MergeTest, RefusesDumpsOfOtherDisksAndTheDumpsThemselves) {
   EXPECT_EQ(text.err.substr(0, not_d88.size()), not_d88);
 
   const CommandResult forced =
-      Run({{kGood}, {Stranger()}}, {"--force", "-o", made_});
-  EXPECT_EQ(forced.status, 2);
+      Run({{kGood}, {Stranger()}}, {"--force", "-o", made_}, 2);
   EXPECT_EQ(ReadFile(made_), BuildImage({kGood}));
   EXPECT_NE(forced.out.find("note: " + differ + none +
                             "; merged all the same (--force)\n"),
@@ -421,8 +415,7 @@ TEST_F(MergeTest, SaysWhenTheNewImageCannotBeReadBack) {
   ASSERT_EQ(chmod(made_.c_str(), 0200), 0);
   ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
   const CommandResult result =
-      Run({{kGood}, {Dump({{kBad, 8, 5}})}}, {"-o", made_}, "", user);
-  EXPECT_EQ(result.status, 1);
+      Run({{kGood}, {Dump({{kBad, 8, 5}})}}, {"-o", made_}, 1, "", user);
   EXPECT_EQ(result.err, "d88merge: " + made_ +
                             " is written, but not read back for its verdict: "
                             "cannot open: " +
@@ -436,9 +429,8 @@ TEST_F(MergeTest, SaysWhenTheNewImageCannotBeReadBack) {
 
 // -o - puts the image on standard output and the report beside it.
 TEST_F(MergeTest, WritesToStandardOutput) {
-  const CommandResult result =
-      Run({{Dump({{kBad, 8, 5}})}, {kGood}}, {"-o", "-"}, dir_.File("stdout"));
-  EXPECT_EQ(result.status, 0) << result.err;
+  const CommandResult result = Run({{Dump({{kBad, 8, 5}})}, {kGood}},
+                                   {"-o", "-"}, 0, dir_.File("stdout"));
   EXPECT_EQ(ReadFile(dir_.File("stdout")), BuildImage({kGood}));
   EXPECT_NE(result.err.find("disk 0 track 8 4/0/5/2: from dump 2 (the only "
                             "good copy)\n"),
@@ -477,8 +469,7 @@ TEST_F(MergeTest, MergeDumpsSaysWhatTheCommandSays) {
     if ((flags & kMergeJson) != 0) options.push_back("--json");
     if ((flags & kMergeForce) != 0) options.push_back("--force");
     if (merge) options.insert(options.end(), {"-o", made_});
-    const CommandResult command = Run(dumps, options);
-    EXPECT_EQ(command.status, status) << command.err;
+    const CommandResult command = Run(dumps, options, status);
     const Bytes written = ReadFile(made_);
     std::remove(made_.c_str());
     std::FILE* out = std::fopen(dir_.File("out").c_str(), "wb");
