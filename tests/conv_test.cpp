@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,10 +61,41 @@ DiskSpec DiskOf(const Geometry& g, int media) {
 DiskSpec Demo() { return StandardDisk(40, InterleavedNine()); }
 constexpr Geometry kDemo = {40, 2, 9, 512};
 
+// Where a sector of the demonstration disk is, as d88conv says it.
+std::string Where(int track, int r) {
+  return "track " + std::to_string(track) + " (cylinder " +
+         std::to_string(track / 2) + ", side " + std::to_string(track % 2) +
+         "), sector " + std::to_string(r);
+}
+
 class ConvTest : public ::testing::Test {
  protected:
-  CommandResult Conv(const std::vector<std::string>& args) {
-    return RunCommand(D88CONV_PATH, Paths(args), dir_.path());
+  // Standard output goes to the file `piped` when one is named.
+  CommandResult Conv(const std::vector<std::string>& args,
+                     const std::string& piped = "") {
+    return RunCommand(D88CONV_PATH, Paths(args), dir_.path(),
+                      piped.empty() ? "" : dir_.File(piped));
+  }
+  // Runs d88conv, expecting it to succeed, leave `bytes` in the file `name`
+  // and say `said`; when `piped`, its standard output goes to `name` and it
+  // says what it did on standard error.
+  void Wrote(const std::string& name, const std::vector<std::string>& args,
+             const Bytes& bytes, const std::optional<std::string>& said = {},
+             bool piped = false) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const CommandResult result = Conv(args, piped ? name : "");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(Get(name), bytes);
+    if (said) {
+      EXPECT_EQ(piped ? result.err : result.out, *said);
+    }
+  }
+  // Runs d88conv, expecting it to fail and say `err`.
+  void Refused(const std::vector<std::string>& args, const std::string& err) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const CommandResult result = Conv(args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, err);
   }
   // Names of images and dumps made full paths, as messages show them.
   std::vector<std::string> Paths(const std::vector<std::string>& args) {
@@ -118,23 +151,18 @@ TEST_F(ConvTest, LayoutsGoBothWays) {
     SCOPED_TRACE(c.layout);
     const Bytes raw = RawOf(c.geometry);
     Put("in.raw", raw);
-    CommandResult result = Conv({"--from-raw", c.layout, "in.raw", "new.d88"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out,
-              dir_.File("new.d88") + " was written: layout " + c.words + ".\n");
-    EXPECT_EQ(Get("new.d88"), BuildImage({DiskOf(c.geometry, c.media)}));
-    result = RunCommand(D88INFO_PATH, {"--problems", dir_.File("new.d88")},
-                        dir_.path());
-    EXPECT_NE(result.out.find("\nthe image is clean"), std::string::npos)
-        << result.out;
+    Wrote("new.d88", {"--from-raw", c.layout, "in.raw", "new.d88"},
+          BuildImage({DiskOf(c.geometry, c.media)}),
+          Said("new.d88") + " was written: layout " + c.words + ".\n");
+    const CommandResult info = RunCommand(
+        D88INFO_PATH, {"--problems", dir_.File("new.d88")}, dir_.path());
+    EXPECT_NE(info.out.find("\nthe image is clean"), std::string::npos)
+        << info.out;
     // The media byte of a one-sided layout is that of the two-sided one,
     // as in most real images; d88info notes that it does not fit.
     const bool noted = c.geometry.sides == 1 && c.media != 0x20;
-    EXPECT_EQ(result.out.find("note:") == std::string::npos, !noted)
-        << result.out;
-    result = Conv({"new.d88", "back.raw", "--to-raw"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(Get("back.raw"), raw);
+    EXPECT_EQ(info.out.find("note:") == std::string::npos, !noted) << info.out;
+    Wrote("back.raw", {"new.d88", "back.raw", "--to-raw"}, raw);
   }
 }
 
@@ -148,6 +176,9 @@ TEST_F(ConvTest, LayoutsAreGuessedOrRefused) {
   };
   const std::string raw = Said("in.raw");
   const std::string was = Said("new.d88") + " was written: layout ";
+  const std::string give =
+      ": give auto, 2D, 2DD, 2HC, 2HD, 1.44M or CxHxSxBYTES, such as "
+      "40x2x9x512\n";
   const Case cases[] = {
       {368'640, "auto", was + "40x2x9x512, media 0x00 (2D).\n"},
       {327'680, "auto",
@@ -178,12 +209,8 @@ TEST_F(ConvTest, LayoutsAreGuessedOrRefused) {
        "d88conv: layout 40x3x9x512: a disk has 1 or 2 sides\n"},
       {1000, "40x2x0x512",
        "d88conv: layout 40x2x0x512: a track holds 1 to 255 sectors\n"},
-      {1000, "40x2x9",
-       "d88conv: layout 40x2x9: give auto, 2D, 2DD, 2HC, 2HD, 1.44M or "
-       "CxHxSxBYTES, such as 40x2x9x512\n"},
-      {1000, "2DX",
-       "d88conv: layout 2DX: give auto, 2D, 2DD, 2HC, 2HD, 1.44M or "
-       "CxHxSxBYTES, such as 40x2x9x512\n"},
+      {1000, "40x2x9", "d88conv: layout 40x2x9" + give},
+      {1000, "2DX", "d88conv: layout 2DX" + give},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.layout) + " " + std::to_string(c.size));
@@ -203,109 +230,69 @@ TEST_F(ConvTest, LayoutsAreGuessedOrRefused) {
 // it, each padded sector listed.
 TEST_F(ConvTest, DisksWithoutOneLayoutAreRefusedOrPadded) {
   struct Case {
-    const char* what;
     std::function<void(DiskSpec*)> change;
-    size_t cut;                       // bytes taken off the image's end
-    std::string flaw;                 // after the path
-    std::vector<std::string> padded;  // sectors, as "track/r/kept"
+    size_t cut;               // bytes taken off the image's end
+    std::string flaw;         // after the path
+    std::string padded = "";  // what --fill pads: "track/r/kept ..."
   };
-  const std::string layout = " has no single layout: ";
+  const std::string no = " has no single layout: ";
   const Case cases[] = {
-      {"missing",
-       [](DiskSpec* d) { d->tracks[5].erase(d->tracks[5].begin() + 4); },
-       0,
-       layout + "track 5 (cylinder 2, side 1), sector 3 is missing",
-       {"5/3/0"}},
-      {"short",
-       [](DiskSpec* d) { d->tracks[8][3].data.resize(300); },
-       0,
-       layout + "track 8 (cylinder 4, side 0), sector 7 holds 300 of its 512 "
-                "bytes",
-       {"8/7/300"}},
-      {"absent track",
-       [](DiskSpec* d) { d->tracks.erase(7); },
-       0,
-       layout + "track 7 (cylinder 3, side 1), sector 1 is missing",
-       {"7/1/0", "7/2/0", "7/3/0", "7/4/0", "7/5/0", "7/6/0", "7/7/0", "7/8/0",
-        "7/9/0"}},
-      {"cut off",
-       [](DiskSpec*) {},
-       100,
-       layout + "track 79 (cylinder 39, side 1), sector 5 holds 412 of its "
-                "512 bytes",
-       {"79/5/412"}},
-      {"repeated",
-       [](DiskSpec* d) { d->tracks[2].push_back(d->tracks[2][0]); },
-       0,
-       layout + "track 2 (cylinder 1, side 0), sector 1 is there 2 times",
-       {}},
-      {"other size",
-       [](DiskSpec* d) {
+      {[](DiskSpec* d) { d->tracks[5].erase(d->tracks[5].begin() + 4); }, 0,
+       no + Where(5, 3) + " is missing", "5/3/0"},
+      {[](DiskSpec* d) { d->tracks[8][3].data.resize(300); }, 0,
+       no + Where(8, 7) + " holds 300 of its 512 bytes", "8/7/300"},
+      {[](DiskSpec* d) { d->tracks.erase(7); }, 0,
+       no + Where(7, 1) + " is missing",
+       "7/1/0 7/2/0 7/3/0 7/4/0 7/5/0 7/6/0 7/7/0 7/8/0 7/9/0"},
+      {[](DiskSpec*) {}, 100, no + Where(79, 5) + " holds 412 of its 512 bytes",
+       "79/5/412"},
+      {[](DiskSpec* d) { d->tracks[2].push_back(d->tracks[2][0]); }, 0,
+       no + Where(2, 1) + " is there 2 times"},
+      {[](DiskSpec* d) {
          d->tracks[3][2] = {1, 1, 2, 1, SectorData(1, 1, 2, 256)};
        },
-       0,
-       layout + "track 3 (cylinder 1, side 1), sector 2 has size code N 1, "
-                "the other sectors N 2",
-       {}},
-      {"long",
-       [](DiskSpec* d) { d->tracks[4][0].data.resize(600); },
-       0,
-       layout + "track 4 (cylinder 2, side 0), sector 1 holds 600 bytes, more "
-                "than its 512",
-       {}},
-      {"extra",
-       [](DiskSpec* d) {
+       0, no + Where(3, 2) + " has size code N 1, the other sectors N 2"},
+      {[](DiskSpec* d) { d->tracks[4][0].data.resize(600); }, 0,
+       no + Where(4, 1) + " holds 600 bytes, more than its 512"},
+      {[](DiskSpec* d) {
          d->tracks[6].push_back({3, 0, 10, 2, Bytes(512)});
        },
-       0,
-       layout + "track 6 (cylinder 3, side 0), sector 10 is none of the 9 of "
-                "the other tracks",
-       {}},
-      {"no sectors",
-       [](DiskSpec* d) { d->tracks.clear(); },
-       0,
-       " holds no sectors",
-       {}},
+       0, no + Where(6, 10) + " is none of the 9 of the other tracks"},
+      {[](DiskSpec* d) { d->tracks.clear(); }, 0, " holds no sectors"},
   };
+  const std::vector<std::string> fill = {"--to-raw", "--fill", "0xE5", "in.d88",
+                                         "out.raw"};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.flaw);
     DiskSpec disk = Demo();
     c.change(&disk);
     Bytes image = BuildImage({disk});
     image.resize(image.size() - c.cut);
     Put("in.d88", image);
     const std::string refusal = "d88conv: " + Said("in.d88") + c.flaw;
-    CommandResult result = Conv({"--to-raw", "in.d88", "out.raw"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err,
-              refusal + (c.padded.empty() ? "\n" : " (--fill pads it)\n"));
-    result = Conv({"--to-raw", "--fill", "0xE5", "in.d88", "out.raw"});
+    Refused({"--to-raw", "in.d88", "out.raw"},
+            refusal + (c.padded.empty() ? "\n" : " (--fill pads it)\n"));
     if (c.padded.empty()) {
-      EXPECT_EQ(result.status, 1);
-      EXPECT_EQ(result.err, refusal + "\n");
+      Refused(fill, refusal + "\n");
       continue;
     }
-    EXPECT_EQ(result.status, 0) << result.err;
     Bytes raw = RawOf(kDemo);
     std::string listed;
-    for (const std::string& sector : c.padded) {
-      int track = 0, r = 0, kept = 0;
-      ASSERT_EQ(std::sscanf(sector.c_str(), "%d/%d/%d", &track, &r, &kept), 3);
-      const size_t at = static_cast<size_t>((track * 9 + r - 1) * 512);
-      std::fill(raw.begin() + static_cast<std::ptrdiff_t>(at) + kept,
-                raw.begin() + static_cast<std::ptrdiff_t>(at) + 512, 0xE5);
+    std::istringstream sectors(c.padded);
+    int track = 0, r = 0, kept = 0;
+    char slash = 0;
+    while (sectors >> track >> slash >> r >> slash >> kept) {
+      const auto at = raw.begin() + (track * 9 + r - 1) * 512;
+      std::fill(at + kept, at + 512, 0xE5);
       listed +=
-          "padded with 0xE5: track " + std::to_string(track) + " (cylinder " +
-          std::to_string(track / 2) + ", side " + std::to_string(track % 2) +
-          "), sector " + std::to_string(r) +
+          "padded with 0xE5: " + Where(track, r) +
           (kept == 0 ? " is missing"
                      : " holds " + std::to_string(kept) + " of its 512 bytes") +
           "\n";
     }
-    EXPECT_EQ(result.out, listed + Said("out.raw") +
-                              " was written: layout 40x2x9x512, 368,640 "
-                              "bytes.\n");
-    EXPECT_EQ(Get("out.raw"), raw);
+    Wrote("out.raw", fill, raw,
+          listed + Said("out.raw") +
+              " was written: layout 40x2x9x512, 368,640 bytes.\n");
   }
 }
 
@@ -317,23 +304,16 @@ TEST_F(ConvTest, TheDumpListsWhatItCannotKeep) {
   disk.tracks[6][2].deleted = 0x10;  // sector 2
   disk.tracks[6][3].status = 0x42;   // sector 7
   Put("in.d88", BuildImage({disk}));
+  const std::string keeps = "; the raw dump keeps only its bytes\n";
   const std::string lines =
-      "note: track 2 (cylinder 1, side 0), sector 3: data CRC error (status "
-      "0xB0); the raw dump keeps only its bytes\n"
-      "note: track 6 (cylinder 3, side 0), sector 2: deleted mark (0x10); the "
-      "raw dump keeps only its bytes\n"
-      "note: track 6 (cylinder 3, side 0), sector 7: unknown status 0x42; the "
-      "raw dump keeps only its bytes\n";
+      "note: " + Where(2, 3) + ": data CRC error (status 0xB0)" + keeps +
+      "note: " + Where(6, 2) + ": deleted mark (0x10)" + keeps +
+      "note: " + Where(6, 7) + ": unknown status 0x42" + keeps;
   const std::string done = " was written: layout 40x2x9x512, 368,640 bytes.\n";
-  CommandResult result = Conv({"--to-raw", "in.d88", "out.raw"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, lines + Said("out.raw") + done);
-  EXPECT_EQ(Get("out.raw"), RawOf(kDemo));
-  result = RunCommand(D88CONV_PATH, Paths({"--to-raw", "in.d88", "-"}),
-                      dir_.path(), dir_.File("stdout"));
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, lines + "-" + done);
-  EXPECT_EQ(Get("stdout"), RawOf(kDemo));
+  Wrote("out.raw", {"--to-raw", "in.d88", "out.raw"}, RawOf(kDemo),
+        lines + Said("out.raw") + done);
+  Wrote("stdout", {"--to-raw", "in.d88", "-"}, RawOf(kDemo), lines + "-" + done,
+        true);
 }
 
 // --disk takes one disk out and --join puts disks together, each as its
@@ -345,23 +325,19 @@ TEST_F(ConvTest, DisksComeOutAndGoTogether) {
   DiskSpec b = DiskOf({40, 2, 16, 256}, 0x00);
   b.name = "B23456789ABCDEFGHIJKLMNOPQR";  // into the reserved bytes
   const DiskSpec c = DiskOf({2, 1, 4, 1024}, 0x20);
+  const DiskSpec d = DiskOf({1, 1, 1, 128}, 0x30);
   Put("two.d88", BuildImage({a, b}));
   Put("one.d88", BuildImage({c}));
-  CommandResult result = Conv({"--disk", "1", "two.d88", "out.d88"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, Said("out.d88") + " was written: disk 1 of " +
-                            Said("two.d88") + ".\n");
-  EXPECT_EQ(Get("out.d88"), BuildImage({b}));
-  result = Conv({"--disk", "2", "two.d88", "out.d88"});
-  EXPECT_EQ(result.err, "d88conv: " + Said("two.d88") +
-                            " holds 2 disks (0 to 1); there is no disk 2\n");
-  const DiskSpec d = DiskOf({1, 1, 1, 128}, 0x30);
   Put("three.d88", BuildImage({d}));
-  result = Conv({"--join", "one.d88", "two.d88", "three.d88", "all.d88"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out,
-            Said("all.d88") + " was written: 4 disks from 3 images.\n");
-  EXPECT_EQ(Get("all.d88"), BuildImage({c, a, b, d}));
+  const std::string disk_1 = " was written: disk 1 of ";
+  Wrote("out.d88", {"--disk", "1", "two.d88", "out.d88"}, BuildImage({b}),
+        Said("out.d88") + disk_1 + Said("two.d88") + ".\n");
+  Refused({"--disk", "2", "two.d88", "out.d88"},
+          "d88conv: " + Said("two.d88") +
+              " holds 2 disks (0 to 1); there is no disk 2\n");
+  Wrote("all.d88", {"--join", "one.d88", "two.d88", "three.d88", "all.d88"},
+        BuildImage({c, a, b, d}),
+        Said("all.d88") + " was written: 4 disks from 3 images.\n");
 
   Bytes cut = BuildImage({a, b});
   cut.resize(cut.size() - 1000);
@@ -376,27 +352,19 @@ TEST_F(ConvTest, DisksComeOutAndGoTogether) {
                            " runs past the end of the file: its size field "
                            "says 348,848 bytes, the file holds 347,848; the "
                            "copy's says 347,848\n";
-  result = Conv({"--disk", "1", "cut.d88", "out.d88"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, note + Said("out.d88") + " was written: disk 1 of " +
-                            Said("cut.d88") + ".\n");
-  EXPECT_EQ(Get("out.d88"), mended);
-  result = Conv({"--join", "tail.d88", "cut.d88", "all.d88"});
-  EXPECT_EQ(result.out, note + "note: " + Said("tail.d88") +
-                            ": the 100 bytes after its last disk are left "
-                            "out\n" +
-                            Said("all.d88") +
-                            " was written: 3 disks from 2 images.\n");
+  Wrote("out.d88", {"--disk", "1", "cut.d88", "out.d88"}, mended,
+        note + Said("out.d88") + disk_1 + Said("cut.d88") + ".\n");
   Bytes joined = BuildImage({c, a});
   joined.insert(joined.end(), mended.begin(), mended.end());
-  EXPECT_EQ(Get("all.d88"), joined);
+  Wrote("all.d88", {"--join", "tail.d88", "cut.d88", "all.d88"}, joined,
+        note + "note: " + Said("tail.d88") +
+            ": the 100 bytes after its last disk are left out\n" +
+            Said("all.d88") + " was written: 3 disks from 2 images.\n");
 
   Put("many.d88", BuildImage(std::vector<DiskSpec>(40, c)));
-  result = Conv({"--join", "many.d88", "many.d88", "all.d88"});
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err,
-            "d88conv: the images hold more than 64 disks, the most a D88 "
-            "file holds\n");
+  Refused({"--join", "many.d88", "many.d88", "all.d88"},
+          "d88conv: the images hold more than 64 disks, the most a D88 file "
+          "holds\n");
   EXPECT_EQ(Get("all.d88"), joined);
 }
 
@@ -428,10 +396,9 @@ std::vector<std::string> Sectors(const std::string& path) {
 // the same files in the image made from the dump.
 TEST_F(ConvTest, RoundTripsKeepSectorsAndVolsparsFiles) {
   Put("demo.d88", BuildImage({Demo()}));
-  CommandResult result = Conv({"--to-raw", "demo.d88", "demo.raw"});
-  ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(Get("demo.raw"), RawOf(kDemo));
-  result = Conv({"--from-raw", "auto", "demo.raw", "back.d88"});
+  Wrote("demo.raw", {"--to-raw", "demo.d88", "demo.raw"}, RawOf(kDemo));
+  const CommandResult result =
+      Conv({"--from-raw", "auto", "demo.raw", "back.d88"});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(Sectors(dir_.File("back.d88")), Sectors(dir_.File("demo.d88")));
   EXPECT_EQ(Sectors(dir_.File("back.d88")).size(), 720u);
@@ -455,54 +422,52 @@ TEST_F(ConvTest, RoundTripsKeepSectorsAndVolsparsFiles) {
 TEST_F(ConvTest, CommandLinesAndFilesThatAreRefused) {
   struct Case {
     std::vector<std::string> args;
-    std::string err;  // its first line
+    std::string err;  // the start of its first line, after "d88conv: "
   };
   Put("in.d88", BuildImage({Demo()}));
   Put("in.raw", RawOf(kDemo));
   const std::string usage = "Usage: d88conv --from-raw LAYOUT";
+  const std::string byte = "--fill takes a byte: 0 to 255, or 0x00 to 0xFF";
+  const std::string over = "will not write over ";
   const Case cases[] = {
       {{}, usage},
       {{"--to-raw", "in.d88"}, usage},
       {{"--join", "in.d88"}, usage},
-      {{"--fill", "1", "in.d88", "out.d88"},
-       "d88conv: --fill goes with --to-raw"},
+      {{"--fill", "1", "in.d88", "out.d88"}, "--fill goes with --to-raw"},
       {{"--to-raw", "--join", "in.d88", "out.d88"},
-       "d88conv: choose one of --from-raw, --to-raw and --join"},
+       "choose one of --from-raw, --to-raw and --join"},
       {{"--name", "X", "--to-raw", "in.d88", "out.raw"},
-       "d88conv: --name goes with --from-raw"},
+       "--name goes with --from-raw"},
       {{"--disk", "0", "--join", "in.d88", "out.d88"},
-       "d88conv: --disk goes with --to-raw, or alone"},
+       "--disk goes with --to-raw, or alone"},
       {{"--disk", "64", "in.d88", "out.d88"},
-       "d88conv: --disk takes a number from 0 to 63"},
-      {{"--to-raw", "--fill", "256", "in.d88", "out.raw"},
-       "d88conv: --fill takes a byte: 0 to 255, or 0x00 to 0xFF"},
-      {{"--to-raw", "--fill", "0x1FF", "in.d88", "out.raw"},
-       "d88conv: --fill takes a byte: 0 to 255, or 0x00 to 0xFF"},
+       "--disk takes a number from 0 to 63"},
+      {{"--to-raw", "--fill", "256", "in.d88", "out.raw"}, byte},
+      {{"--to-raw", "--fill", "0x1FF", "in.d88", "out.raw"}, byte},
       {{"--to-raw", "--fill", "0x" + std::string(40, 'F'), "in.d88", "out.raw"},
-       "d88conv: --fill takes a byte: 0 to 255, or 0x00 to 0xFF"},
-      {{"--from-raw"}, "d88conv: --from-raw needs a value"},
-      {{"--frobnicate", "in.d88", "out.d88"},
-       "d88conv: unknown option --frobnicate"},
+       byte},
+      {{"--from-raw"}, "--from-raw needs a value"},
+      {{"--frobnicate", "in.d88", "out.d88"}, "unknown option --frobnicate"},
       {{"--from-raw", "auto", "--name", "12345678901234567", "in.raw",
         "out.d88"},
-       "d88conv: --name takes at most 16 bytes"},
+       "--name takes at most 16 bytes"},
       {{"--to-raw", "in.raw", "out.raw"},
-       "d88conv: " + Said("in.raw") +
+       Said("in.raw") +
            " is not a D88 image: it is a raw sector dump of 368,640 bytes"},
       {{"--to-raw", "none.d88", "out.raw"},
-       "d88conv: cannot open " + Said("none.d88") +
-           ": No such file or directory"},
+       "cannot open " + Said("none.d88") + ": No such file or directory"},
       {{"--from-raw", "auto", "in.raw", "in.raw"},
-       "d88conv: will not write over " + Said("in.raw") + ": it is an input"},
+       over + Said("in.raw") + ": it is an input"},
       {{"--join", "in.d88", "in.d88", "in.d88"},
-       "d88conv: will not write over " + Said("in.d88") + ": it is an input"},
-      {{"--disk", "0", "in.d88", "."}, "d88conv: cannot create ."},
+       over + Said("in.d88") + ": it is an input"},
+      {{"--disk", "0", "in.d88", "."}, "cannot create ."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
+    const std::string err = c.err == usage ? usage : "d88conv: " + c.err;
     const CommandResult result = Conv(c.args);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err.substr(0, c.err.size()), c.err);
+    EXPECT_EQ(result.err.substr(0, err.size()), err);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(dir_.List(), (std::vector<std::string>{"in.d88", "in.raw"}));
   }
@@ -513,26 +478,22 @@ TEST_F(ConvTest, CommandLinesAndFilesThatAreRefused) {
 // standard output, and an image goes to standard output whole.
 TEST_F(ConvTest, CommandLinesThatWork) {
   Put("-in.raw", RawOf(kDemo));
-  CommandResult result = RunCommand(
-      D88CONV_PATH, {"--name", "DEMO", "--", "-in.raw", "-", "--from-raw", "x"},
-      dir_.path(), dir_.File("stdout"));
-  EXPECT_EQ(result.status, 1);  // after --, "--from-raw" is a file
-  result = RunCommand(
-      D88CONV_PATH, {"--name", "DEMO", "--from-raw=auto", "--", "-in.raw", "-"},
-      dir_.path(), dir_.File("out.d88"));
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.err, "- was written: layout 40x2x9x512, media 0x00 (2D).\n");
+  // After --, "--from-raw" is a file.
+  EXPECT_EQ(Conv({"--name", "DEMO", "--", "-in.raw", "-", "--from-raw", "x"},
+                 "stdout")
+                .status,
+            1);
   DiskSpec named = DiskOf(kDemo, 0x00);
   named.name = "DEMO";
-  EXPECT_EQ(Get("out.d88"), BuildImage({named}));
-  result = Conv({"out.d88", "again.d88", "--disk", "0"});
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(Get("again.d88"), BuildImage({named}));
-  result = Conv({"--help"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out.rfind("Usage: d88conv --from-raw LAYOUT", 0), 0u);
-  result = Conv({"--version"});
-  EXPECT_EQ(result.out, "d88conv " D88_VERSION_STRING "\n");
+  Wrote("out.d88", {"--name", "DEMO", "--from-raw=auto", "--", "-in.raw", "-"},
+        BuildImage({named}),
+        "- was written: layout 40x2x9x512, media 0x00 (2D).\n", true);
+  Wrote("again.d88", {"out.d88", "again.d88", "--disk", "0"},
+        BuildImage({named}));
+  const CommandResult help = Conv({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: d88conv --from-raw LAYOUT", 0), 0u);
+  EXPECT_EQ(Conv({"--version"}).out, "d88conv " D88_VERSION_STRING "\n");
 }
 
 }  // namespace
