@@ -45,6 +45,34 @@ Bytes ShortTable(const std::vector<DiskSpec>& disks) {
   return image;
 }
 
+// The demonstration disk: 40 cylinders, two sides, nine 512-byte sectors a
+// track; with `change` made to it.
+DiskSpec Demo(void (*change)(DiskSpec*) = nullptr) {
+  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  if (change != nullptr) change(&disk);
+  return disk;
+}
+Bytes DemoImage(void (*change)(DiskSpec*) = nullptr) {
+  return BuildImage({Demo(change)});
+}
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// `image` cut or filled out with `fill` to `size` bytes.
+Bytes Resized(Bytes image, size_t size, uint8_t fill = 0) {
+  image.resize(size, fill);
+  return image;
+}
+
+// `image` with `value` written at `offset`.
+Bytes Put32(Bytes image, size_t offset, uint32_t value) {
+  PutLe32(&image, offset, value);
+  return image;
+}
+
+// Where the track table holds `track`'s offset.
+constexpr size_t Entry(int track) { return kTrackTableField + 4 * track; }
+
 // The disk line's layout of the demonstration disk.
 const char kDemoLayout[] =
     ", 80 tracks (40 cylinders \xC3\x97 2 sides), 9 sectors of 512 bytes";
@@ -58,31 +86,41 @@ std::string LineStarting(const std::string& out, const std::string& prefix) {
 
 class D88infoTest : public ::testing::Test {
  protected:
+  CommandResult Run(const std::vector<std::string>& args) {
+    return RunCommand(D88INFO_PATH, args, dir_.path());
+  }
   CommandResult RunOn(const Bytes& image,
                       std::vector<std::string> options = {}) {
-    EXPECT_TRUE(WriteFile(dir_.File("image.d88"), image));
-    options.push_back(dir_.File("image.d88"));
-    return RunCommand(D88INFO_PATH, options, dir_.path());
+    EXPECT_TRUE(WriteFile(image_, image));
+    options.push_back(image_);
+    return Run(options);
+  }
+  // The map drawn of `image`.
+  std::string MapOf(const Bytes& image) {
+    RunOn(image, {"--map", map_});
+    return ReadText(map_);
+  }
+  // The summary line that gives image.d88 `verdict`.
+  std::string Summary(const std::string& verdict) const {
+    return "\"" + image_ + "\": " + verdict + "\n";
   }
   // Runs on the demonstration disk after `change` and returns the line
   // that checks `file`; `status` is the exit status expected.
-  template <typename Change>
-  std::string CheckLine(const std::string& file, Change change,
+  std::string CheckLine(const std::string& file, void (*change)(DiskSpec*),
                         int status = 2) {
-    DiskSpec disk = StandardDisk(40, InterleavedNine());
-    change(&disk);
-    const CommandResult result = RunOn(BuildImage({disk}));
+    const CommandResult result = RunOn(DemoImage(change));
     EXPECT_EQ(result.status, status);
     return LineStarting(result.out, "  " + file + ": ");
   }
 
   TempDir dir_;
+  const std::string image_ = dir_.File("image.d88");
+  const std::string map_ = dir_.File("map.svg");
 };
 
 TEST_F(D88infoTest, DemonstrationImageIsComplete) {
-  DiskSpec disk = StandardDisk(40, InterleavedNine());
-  disk.name = "VOLSPAR DEMO";
-  const CommandResult result = RunOn(BuildImage({disk}));
+  const CommandResult result =
+      RunOn(DemoImage([](DiskSpec* d) { d->name = "VOLSPAR DEMO"; }));
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out.rfind("disks: 1\n"
@@ -204,7 +242,7 @@ TEST_F(D88infoTest, SuspectSectorsInAFilesRange) {
     EXPECT_EQ(CheckLine(file, change, status),
               "  " + std::string(file) + ": " + line);
   }
-  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  DiskSpec disk = Demo();
   disk.tracks[2][4].status = 0xB0;
   disk.tracks[1][3].status = 0xB0;
   const CommandResult result = RunOn(BuildImage({disk}));
@@ -258,16 +296,14 @@ TEST_F(D88infoTest, TrackNotesNameWhatStandsOut) {
   std::vector<SectorSpec> many;
   for (int r = 1; r <= 300; ++r) many.push_back({1, 0, r % 256, 0, Bytes()});
   disk.tracks[0] = many;
-  const std::string listing =
-      RunOn(BuildImage({disk}), {"--map", dir_.File("map.svg")}).out;
+  const std::string listing = RunOn(BuildImage({disk}), {"--map", map_}).out;
   const std::string line = LineStarting(listing, "  track 0: ");
   const std::string tail =
       " 1/0/255/0 1/0/0/0 \xE2\x80\xA6 and 44 more records";
   EXPECT_EQ(line.substr(line.size() - std::min(line.size(), tail.size())),
             tail);
-  EXPECT_NE(
-      ReadText(dir_.File("map.svg")).find(">\xE2\x80\xA6 and 44 more records<"),
-      std::string::npos);
+  EXPECT_NE(ReadText(map_).find(">\xE2\x80\xA6 and 44 more records<"),
+            std::string::npos);
   EXPECT_NE(listing.find("    note: 1/0/16/0: data size 0, not 128, duplicate "
                          "ID (1 of 2, the one read)\n"
                          "    \xE2\x80\xA6 and 284 more notes\n"),
@@ -292,91 +328,66 @@ TEST_F(D88infoTest, ListingStopsAtItsRecordBudget) {
 
 // Layouts the reader accepts as they are, explained.
 TEST_F(D88infoTest, ExplainsOddLayouts) {
-  const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};
-  const size_t track0 = TrackOffset(demo, 0, 0);
-  const auto with = [&demo](auto patch) {
-    Bytes image = BuildImage(demo);
-    patch(&image);
-    return image;
-  };
+  const Bytes one = DemoImage();
+  const size_t track0 = TrackOffset({Demo()}, 0, 0);
   // Only the first disk's header decides whether the file is D88 at all,
   // so the odd headers stand second.
-  DiskSpec zero = demo[0];
+  DiskSpec zero = Demo();
   zero.size = 0;
-  const size_t second = BuildImage(demo).size();
-  const auto changed = [&demo](void (*change)(DiskSpec*)) {
-    DiskSpec disk = demo[0];
-    change(&disk);
-    return BuildImage({disk});
-  };
   const struct {
     Bytes image;
     std::string text;
     std::string absent = "";  // what must not be said
   } cases[] = {
-      {with([](Bytes* b) { b->resize(b->size() + 100); }),
+      {Resized(one, one.size() + 100),
        "\nnote: 100 bytes after the last disk, all zero\n"},
       // Sectors that the sector counts hide: behind a count of 0, and past
       // the stated last record.
-      {changed([](DiskSpec* d) { d->tracks[26][3].sector_count = 0; }),
+      {DemoImage([](DiskSpec* d) { d->tracks[26][3].sector_count = 0; }),
        "    note: the track ends at record 4, whose sector count is 0\n"
        "    note: 5 more records follow it\n"},
-      {changed([](DiskSpec* d) {
+      {DemoImage([](DiskSpec* d) {
          for (SectorSpec& r : d->tracks[3]) r.sector_count = 5;
        }),
        "  track 3: 1/1/1/2 1/1/6/2 1/1/2/2 1/1/7/2 1/1/3/2\n"
        "    note: 4 more records follow the stated last one\n"},
       // A track never formatted: one empty record, said once for the disk.
-      {changed([](DiskSpec* d) {
+      {DemoImage([](DiskSpec* d) {
          d->tracks[5] = {{0, 0, 0, 0, Bytes(), 0}};
        }),
        "  note: unformatted tracks (a single empty record): 5\n", "track 5:"},
       // An entry above the size marks an absent track, whatever its number.
-      {with(
-           [](Bytes* b) { PutLe32(b, kTrackTableField + 4 * 10, 0x7FFFFFF0); }),
+      {Put32(one, Entry(10), 0x7FFFFFF0),
        "  note: track entries beyond the disk's size, ignored: 10\n"},
-      {ShortTable(demo),
+      {ShortTable({Demo()}),
        "  note: a 160-entry track table (the first track starts at 0x2A0)\n"
        "  track 0: ",
        "track 161:"},
       // The size field one byte short of the last record's end.
-      {with([](Bytes* b) {
-         PutLe32(b, kDiskSizeField, static_cast<uint32_t>(b->size() - 1));
-       }),
+      {Put32(one, kDiskSizeField, static_cast<uint32_t>(one.size() - 1)),
        "    note: 39/1/5/2: runs past the end of its disk\n"},
-      {with([](Bytes* b) { b->resize(b->size() + 3, 0x1A); }),
+      {Resized(one, one.size() + 3, 0x1A),
        "\nnote: 3 bytes after the last disk, not all zero\n"},
       {BuildImage(std::vector<DiskSpec>(65)),
        "\nnote: the file holds more than 64 disks; only the first 64 are "
        "read\n"},
-      {BuildImage({demo[0], zero}),
+      {BuildImage({Demo(), zero}),
        "write-protect off\n"
        "  note: the size field is 0, so the next disk is this one again\n"},
-      {BuildImage({demo[0], zero}),
-       "\ndisk 63: same as disk 1\nvolspar's runs"},
-      {[&] {
-         Bytes image = BuildImage({demo[0], demo[0]});
-         PutLe32(&image, second + kDiskSizeField, 0x80000000);
-         return image;
-       }(),
+      {BuildImage({Demo(), zero}), "\ndisk 63: same as disk 1\nvolspar's runs"},
+      {Put32(BuildImage({Demo(), Demo()}), one.size() + kDiskSizeField,
+             0x80000000),
        "  note: the size field 0x80000000 is 2 GiB or more, read as "
        "-2147483648\n"},
-      {with([](Bytes* b) {
-         PutLe32(b, kTrackTableField + 4 * 160, 0x7FFFFFF0);
-         PutLe32(b, kTrackTableField + 4 * 161, 0x7FFFFFF1);
-       }),
+      {Put32(Put32(one, Entry(160), 0x7FFFFFF0), Entry(161), 0x7FFFFFF1),
        "  note: track entries beyond the disk's size, ignored: 160, 161\n"},
       // A negative entry that the disk's start does not make up for.
-      {with([](Bytes* b) {
-         PutLe32(b, kTrackTableField + 4 * 162, 0x80000000);
-       }),
+      {Put32(one, Entry(162), 0x80000000),
        "  note: track entries before the start of the file, ignored: 162\n"},
-      {with([](Bytes* b) { PutLe32(b, kTrackTableField + 4 * 163, 672); }),
+      {Put32(one, Entry(163), 672),
        "  note: track entries inside the 688-byte disk header, as in images "
        "written with a 160-entry track table: 163\n"},
-      {with([track0](Bytes* b) {
-         PutLe32(b, kTrackTableField + 4 * 100, static_cast<uint32_t>(track0));
-       }),
+      {Put32(one, Entry(100), static_cast<uint32_t>(track0)),
        "\n  track 100: same records as disk 0 track 0\n"},
   };
   for (const auto& [image, text, absent] : cases) {
@@ -398,7 +409,7 @@ std::string CellFill(const std::string& svg, const std::string& title) {
 }
 
 TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
-  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  DiskSpec disk = Demo();
   disk.name = "A&B<C>";
   disk.tracks[2][4].status = 0xB0;                     // 1/0/3/2
   disk.tracks[27][3].deleted = 0x10;                   // 13/1/7/2
@@ -406,7 +417,7 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
   disk.tracks[30][6].data.resize(300);                 // 15/0/4/2 short
   disk.tracks[26].erase(disk.tracks[26].begin() + 1);  // 13/0/6/2 missing
   const Bytes image = BuildImage({disk});
-  const std::string map = dir_.File("map.svg");
+  const std::string map = map_;
   const CommandResult plain = RunOn(image);
   const CommandResult result = RunOn(image, {"--map", map});
   EXPECT_EQ(result.status, 6);
@@ -421,11 +432,10 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
 #ifndef D88_SANITIZE  // valgrind cannot run a sanitized program
   // Nothing may touch the map's stream once it is committed and closed.
   if (std::ifstream("/usr/bin/valgrind").good()) {
-    const CommandResult checked =
-        RunCommand("/usr/bin/valgrind",
-                   {"-q", "--error-exitcode=99", D88INFO_PATH, "-s", "--map",
-                    map, dir_.File("image.d88")},
-                   dir_.path());
+    const CommandResult checked = RunCommand(
+        "/usr/bin/valgrind",
+        {"-q", "--error-exitcode=99", D88INFO_PATH, "-s", "--map", map, image_},
+        dir_.path());
     EXPECT_EQ(checked.status, 6) << checked.err;
   }
 #endif
@@ -476,9 +486,8 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
        "d88info: cannot create " + dir_.File("none/map.svg") +
            ": No such file or directory\n"},
       // Last, so that the image checked below is the one it ran on.
-      {{"--map", dir_.File("image.d88")},
-       "d88info: will not replace " + dir_.File("image.d88") +
-           ": it is the image\n"},
+      {{"--map", image_},
+       "d88info: will not replace " + image_ + ": it is the image\n"},
   };
 #ifndef _WIN32  // a device that fails every write
   failures.insert(failures.begin(),
@@ -491,7 +500,7 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
     EXPECT_EQ(failed.status, 1 | 6);
     EXPECT_EQ(failed.err, err);
   }
-  EXPECT_EQ(ReadFile(dir_.File("image.d88")), image);
+  EXPECT_EQ(ReadFile(image_), image);
 }
 
 // A map replaces only an empty file or an earlier map: `-s --map a.d88
@@ -499,32 +508,28 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
 // where the directory refuses new files and the file would be written in
 // place.
 TEST_F(D88infoTest, AMapReplacesOnlyAMap) {
-  const Bytes game = BuildImage({StandardDisk(40, InterleavedNine())});
-  ASSERT_TRUE(WriteFile(dir_.File("image.d88"), game));
-  const auto text = [](const std::string& t) {
-    return Bytes(t.begin(), t.end());
-  };
+  const Bytes game = DemoImage();
+  ASSERT_TRUE(WriteFile(image_, game));
   const struct {
     Bytes before;
     bool replaced;
     bool closed = false;  // in a directory the user cannot write
   } cases[] = {
       {game, false},
-      {text("notes, not a picture\n"), false},
+      {Text("notes, not a picture\n"), false},
       {Bytes(), true},
-      {text("<?xml version=\"1.0\"?>\n<svg/>\n"), true},
-      {text("\xEF\xBB\xBF \n<svg xmlns=\"http://www.w3.org/2000/svg\"/>"),
+      {Text("<?xml version=\"1.0\"?>\n<svg/>\n"), true},
+      {Text("\xEF\xBB\xBF \n<svg xmlns=\"http://www.w3.org/2000/svg\"/>"),
        true},
       // Last: they may be skipped.
-      {text("notes, not a picture\n"), false, true},
-      {text("<svg/>\n"), true, true},
+      {Text("notes, not a picture\n"), false, true},
+      {Text("<svg/>\n"), true, true},
   };
   TempDir shut;
   for (const auto& [before, replaced, closed] : cases) {
     const std::string target = (closed ? shut : dir_).File("target");
     ASSERT_TRUE(WriteFile(target, before));
-    std::vector<std::string> args = {"-s", "--map", target,
-                                     dir_.File("image.d88")};
+    std::vector<std::string> args = {"-s", "--map", target, image_};
     std::string runner = D88INFO_PATH;
     if (closed) {
 #ifdef _WIN32
@@ -543,8 +548,7 @@ TEST_F(D88infoTest, AMapReplacesOnlyAMap) {
     const CommandResult result = RunCommand(runner, args, dir_.path());
     ASSERT_EQ(chmod(shut.path().c_str(), 0755), 0);
     EXPECT_EQ(result.status, replaced ? 0 : 1);
-    EXPECT_EQ(result.out, "\"" + dir_.File("image.d88") +
-                              "\": 1 disk, clean; volspar: complete\n");
+    EXPECT_EQ(result.out, Summary("1 disk, clean; volspar: complete"));
     const Bytes after = ReadFile(target);
     if (replaced) {
       EXPECT_EQ(result.err, "");
@@ -567,7 +571,7 @@ TEST_F(D88infoTest, ListsEveryDiskAndChecksOnlyTheFirst) {
   second.name = "TAB\tQUOTE\"\\\x7F";
   second.media_type = 0x42;
   second.write_protect = 0x05;
-  DiskSpec third = StandardDisk(40, InterleavedNine());
+  DiskSpec third = Demo();
   third.media_type = 0x30;
   const CommandResult result = RunOn(BuildImage({first, second, third}));
   EXPECT_EQ(result.status, 2);
@@ -623,7 +627,7 @@ TEST_F(D88infoTest, UsageAndOpenFailures) {
        "d88info: unknown option --bogus\\x1B[2J\n" + usage},
   };
   for (const auto& [args, err] : usage_cases) {
-    const CommandResult result = RunCommand(D88INFO_PATH, args, dir_.path());
+    const CommandResult result = Run(args);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, err);
@@ -637,7 +641,7 @@ TEST_F(D88infoTest, UsageAndOpenFailures) {
       {{"--version"}, "d88info " D88_VERSION_STRING "\n"},
   };
   for (const auto& [args, out] : informative) {
-    const CommandResult result = RunCommand(D88INFO_PATH, args, dir_.path());
+    const CommandResult result = Run(args);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out.substr(0, out.size()), out);
   }
@@ -656,7 +660,7 @@ TEST_F(D88infoTest, UsageAndOpenFailures) {
       {"/dev/urandom", "d88info: /dev/urandom is not a regular file\n"});
 #endif
   for (const auto& [path, err] : opens) {
-    const CommandResult result = RunCommand(D88INFO_PATH, {path}, dir_.path());
+    const CommandResult result = Run({path});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, err);
@@ -673,55 +677,48 @@ TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
   const std::string odd = "a\nb.d88";
   const std::string shown = "a\\x0Ab.d88";
 #endif
-  DiskSpec demo = StandardDisk(40, InterleavedNine());
-  DiskSpec damaged = demo;
-  damaged.tracks[2][4].status = 0xB0;  // C1 H0 R3, in TRV03.BIN
-  ASSERT_TRUE(WriteFile(dir_.File("clean.d88"), BuildImage({demo})));
-  ASSERT_TRUE(WriteFile(dir_.File(odd), BuildImage({damaged, demo})));
+  // A CRC error at C1 H0 R3, in TRV03.BIN.
+  const DiskSpec damaged =
+      Demo([](DiskSpec* d) { d->tracks[2][4].status = 0xB0; });
+  ASSERT_TRUE(WriteFile(dir_.File("clean.d88"), DemoImage()));
+  ASSERT_TRUE(WriteFile(dir_.File(odd), BuildImage({damaged, Demo()})));
   ASSERT_TRUE(WriteFile(dir_.File("empty.d88"), {}));
   // Cut inside a record of track 24; the second of two disks cut in half.
-  Bytes cut = BuildImage({demo});
-  cut.resize(119152);
-  ASSERT_TRUE(WriteFile(dir_.File("cut.d88"), cut));
-  Bytes two = BuildImage({demo, demo});
-  two.resize(two.size() * 3 / 4);
-  ASSERT_TRUE(WriteFile(dir_.File("cut2.d88"), two));
+  ASSERT_TRUE(WriteFile(dir_.File("cut.d88"), Resized(DemoImage(), 119152)));
+  const Bytes two = BuildImage({Demo(), Demo()});
+  ASSERT_TRUE(
+      WriteFile(dir_.File("cut2.d88"), Resized(two, two.size() * 3 / 4)));
+  const std::string clean = "\"clean.d88\": 1 disk, clean; volspar: complete\n";
   const struct {
     std::vector<std::string> args;
     int status;
     std::string out;
   } cases[] = {
       {{"clean.d88"}, 0, ""},
-      {{"-s", "clean.d88"},
-       0,
-       "\"clean.d88\": 1 disk, clean; volspar: complete\n"},
+      {{"-s", "clean.d88"}, 0, clean},
       // Options may follow the images, and the same one may come twice.
-      {{"clean.d88", "-s", "--summary"},
-       0,
-       "\"clean.d88\": 1 disk, clean; volspar: complete\n"},
+      {{"clean.d88", "-s", "--summary"}, 0, clean},
       {{"--summary", "clean.d88", odd, "missing.d88", "--", "empty.d88"},
        1 | 2 | 4,
-       "\"clean.d88\": 1 disk, clean; volspar: complete\n\"" + shown +
+       clean + "\"" + shown +
            "\": 2 disks, read errors (1 sector); volspar: suspect\n"
            "\"empty.d88\": not a D88 image\n"},
       {{"-s", "--", "-s"}, 1, ""},
       {{"-s", "cut.d88", "clean.d88"},
        2 | 4,
-       "\"cut.d88\": 1 disk, damaged; volspar: incomplete\n"
-       "\"clean.d88\": 1 disk, clean; volspar: complete\n"},
+       "\"cut.d88\": 1 disk, damaged; volspar: incomplete\n" + clean},
       {{"-s", "cut2.d88"},
        4,
        "\"cut2.d88\": 2 disks, damaged; volspar: complete\n"},
   };
   for (const auto& [args, status, out] : cases) {
-    const CommandResult result = RunCommand(D88INFO_PATH, args, dir_.path());
+    const CommandResult result = Run(args);
     EXPECT_EQ(result.status, status) << args.back();
     if (!out.empty()) {
       EXPECT_EQ(result.out, out);
     }
   }
-  const CommandResult both = RunCommand(
-      D88INFO_PATH, {"clean.d88", "miss\ning.d88", odd}, dir_.path());
+  const CommandResult both = Run({"clean.d88", "miss\ning.d88", odd});
   EXPECT_EQ(both.status, 1 | 2 | 4);
   // Windows names hold no line feed.
 #ifdef _WIN32
@@ -739,29 +736,22 @@ TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
 
 // The format has no magic number: the first disk's header decides.
 TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
-  const auto text = [](const std::string& t) {
-    return Bytes(t.begin(), t.end());
-  };
-  Bytes elf = text(
-      "\x7F"
-      "ELF\x02\x01\x01");
-  elf.resize(4096);
-  PutLe32(&elf, 0x18, 0x401000);  // entry point
-  Bytes png = text("\x89PNG\r\n\x1A\n");
-  png.resize(2000, 0x5A);
+  const Bytes elf =  // with an entry point
+      Put32(Resized(Text("\177ELF\x02\x01\x01"), 4096), 0x18, 0x401000);
+  Bytes png = Resized(Text("\x89PNG\r\n\x1A\n"), 2000, 0x5A);
   for (size_t i = 8; i < 0x1D; ++i) png[i] = 0;  // IHDR up to interlace
   PutLe32(&png, 0x1D, 0x89C4151F);               // its CRC
-  Bytes zip = text("PK\x03\x04\x14");
-  zip.resize(1000, 'z');
+  Bytes zip = Resized(Text("PK\x03\x04\x14"), 1000, 'z');
   PutLe16(&zip, 0x1A, 9);  // name length
   DiskSpec bare;           // a header and no tracks
+  const Bytes small = BuildImage({StandardDisk(2, {1})});
   const struct {
     Bytes image;
     std::string reason;  // empty: a D88 image
   } cases[] = {
       {{}, "the file is empty"},
       // Bytes of no known kind: the header byte that rules D88 out.
-      {text(std::string(700, 'x')), "the write-protect byte is 0x78"},
+      {Text(std::string(700, 'x')), "the write-protect byte is 0x78"},
       // Files of a known kind are named, as each kind is in the table of
       // the recognizer's own test.
       {elf, "it is an ELF program or library"},
@@ -770,22 +760,14 @@ TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
       {Bytes(327680, 0xE5),
        "it is a raw sector dump of 327,680 bytes (2D: 40 cylinders \xC3\x97 "
        "2 sides \xC3\x97 16 sectors \xC3\x97 256 bytes"},
-      {text("<!DOCTYPE html>\n<html><head><title>404</title></head></html>\n"),
+      {Text("<!DOCTYPE html>\n<html><head><title>404</title></head></html>\n"),
        "it is an HTML page, perhaps a saved error page"},
       {Bytes(600), "600 bytes, shorter than a disk header (688 bytes)"},
       {Bytes(800), "the disk size field is 0, smaller than a disk header"},
-      {[] {
-         Bytes b = BuildImage({StandardDisk(2, {1})});
-         PutLe32(&b, kTrackTableField, 40);
-         return b;
-       }(),
+      {Put32(small, kTrackTableField, 40),
        "track 0's offset 40 points inside the disk header"},
       // Tracks may start where a 160-entry table ends, not before.
-      {[] {
-         Bytes b = ShortTable({StandardDisk(2, {1})});
-         PutLe32(&b, kTrackTableField, 0x29F);
-         return b;
-       }(),
+      {Put32(ShortTable({StandardDisk(2, {1})}), kTrackTableField, 0x29F),
        "track 0's offset 671 points inside the disk header"},
       {ShortTable({StandardDisk(2, {1})}), ""},
       {BuildImage({bare}), ""},
@@ -796,12 +778,7 @@ TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
          return BuildImage(all);
        }(),
        ""},
-      {[] {
-         Bytes b = BuildImage({StandardDisk(2, {1})});
-         b.resize(b.size() + 300, 0xFF);
-         return b;
-       }(),
-       ""},
+      {Resized(small, small.size() + 300, 0xFF), ""},
   };
   for (const auto& [image, reason] : cases) {
     const CommandResult result = RunOn(image, {"-s"});
@@ -811,11 +788,9 @@ TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
       continue;
     }
     EXPECT_EQ(result.status, 1) << reason;
-    EXPECT_EQ(result.out,
-              "\"" + dir_.File("image.d88") + "\": not a D88 image\n");
-    EXPECT_EQ(result.err.rfind("d88info: " + dir_.File("image.d88") +
-                                   " is not a D88 image: " + reason,
-                               0),
+    EXPECT_EQ(result.out, Summary("not a D88 image"));
+    EXPECT_EQ(result.err.rfind(
+                  "d88info: " + image_ + " is not a D88 image: " + reason, 0),
               0u)
         << result.err;
   }
@@ -823,52 +798,48 @@ TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
 
 // Cuts at every kind of place, and what the report says of each.
 TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
-  const DiskSpec demo = StandardDisk(40, InterleavedNine());
-  const Bytes one = BuildImage({demo});
-  const size_t track24 = TrackOffset({demo}, 0, 24);
+  const Bytes one = DemoImage();
+  const size_t track24 = TrackOffset({Demo()}, 0, 24);
   const size_t record = kSectorHeaderSize + 512;
-  const auto cut = [](Bytes image, size_t size) {
-    image.resize(size);
-    return image;
-  };
-  const Bytes two = BuildImage({demo, demo});
-  Bytes short_disk = one;  // the size field ends inside track 79
-  PutLe32(&short_disk, kDiskSizeField,
-          static_cast<uint32_t>(TrackOffset({demo}, 0, 79) + 100));
-  Bytes huge_size = two;  // the second disk's size field 2 GiB and more
-  PutLe32(&huge_size, one.size() + kDiskSizeField, 0x90000000);
+  const Bytes two = BuildImage({Demo(), Demo()});
+  // The size field ends inside track 79.
+  const Bytes short_disk =
+      Put32(one, kDiskSizeField,
+            static_cast<uint32_t>(TrackOffset({Demo()}, 0, 79) + 100));
+  // The second disk's size field 2 GiB and more.
+  const Bytes huge_size = Put32(two, one.size() + kDiskSizeField, 0x90000000);
   const struct {
     Bytes image;
     std::string text;
     std::string verdict;
     int64_t bytes_in_file = -1;  // of the last disk, in the JSON; -1: any
   } cases[] = {
-      {cut(two, one.size() + 152),
+      {Resized(two, one.size() + 152),
        "\nnote: the file ends 152 bytes into a further disk's header\n",
        "1 disk, damaged; volspar: complete"},
-      {cut(one, track24 + 8 * record + 5),
+      {Resized(one, track24 + 8 * record + 5),
        "  track 24: 12/0/1/2 12/0/6/2 12/0/2/2 12/0/7/2 12/0/3/2 12/0/8/2 "
        "12/0/4/2 12/0/9/2\n"
        "    note: 8 of the 9 records it states; the file ends here, inside "
        "a record header\n",
        "1 disk, damaged; volspar: incomplete"},
-      {cut(one, 119152),
+      {Resized(one, 119152),
        ", truncated: the file ends 119152 bytes into the disk's 380848 "
        "bytes\n"
        "  note: track entries past the end of the file: 25-79\n",
        "1 disk, damaged; volspar: incomplete", 119152},
-      {cut(one, 119152),
+      {Resized(one, 119152),
        "  TRV04.BIN: incomplete: the run stops at 15/0/4/2 on track 30 "
        "(missing: the file ends before it)",
        "1 disk, damaged; volspar: incomplete"},
-      {cut(one, 119152),
+      {Resized(one, 119152),
        "    note: 12/0/5/2: cut off by the end of the file (176 of 512 "
        "bytes)\n",
        "1 disk, damaged; volspar: incomplete"},
-      {cut(one, track24 + record),
+      {Resized(one, track24 + record),
        "    note: 1 of the 9 records it states; the file ends here\n",
        "1 disk, damaged; volspar: incomplete"},
-      {cut(two, one.size()), "\ndisks: 1\n",
+      {Resized(two, one.size()), "\ndisks: 1\n",
        "1 disk, clean; volspar: complete"},
       {short_disk, "    note: 39/1/5/2: runs past the end of its disk\n",
        "2 disks, damaged, read errors (1 sector on disk 1); volspar: "
@@ -882,8 +853,7 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
         << text << " in:\n"
         << full.out;
     const CommandResult summary = RunOn(image, {"-s"});
-    EXPECT_EQ(summary.out,
-              "\"" + dir_.File("image.d88") + "\": " + verdict + "\n");
+    EXPECT_EQ(summary.out, Summary(verdict));
     const auto has = [&verdict](const char* word) {
       return verdict.find(word) != std::string::npos;
     };
@@ -900,9 +870,9 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
 // Two questions, two answers: is the disk sound (every disk of the image),
 // and would volspar's files be right (disk 0). The exit status says both.
 TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
-  const DiskSpec demo = StandardDisk(40, InterleavedNine());
-  DiskSpec damaged = demo;
-  damaged.tracks[2][4].status = 0xB0;
+  const DiskSpec demo = Demo();
+  const DiskSpec damaged =
+      Demo([](DiskSpec* d) { d->tracks[2][4].status = 0xB0; });
   DiskSpec small = demo;  // 16 sectors of 256 bytes a track
   for (auto& [track, records] : small.tracks) {
     records =
@@ -911,8 +881,6 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
   }
   DiskSpec other_size = demo;  // volspar's first sector, 256 bytes long
   other_size.tracks[8] = StandardTrack(4, 0, 1, {1, 2, 3, 4, 5, 6, 7, 8, 9});
-  Bytes cut = BuildImage({demo});
-  cut.resize(119152);
   DiskSpec bad;  // a single sector, with a CRC error
   bad.tracks[0] = {{0, 0, 1, 2, Bytes(512)}};
   bad.tracks[0][0].status = 0xB0;
@@ -936,7 +904,8 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
        "TRV01.BIN: incomplete: the run stops at 4/0/5/2 on track 8 (4/0/5/1 "
        "is there: 256-byte sector); 0 of the file's 20096 bytes come from "
        "the image, the other 20096 would be zeros\n"},
-      {cut, 2 | 4, "1 disk, damaged; volspar: incomplete",
+      {Resized(DemoImage(), 119152), 2 | 4,
+       "1 disk, damaged; volspar: incomplete",
        "the image is damaged; volspar would not extract"},
       // Every view names as many disks, and counts the others.
       {BuildImage(std::vector<DiskSpec>(64, bad)), 2 | 4,
@@ -948,16 +917,13 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
   for (const auto& [image, status, summary, line] : cases) {
     const CommandResult result = RunOn(image, {"--summary"});
     EXPECT_EQ(result.status, status) << summary;
-    EXPECT_EQ(result.out,
-              "\"" + dir_.File("image.d88") + "\": " + summary + "\n");
+    EXPECT_EQ(result.out, Summary(summary));
     EXPECT_NE(RunOn(image).out.find(line), std::string::npos) << line;
     const size_t from = summary.find(", ") + 2;
     const std::string health =
         summary.substr(from, summary.find("; volspar") - from);
-    RunOn(image, {"--map", dir_.File("map.svg")});
-    EXPECT_NE(
-        ReadText(dir_.File("map.svg")).find(">the image: " + health + "<"),
-        std::string::npos)
+    EXPECT_NE(MapOf(image).find(">the image: " + health + "<"),
+              std::string::npos)
         << health;
   }
 }
@@ -965,9 +931,9 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
 // Disk names are mostly Shift_JIS: shown as text where they are, and as
 // escapes where they are not.
 TEST_F(D88infoTest, ShiftJisNamesAreShownAsText) {
-  DiskSpec disk = StandardDisk(40, InterleavedNine());
-  disk.name = "\x83\x51\x81\x5B\x83\x80 1";  // "ゲーム 1"
-  const Bytes image = BuildImage({disk});
+  const Bytes image = DemoImage([](DiskSpec* d) {
+    d->name = "\x83\x51\x81\x5B\x83\x80 1";  // "ゲーム 1"
+  });
   const std::string game = "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0 1";
   EXPECT_NE(RunOn(image).out.find("disk 0: \"" + game + "\", media type"),
             std::string::npos);
@@ -976,9 +942,7 @@ TEST_F(D88infoTest, ShiftJisNamesAreShownAsText) {
   EXPECT_NE(json.find("\"name\":\"\\u0083Q\\u0081[\\u0083\\u0080 1\""),
             std::string::npos)
       << json;
-  RunOn(image, {"--map", dir_.File("map.svg")});
-  EXPECT_NE(ReadText(dir_.File("map.svg")).find("disk 0: \"" + game + "\""),
-            std::string::npos);
+  EXPECT_NE(MapOf(image).find("disk 0: \"" + game + "\""), std::string::npos);
 }
 
 #ifndef _WIN32  // a shell pipe
@@ -986,8 +950,7 @@ TEST_F(D88infoTest, ShiftJisNamesAreShownAsText) {
 // standard input that cannot be read is reported as a file that cannot be
 // opened is, in the JSON too.
 TEST_F(D88infoTest, ReadsAnImageFromAPipe) {
-  ASSERT_TRUE(WriteFile(dir_.File("image.d88"),
-                        BuildImage({StandardDisk(40, InterleavedNine())})));
+  ASSERT_TRUE(WriteFile(image_, DemoImage()));
   TempDir spool;
   const struct {
     std::string command;
@@ -1018,7 +981,7 @@ TEST_F(D88infoTest, ReadsAnImageFromAPipe) {
 // --problems keeps what stands out; --json carries the same facts, and a
 // real parser reads them back.
 TEST_F(D88infoTest, ProblemsAndJson) {
-  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  DiskSpec disk = Demo();
   // UTF-8, stray bytes, a quote, an overlong form.
   disk.name = "N\xC3\xA9\xFF\"\xE0\x80\xAF";
   disk.tracks[2][4].status = 0xB0;      // 1/0/3/2, in TRV03.BIN
@@ -1045,8 +1008,7 @@ TEST_F(D88infoTest, ProblemsAndJson) {
           "extract complete files from this image: 1 of 7 files "
           "incomplete, 1 suspect\n");
   EXPECT_EQ(
-      RunOn(BuildImage({StandardDisk(40, InterleavedNine())}), {"--problems"})
-          .out,
+      RunOn(DemoImage(), {"--problems"}).out,
       "disks: 1\ndisk 0: \"\", media type 0x00 (2D), write-protect off" +
           std::string(kDemoLayout) +
           "\nthe image is clean; volspar would extract complete files from "
@@ -1068,8 +1030,8 @@ TEST_F(D88infoTest, ProblemsAndJson) {
   ASSERT_TRUE(WriteFile(dir_.File("many.d88"), BuildImage({many})));
   RunOn(image, {"--json", dir_.File("empty.d88"), dir_.File("none.d88")});
   RunCommand(D88INFO_PATH,
-             {"--json", dir_.File("image.d88"), dir_.File("empty.d88"),
-              dir_.File("none.d88"), dir_.File("many.d88")},
+             {"--json", image_, dir_.File("empty.d88"), dir_.File("none.d88"),
+              dir_.File("many.d88")},
              dir_.path(), json);
   const char* script =
       "import json, sys\n"
@@ -1096,8 +1058,7 @@ TEST_F(D88infoTest, ProblemsAndJson) {
       "    crc, at = zlib.crc32(data, crc), at + 16 + r['data_size']\n"
       "print(same, crc == d['crc32'])\n";
   const CommandResult parsed =
-      RunCommand("/usr/bin/python3",
-                 {"-c", script, json, dir_.File("image.d88")}, dir_.path());
+      RunCommand("/usr/bin/python3", {"-c", script, json, image_}, dir_.path());
   EXPECT_EQ(parsed.err, "");
   EXPECT_EQ(parsed.out,
             "d88info/1 ['incomplete', 'suspect'] "
