@@ -104,13 +104,21 @@ class D88infoTest : public ::testing::Test {
   std::string Summary(const std::string& verdict) const {
     return "\"" + image_ + "\": " + verdict + "\n";
   }
-  // Runs on the demonstration disk after `change` and returns the line
-  // that checks `file`; `status` is the exit status expected.
-  std::string CheckLine(const std::string& file, void (*change)(DiskSpec*),
-                        int status = 2) {
-    const CommandResult result = RunOn(DemoImage(change));
-    EXPECT_EQ(result.status, status);
-    return LineStarting(result.out, "  " + file + ": ");
+  // The line that checks `file` in the report on the demonstration disk
+  // after `change`, and the exit status.
+  struct FileLine {
+    const char* file;
+    void (*change)(DiskSpec*);
+    int status;
+    std::string line;
+  };
+  void ExpectFileLines(const std::vector<FileLine>& cases) {
+    for (const auto& [file, change, status, line] : cases) {
+      const std::string prefix = "  " + std::string(file) + ": ";
+      const CommandResult result = RunOn(DemoImage(change));
+      EXPECT_EQ(result.status, status) << prefix + line;
+      EXPECT_EQ(LineStarting(result.out, prefix), prefix + line);
+    }
   }
 
   TempDir dir_;
@@ -149,12 +157,7 @@ TEST_F(D88infoTest, DemonstrationImageIsComplete) {
 // An incomplete file names where its run stopped and how many of its bytes
 // are real; a short sector's bytes count.
 TEST_F(D88infoTest, NamesTheSectorWhereARunStops) {
-  const struct {
-    const char* file;
-    void (*change)(DiskSpec*);
-    int status;
-    std::string line;
-  } cases[] = {
+  ExpectFileLines({
       {"TRV03.BIN",
        [](DiskSpec* d) { d->tracks[2].erase(d->tracks[2].begin() + 2); }, 2,
        "incomplete: the run stops at 1/0/2/2 on track 2 (missing)" +
@@ -184,22 +187,13 @@ TEST_F(D88infoTest, NamesTheSectorWhereARunStops) {
        "complete"},
       {"TRV03.BIN", [](DiskSpec* d) { d->tracks[2][4].data.resize(464); }, 0,
        "complete"},
-  };
-  for (const auto& [file, change, status, line] : cases) {
-    EXPECT_EQ(CheckLine(file, change, status),
-              "  " + std::string(file) + ": " + line);
-  }
+  });
 }
 
 // Sectors whose headers say their bytes may be wrong make the files they
 // feed suspect; outside every file's range they only show in the notes.
 TEST_F(D88infoTest, SuspectSectorsInAFilesRange) {
-  const struct {
-    const char* file;
-    void (*change)(DiskSpec*);
-    int status;
-    std::string line;
-  } cases[] = {
+  ExpectFileLines({
       {"TRV03.BIN", [](DiskSpec* d) { d->tracks[2][4].status = 0xB0; }, 6,
        "suspect: 1/0/3/2 (CRC error)"},
       {"TRV02.BIN", [](DiskSpec* d) { d->tracks[1][1].status = 0xA0; }, 6,
@@ -237,15 +231,11 @@ TEST_F(D88infoTest, SuspectSectorsInAFilesRange) {
          d->tracks[26][1].data.resize(600);
        },
        0, "complete"},
-  };
-  for (const auto& [file, change, status, line] : cases) {
-    EXPECT_EQ(CheckLine(file, change, status),
-              "  " + std::string(file) + ": " + line);
-  }
-  DiskSpec disk = Demo();
-  disk.tracks[2][4].status = 0xB0;
-  disk.tracks[1][3].status = 0xB0;
-  const CommandResult result = RunOn(BuildImage({disk}));
+  });
+  const CommandResult result = RunOn(DemoImage([](DiskSpec* d) {
+    d->tracks[2][4].status = 0xB0;
+    d->tracks[1][3].status = 0xB0;
+  }));
   EXPECT_NE(result.out.find("\n  track 1: 0/1/1/2 0/1/6/2 0/1/2/2 0/1/7/2 "
                             "0/1/3/2 0/1/8/2 0/1/4/2 0/1/9/2 0/1/5/2\n"
                             "    note: 0/1/7/2: data CRC error (status "
