@@ -73,6 +73,23 @@ Bytes Put32(Bytes image, size_t offset, uint32_t value) {
 // Where the track table holds `track`'s offset.
 constexpr size_t Entry(int track) { return kTrackTableField + 4 * track; }
 
+// Whether `text` holds every one of `parts`.
+::testing::AssertionResult Holds(const std::string& text,
+                                 const std::vector<std::string>& parts) {
+  std::string missing;
+  for (const std::string& part : parts) {
+    if (text.find(part) == std::string::npos) missing += "\n" + part;
+  }
+  if (missing.empty()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "missing:" << missing << "\nin:\n"
+                                       << text;
+}
+
+// The last `size` bytes of `text`, or all of it.
+std::string Last(const std::string& text, size_t size) {
+  return text.substr(text.size() - std::min(text.size(), size));
+}
+
 // The disk line's layout of the demonstration disk.
 const char kDemoLayout[] =
     ", 80 tracks (40 cylinders \xC3\x97 2 sides), 9 sectors of 512 bytes";
@@ -131,17 +148,14 @@ TEST_F(D88infoTest, DemonstrationImageIsComplete) {
       RunOn(DemoImage([](DiskSpec* d) { d->name = "VOLSPAR DEMO"; }));
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out.rfind("disks: 1\n"
-                             "disk 0: \"VOLSPAR DEMO\", media type 0x00 "
-                             "(2D), write-protect off" +
-                                 std::string(kDemoLayout) +
-                                 "\n"
-                                 "  track 0: 0/0/1/2 0/0/6/2 0/0/2/2 0/0/7/2 "
-                                 "0/0/3/2 0/0/8/2 0/0/4/2 0/0/9/2 0/0/5/2\n",
-                             0),
-            0u)
-      << result.out;
-  EXPECT_NE(result.out.find("\n  track 79: 39/1/1/2 "), std::string::npos);
+  const std::string head =
+      "disks: 1\ndisk 0: \"VOLSPAR DEMO\", media type 0x00 (2D), "
+      "write-protect off" +
+      std::string(kDemoLayout) +
+      "\n  track 0: 0/0/1/2 0/0/6/2 0/0/2/2 0/0/7/2 0/0/3/2 0/0/8/2 0/0/4/2 "
+      "0/0/9/2 0/0/5/2\n";
+  EXPECT_EQ(result.out.substr(0, head.size()), head) << result.out;
+  EXPECT_TRUE(Holds(result.out, {"\n  track 79: 39/1/1/2 "}));
   const std::string tail =
       "volspar's runs on disk 0 (sectors 1-9, N 2):\n"
       "  TRV01.BIN: complete\n  TRV02.BIN: complete\n"
@@ -150,8 +164,7 @@ TEST_F(D88infoTest, DemonstrationImageIsComplete) {
       "  TRV07.BIN: complete\n"
       "the image is clean; volspar would extract complete files from this "
       "image\n";
-  ASSERT_GE(result.out.size(), tail.size());
-  EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail);
+  EXPECT_EQ(Last(result.out, tail.size()), tail);
 }
 
 // An incomplete file names where its run stopped and how many of its bytes
@@ -236,11 +249,10 @@ TEST_F(D88infoTest, SuspectSectorsInAFilesRange) {
     d->tracks[2][4].status = 0xB0;
     d->tracks[1][3].status = 0xB0;
   }));
-  EXPECT_NE(result.out.find("\n  track 1: 0/1/1/2 0/1/6/2 0/1/2/2 0/1/7/2 "
-                            "0/1/3/2 0/1/8/2 0/1/4/2 0/1/9/2 0/1/5/2\n"
-                            "    note: 0/1/7/2: data CRC error (status "
-                            "0xB0)\n  track 2: "),
-            std::string::npos);
+  EXPECT_TRUE(Holds(result.out, {"\n  track 1: 0/1/1/2 0/1/6/2 0/1/2/2 0/1/7/2 "
+                                 "0/1/3/2 0/1/8/2 0/1/4/2 0/1/9/2 0/1/5/2\n"
+                                 "    note: 0/1/7/2: data CRC error (status "
+                                 "0xB0)\n  track 2: "}));
   EXPECT_EQ(LineStarting(result.out, "the image"),
             "the image holds read errors (2 sectors); volspar would extract "
             "complete files from this image, but 1 of 7 files are suspect");
@@ -263,23 +275,21 @@ TEST_F(D88infoTest, TrackNotesNameWhatStandsOut) {
     record.deleted = deleted;
     record.density = density;
   }
-  const CommandResult result = RunOn(BuildImage({disk}));
-  EXPECT_NE(result.out.find(
-                "    note: 0/0/1/1: ID CRC error (status 0xA0)\n"
-                "    note: 0/0/2/1: data CRC error (status 0xB0)\n"
-                "    note: 0/0/3/1: no address mark (status 0xE0)\n"
-                "    note: 0/0/4/1: no data mark (status 0xF0)\n"
-                "    note: 0/0/5/1: deleted data (status 0x10)\n"
-                "    note: 0/0/6/1: unknown status 0x42\n"
-                "    note: 0/0/7/1: deleted mark (0x10)\n"
-                "    note: 0/0/8/1: unknown deleted mark 0x03, single density "
-                "(FM)\n"
-                "    note: 0/0/9/1: high density, data size 300, not 256, "
-                "duplicate ID (1 of 2, the one read)\n"
-                "    note: 0/0/9/1: unknown density 0x07, duplicate ID (2 of "
-                "2)\n"),
-            std::string::npos)
-      << result.out;
+  EXPECT_TRUE(
+      Holds(RunOn(BuildImage({disk})).out,
+            {"    note: 0/0/1/1: ID CRC error (status 0xA0)\n"
+             "    note: 0/0/2/1: data CRC error (status 0xB0)\n"
+             "    note: 0/0/3/1: no address mark (status 0xE0)\n"
+             "    note: 0/0/4/1: no data mark (status 0xF0)\n"
+             "    note: 0/0/5/1: deleted data (status 0x10)\n"
+             "    note: 0/0/6/1: unknown status 0x42\n"
+             "    note: 0/0/7/1: deleted mark (0x10)\n"
+             "    note: 0/0/8/1: unknown deleted mark 0x03, single density "
+             "(FM)\n"
+             "    note: 0/0/9/1: high density, data size 300, not 256, "
+             "duplicate ID (1 of 2, the one read)\n"
+             "    note: 0/0/9/1: unknown density 0x07, duplicate ID (2 of "
+             "2)\n"}));
 
   // 300 records with empty data: listed up to 256, noted up to 16; the
   // map draws as many.
@@ -290,15 +300,11 @@ TEST_F(D88infoTest, TrackNotesNameWhatStandsOut) {
   const std::string line = LineStarting(listing, "  track 0: ");
   const std::string tail =
       " 1/0/255/0 1/0/0/0 \xE2\x80\xA6 and 44 more records";
-  EXPECT_EQ(line.substr(line.size() - std::min(line.size(), tail.size())),
-            tail);
-  EXPECT_NE(ReadText(map_).find(">\xE2\x80\xA6 and 44 more records<"),
-            std::string::npos);
-  EXPECT_NE(listing.find("    note: 1/0/16/0: data size 0, not 128, duplicate "
-                         "ID (1 of 2, the one read)\n"
-                         "    \xE2\x80\xA6 and 284 more notes\n"),
-            std::string::npos)
-      << listing;
+  EXPECT_EQ(Last(line, tail.size()), tail);
+  EXPECT_TRUE(Holds(ReadText(map_), {">\xE2\x80\xA6 and 44 more records<"}));
+  EXPECT_TRUE(Holds(listing, {"    note: 1/0/16/0: data size 0, not 128, "
+                              "duplicate ID (1 of 2, the one read)\n"
+                              "    \xE2\x80\xA6 and 284 more notes\n"}));
 }
 
 // Tracks that all start at different records of one 65,535-record track:
@@ -310,9 +316,8 @@ TEST_F(D88infoTest, ListingStopsAtItsRecordBudget) {
   image.insert(image.end(), one.begin(), one.end());
   const CommandResult result = RunOn(image);
   EXPECT_EQ(result.status, 6);
-  EXPECT_NE(result.out.find(" and later: not listed, past the 1048576 "
-                            "records d88info lists of one image\n"),
-            std::string::npos);
+  EXPECT_TRUE(Holds(result.out, {" and later: not listed, past the 1048576 "
+                                 "records d88info lists of one image\n"}));
   EXPECT_LT(result.out.size(), 2000000u);
 }
 
@@ -382,8 +387,7 @@ TEST_F(D88infoTest, ExplainsOddLayouts) {
   };
   for (const auto& [image, text, absent] : cases) {
     const CommandResult result = RunOn(image);
-    EXPECT_NE(result.out.find(text), std::string::npos) << text << " in:\n"
-                                                        << result.out;
+    EXPECT_TRUE(Holds(result.out, {text}));
     if (!absent.empty()) {
       EXPECT_EQ(result.out.find(absent), std::string::npos) << result.out;
     }
@@ -437,7 +441,7 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
   }
   // One cell a record, one more for the duplicate, the gap drawn in place.
   EXPECT_EQ(cells, 80u * 9 + 1);
-  EXPECT_NE(svg.find("disk 0: \"A&amp;B&lt;C&gt;\""), std::string::npos);
+  EXPECT_TRUE(Holds(svg, {"disk 0: \"A&amp;B&lt;C&gt;\""}));
   const struct {
     std::string title;
     std::string fill;
@@ -718,10 +722,8 @@ TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
 #endif
   EXPECT_EQ(both.err, "d88info: cannot open miss\\x0Aing.d88: " + cause + "\n");
   EXPECT_EQ(both.out.rfind("image \"clean.d88\"\ndisks: 1\n", 0), 0u);
-  EXPECT_NE(both.out.find("\n\nimage \"" + shown + "\"\ndisks: 2\n"),
-            std::string::npos);
-  EXPECT_NE(both.out.find("  TRV03.BIN: suspect: 1/0/3/2 (CRC error)\n"),
-            std::string::npos);
+  EXPECT_TRUE(Holds(both.out, {"\n\nimage \"" + shown + "\"\ndisks: 2\n",
+                               "  TRV03.BIN: suspect: 1/0/3/2 (CRC error)\n"}));
 }
 
 // The format has no magic number: the first disk's header decides.
@@ -839,9 +841,7 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
   };
   for (const auto& [image, text, verdict, bytes_in_file] : cases) {
     const CommandResult full = RunOn(image);
-    EXPECT_NE(("\n" + full.out).find(text), std::string::npos)
-        << text << " in:\n"
-        << full.out;
+    EXPECT_TRUE(Holds("\n" + full.out, {text}));
     const CommandResult summary = RunOn(image, {"-s"});
     EXPECT_EQ(summary.out, Summary(verdict));
     const auto has = [&verdict](const char* word) {
@@ -908,13 +908,11 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
     const CommandResult result = RunOn(image, {"--summary"});
     EXPECT_EQ(result.status, status) << summary;
     EXPECT_EQ(result.out, Summary(summary));
-    EXPECT_NE(RunOn(image).out.find(line), std::string::npos) << line;
+    EXPECT_TRUE(Holds(RunOn(image).out, {line}));
     const size_t from = summary.find(", ") + 2;
     const std::string health =
         summary.substr(from, summary.find("; volspar") - from);
-    EXPECT_NE(MapOf(image).find(">the image: " + health + "<"),
-              std::string::npos)
-        << health;
+    EXPECT_TRUE(Holds(MapOf(image), {">the image: " + health + "<"}));
   }
 }
 
@@ -925,14 +923,12 @@ TEST_F(D88infoTest, ShiftJisNamesAreShownAsText) {
     d->name = "\x83\x51\x81\x5B\x83\x80 1";  // "ゲーム 1"
   });
   const std::string game = "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0 1";
-  EXPECT_NE(RunOn(image).out.find("disk 0: \"" + game + "\", media type"),
-            std::string::npos);
-  const std::string json = RunOn(image, {"--json"}).out;
-  EXPECT_NE(json.find("\"name_text\":\"" + game + "\""), std::string::npos);
-  EXPECT_NE(json.find("\"name\":\"\\u0083Q\\u0081[\\u0083\\u0080 1\""),
-            std::string::npos)
-      << json;
-  EXPECT_NE(MapOf(image).find("disk 0: \"" + game + "\""), std::string::npos);
+  EXPECT_TRUE(
+      Holds(RunOn(image).out, {"disk 0: \"" + game + "\", media type"}));
+  EXPECT_TRUE(Holds(RunOn(image, {"--json"}).out,
+                    {"\"name_text\":\"" + game + "\"",
+                     "\"name\":\"\\u0083Q\\u0081[\\u0083\\u0080 1\""}));
+  EXPECT_TRUE(Holds(MapOf(image), {"disk 0: \"" + game + "\""}));
 }
 
 #ifndef _WIN32  // a shell pipe
