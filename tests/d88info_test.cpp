@@ -90,9 +90,17 @@ std::string Last(const std::string& text, size_t size) {
   return text.substr(text.size() - std::min(text.size(), size));
 }
 
-// The disk line's layout of the demonstration disk.
-const char kDemoLayout[] =
-    ", 80 tracks (40 cylinders \xC3\x97 2 sides), 9 sectors of 512 bytes";
+// The report's line for a demonstration disk named `name`.
+std::string DemoDiskLine(int disk, const std::string& name,
+                         const std::string& media = "0x00 (2D)") {
+  return "disk " + std::to_string(disk) + ": \"" + name + "\", media type " +
+         media +
+         ", write-protect off, 80 tracks (40 cylinders \xC3\x97 2 sides), 9 "
+         "sectors of 512 bytes\n";
+}
+
+// The summary's verdict on the demonstration disk.
+const char kClean[] = "1 disk, clean; volspar: complete";
 
 // The line of `out` that starts with `prefix`, without its line feed.
 std::string LineStarting(const std::string& out, const std::string& prefix) {
@@ -155,10 +163,8 @@ TEST_F(D88infoTest, DemonstrationImageIsComplete) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   const std::string head =
-      "disks: 1\ndisk 0: \"VOLSPAR DEMO\", media type 0x00 (2D), "
-      "write-protect off" +
-      std::string(kDemoLayout) +
-      "\n  track 0: 0/0/1/2 0/0/6/2 0/0/2/2 0/0/7/2 0/0/3/2 0/0/8/2 0/0/4/2 "
+      "disks: 1\n" + DemoDiskLine(0, "VOLSPAR DEMO") +
+      "  track 0: 0/0/1/2 0/0/6/2 0/0/2/2 0/0/7/2 0/0/3/2 0/0/8/2 0/0/4/2 "
       "0/0/9/2 0/0/5/2\n";
   EXPECT_EQ(result.out.substr(0, head.size()), head) << result.out;
   EXPECT_TRUE(Holds(result.out, {"\n  track 79: 39/1/1/2 "}));
@@ -275,11 +281,8 @@ TEST_F(D88infoTest, TrackNotesNameWhatStandsOut) {
       {9, 0, 0, 0x07, 256},
   };
   for (const auto& [r, status, deleted, density, size] : records) {
-    disk.tracks[0].push_back({0, 0, r, 1, Bytes(static_cast<size_t>(size))});
-    SectorSpec& record = disk.tracks[0].back();
-    record.status = status;
-    record.deleted = deleted;
-    record.density = density;
+    disk.tracks[0].push_back({0, 0, r, 1, Bytes(static_cast<size_t>(size)), -1,
+                              -1, density, deleted, status});
   }
   EXPECT_TRUE(
       Holds(RunOn(BuildImage({disk})).out,
@@ -333,8 +336,7 @@ TEST_F(D88infoTest, ExplainsOddLayouts) {
   const size_t track0 = TrackOffset({Demo()}, 0, 0);
   // Only the first disk's header decides whether the file is D88 at all,
   // so the odd headers stand second.
-  DiskSpec zero = Demo();
-  zero.size = 0;
+  const DiskSpec zero = Demo([](DiskSpec* d) { d->size = 0; });
   const struct {
     Bytes image;
     std::string text;
@@ -544,7 +546,7 @@ TEST_F(D88infoTest, AMapReplacesOnlyAMap) {
     const CommandResult result = RunCommand(runner, args, dir_.path());
     ASSERT_EQ(chmod(shut.path().c_str(), 0755), 0);
     EXPECT_EQ(result.status, replaced ? 0 : 1);
-    EXPECT_EQ(result.out, Summary("1 disk, clean; volspar: complete"));
+    EXPECT_EQ(result.out, Summary(kClean));
     const Bytes after = ReadFile(target);
     if (replaced) {
       EXPECT_EQ(result.err, "");
@@ -581,10 +583,8 @@ TEST_F(D88infoTest, ListsEveryDiskAndChecksOnlyTheFirst) {
       "    note: the IDs do not all share one N\n"
       "disk 1: \"TAB\\x09QUOTE\\x22\\x5C\\x7F\", media type 0x42 (unknown), "
       "write-protect 0x05 (unknown)\n"
-      "  no tracks\n"
-      "disk 2: \"\", media type 0x30 (1D), write-protect off" +
-      std::string(kDemoLayout) +
-      "\n"
+      "  no tracks\n" +
+      DemoDiskLine(2, "", "0x30 (1D)") +
       "  note: the media type 0x30 (1D) does not fit the layout, which is "
       "that of a 2D disk\n"
       "  track 0: 0/0/1/2 ";
@@ -669,7 +669,7 @@ TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
   const Bytes two = BuildImage({Demo(), Demo()});
   ASSERT_TRUE(
       WriteFile(dir_.File("cut2.d88"), Resized(two, two.size() * 3 / 4)));
-  const std::string clean = "\"clean.d88\": 1 disk, clean; volspar: complete\n";
+  const std::string clean = "\"clean.d88\": " + std::string(kClean) + "\n";
   const struct {
     std::vector<std::string> args;
     int status;
@@ -815,9 +815,7 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
       {Resized(one, track24 + record),
        {"    note: 1 of the 9 records it states; the file ends here\n"},
        "1 disk, damaged; volspar: incomplete"},
-      {Resized(two, one.size()),
-       {"\ndisks: 1\n"},
-       "1 disk, clean; volspar: complete"},
+      {Resized(two, one.size()), {"\ndisks: 1\n"}, kClean},
       {short_disk,
        {"    note: 39/1/5/2: runs past the end of its disk\n"},
        "2 disks, damaged, read errors (1 sector on disk 1); volspar: "
@@ -867,7 +865,7 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
     std::string summary;
     std::string line;  // in the report
   } cases[] = {
-      {BuildImage({demo}), 0, "1 disk, clean; volspar: complete",
+      {BuildImage({demo}), 0, kClean,
        "the image is clean; volspar would extract complete files from this "
        "image\n"},
       {BuildImage({demo, damaged}), 4,
@@ -925,16 +923,15 @@ TEST_F(D88infoTest, ShiftJisNamesAreShownAsText) {
 TEST_F(D88infoTest, ReadsAnImageFromAPipe) {
   ASSERT_TRUE(WriteFile(image_, DemoImage()));
   TempDir spool;
+  const std::string clean = "\"-\": " + std::string(kClean) + "\n";
   const struct {
     std::string command;
     int status;
     std::string out;
   } cases[] = {
-      {"cat image.d88 | \"$0\" - -s", 0,
-       "\"-\": 1 disk, clean; volspar: complete\n"},
+      {"cat image.d88 | \"$0\" - -s", 0, clean},
       // A file is read as it is: no copy, so no need of a place for one.
-      {"TMPDIR=/nonexistent \"$0\" - -s < image.d88", 0,
-       "\"-\": 1 disk, clean; volspar: complete\n"},
+      {"TMPDIR=/nonexistent \"$0\" - -s < image.d88", 0, clean},
       {"\"$0\" --json - < .", 1,
        "{\"format\":\"d88info/1\",\"images\":[{\"path\":\"-\",\"verdict\":"
        "[],\"error\":\"cannot read standard input: Is a directory\"}]}\n"},
@@ -962,11 +959,7 @@ TEST_F(D88infoTest, ProblemsAndJson) {
   const Bytes image = BuildImage({disk});
   EXPECT_EQ(
       RunOn(image, {"--problems"}).out,
-      "disks: 1\n"
-      "disk 0: \"N\xC3\xA9\xFF\\x22\xE0\x80\xAF\", media type 0x00 (2D), "
-      "write-protect off" +
-          std::string(kDemoLayout) +
-          "\n"
+      "disks: 1\n" + DemoDiskLine(0, "N\xC3\xA9\xFF\\x22\xE0\x80\xAF") +
           "  track 2:\n"
           "    note: 1/0/3/2: data CRC error (status 0xB0)\n"
           "  track 30:\n"
@@ -976,16 +969,13 @@ TEST_F(D88infoTest, ProblemsAndJson) {
           "  TRV04.BIN: incomplete: the run stops at 15/0/4/2 on track 30 "
           "(short data: 300 of 512 bytes)" +
           Left(300, 1691, "TRV03.BIN") +
-          "\n"
-          "the image holds read errors (1 sector); volspar would not "
+          "\nthe image holds read errors (1 sector); volspar would not "
           "extract complete files from this image: 1 of 7 files "
           "incomplete, 1 suspect\n");
-  EXPECT_EQ(
-      RunOn(DemoImage(), {"--problems"}).out,
-      "disks: 1\ndisk 0: \"\", media type 0x00 (2D), write-protect off" +
-          std::string(kDemoLayout) +
-          "\nthe image is clean; volspar would extract complete files from "
-          "this image\n");
+  EXPECT_EQ(RunOn(DemoImage(), {"--problems"}).out,
+            "disks: 1\n" + DemoDiskLine(0, "") +
+                "the image is clean; volspar would extract complete files from "
+                "this image\n");
 #ifndef _WIN32  // Python reads the output back
   if (!std::ifstream("/usr/bin/python3").good()) {
     GTEST_SKIP() << "no python3 to parse the JSON";
