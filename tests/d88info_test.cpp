@@ -45,9 +45,62 @@ Bytes ShortTable(const std::vector<DiskSpec>& disks) {
   return image;
 }
 
-// The disk line's layout of the demonstration disk.
-const char kDemoLayout[] =
-    ", 80 tracks (40 cylinders \xC3\x97 2 sides), 9 sectors of 512 bytes";
+// The demonstration disk: 40 cylinders, two sides, nine 512-byte sectors a
+// track; with `change` made to it.
+DiskSpec Demo(void (*change)(DiskSpec*) = nullptr) {
+  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  if (change != nullptr) change(&disk);
+  return disk;
+}
+Bytes DemoImage(void (*change)(DiskSpec*) = nullptr) {
+  return BuildImage({Demo(change)});
+}
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// `image` cut or filled out with `fill` to `size` bytes.
+Bytes Resized(Bytes image, size_t size, uint8_t fill = 0) {
+  image.resize(size, fill);
+  return image;
+}
+
+// `image` with `value` written at `offset`.
+Bytes Put32(Bytes image, size_t offset, uint32_t value) {
+  PutLe32(&image, offset, value);
+  return image;
+}
+
+// Where the track table holds `track`'s offset.
+constexpr size_t Entry(int track) { return kTrackTableField + 4 * track; }
+
+// Whether `text` holds every one of `parts`.
+::testing::AssertionResult Holds(const std::string& text,
+                                 const std::vector<std::string>& parts) {
+  std::string missing;
+  for (const std::string& part : parts) {
+    if (text.find(part) == std::string::npos) missing += "\n" + part;
+  }
+  if (missing.empty()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "missing:" << missing << "\nin:\n"
+                                       << text;
+}
+
+// The last `size` bytes of `text`, or all of it.
+std::string Last(const std::string& text, size_t size) {
+  return text.substr(text.size() - std::min(text.size(), size));
+}
+
+// The report's line for a demonstration disk named `name`.
+std::string DemoDiskLine(int disk, const std::string& name,
+                         const std::string& media = "0x00 (2D)") {
+  return "disk " + std::to_string(disk) + ": \"" + name + "\", media type " +
+         media +
+         ", write-protect off, 80 tracks (40 cylinders \xC3\x97 2 sides), 9 "
+         "sectors of 512 bytes\n";
+}
+
+// The summary's verdict on the demonstration disk.
+const char kClean[] = "1 disk, clean; volspar: complete";
 
 // The line of `out` that starts with `prefix`, without its line feed.
 std::string LineStarting(const std::string& out, const std::string& prefix) {
@@ -56,46 +109,65 @@ std::string LineStarting(const std::string& out, const std::string& prefix) {
   return out.substr(at, out.find('\n', at) - at);
 }
 
+// Arguments, and what the command says to them.
+struct Said {
+  std::vector<std::string> args;
+  std::string text;
+};
+
 class D88infoTest : public ::testing::Test {
  protected:
+  CommandResult Run(const std::vector<std::string>& args) {
+    return RunCommand(D88INFO_PATH, args, dir_.path());
+  }
   CommandResult RunOn(const Bytes& image,
                       std::vector<std::string> options = {}) {
-    EXPECT_TRUE(WriteFile(dir_.File("image.d88"), image));
-    options.push_back(dir_.File("image.d88"));
-    return RunCommand(D88INFO_PATH, options, dir_.path());
+    EXPECT_TRUE(WriteFile(image_, image));
+    options.push_back(image_);
+    return Run(options);
   }
-  // Runs on the demonstration disk after `change` and returns the line
-  // that checks `file`; `status` is the exit status expected.
-  template <typename Change>
-  std::string CheckLine(const std::string& file, Change change,
-                        int status = 2) {
-    DiskSpec disk = StandardDisk(40, InterleavedNine());
-    change(&disk);
-    const CommandResult result = RunOn(BuildImage({disk}));
-    EXPECT_EQ(result.status, status);
-    return LineStarting(result.out, "  " + file + ": ");
+  // The map drawn of `image`.
+  std::string MapOf(const Bytes& image) {
+    RunOn(image, {"--map", map_});
+    return ReadText(map_);
+  }
+  // The summary line that gives image.d88 `verdict`.
+  std::string Summary(const std::string& verdict) const {
+    return "\"" + image_ + "\": " + verdict + "\n";
+  }
+  // The line that checks `file` in the report on the demonstration disk
+  // after `change`, and the exit status.
+  struct FileLine {
+    const char* file;
+    void (*change)(DiskSpec*);
+    int status;
+    std::string line;
+  };
+  void ExpectFileLines(const std::vector<FileLine>& cases) {
+    for (const auto& [file, change, status, line] : cases) {
+      const std::string prefix = "  " + std::string(file) + ": ";
+      const CommandResult result = RunOn(DemoImage(change));
+      EXPECT_EQ(result.status, status) << prefix + line;
+      EXPECT_EQ(LineStarting(result.out, prefix), prefix + line);
+    }
   }
 
   TempDir dir_;
+  const std::string image_ = dir_.File("image.d88");
+  const std::string map_ = dir_.File("map.svg");
 };
 
 TEST_F(D88infoTest, DemonstrationImageIsComplete) {
-  DiskSpec disk = StandardDisk(40, InterleavedNine());
-  disk.name = "VOLSPAR DEMO";
-  const CommandResult result = RunOn(BuildImage({disk}));
+  const CommandResult result =
+      RunOn(DemoImage([](DiskSpec* d) { d->name = "VOLSPAR DEMO"; }));
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out.rfind("disks: 1\n"
-                             "disk 0: \"VOLSPAR DEMO\", media type 0x00 "
-                             "(2D), write-protect off" +
-                                 std::string(kDemoLayout) +
-                                 "\n"
-                                 "  track 0: 0/0/1/2 0/0/6/2 0/0/2/2 0/0/7/2 "
-                                 "0/0/3/2 0/0/8/2 0/0/4/2 0/0/9/2 0/0/5/2\n",
-                             0),
-            0u)
-      << result.out;
-  EXPECT_NE(result.out.find("\n  track 79: 39/1/1/2 "), std::string::npos);
+  const std::string head =
+      "disks: 1\n" + DemoDiskLine(0, "VOLSPAR DEMO") +
+      "  track 0: 0/0/1/2 0/0/6/2 0/0/2/2 0/0/7/2 0/0/3/2 0/0/8/2 0/0/4/2 "
+      "0/0/9/2 0/0/5/2\n";
+  EXPECT_EQ(result.out.substr(0, head.size()), head) << result.out;
+  EXPECT_TRUE(Holds(result.out, {"\n  track 79: 39/1/1/2 "}));
   const std::string tail =
       "volspar's runs on disk 0 (sectors 1-9, N 2):\n"
       "  TRV01.BIN: complete\n  TRV02.BIN: complete\n"
@@ -104,19 +176,13 @@ TEST_F(D88infoTest, DemonstrationImageIsComplete) {
       "  TRV07.BIN: complete\n"
       "the image is clean; volspar would extract complete files from this "
       "image\n";
-  ASSERT_GE(result.out.size(), tail.size());
-  EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail);
+  EXPECT_EQ(Last(result.out, tail.size()), tail);
 }
 
 // An incomplete file names where its run stopped and how many of its bytes
 // are real; a short sector's bytes count.
 TEST_F(D88infoTest, NamesTheSectorWhereARunStops) {
-  const struct {
-    const char* file;
-    void (*change)(DiskSpec*);
-    int status;
-    std::string line;
-  } cases[] = {
+  ExpectFileLines({
       {"TRV03.BIN",
        [](DiskSpec* d) { d->tracks[2].erase(d->tracks[2].begin() + 2); }, 2,
        "incomplete: the run stops at 1/0/2/2 on track 2 (missing)" +
@@ -146,22 +212,13 @@ TEST_F(D88infoTest, NamesTheSectorWhereARunStops) {
        "complete"},
       {"TRV03.BIN", [](DiskSpec* d) { d->tracks[2][4].data.resize(464); }, 0,
        "complete"},
-  };
-  for (const auto& [file, change, status, line] : cases) {
-    EXPECT_EQ(CheckLine(file, change, status),
-              "  " + std::string(file) + ": " + line);
-  }
+  });
 }
 
 // Sectors whose headers say their bytes may be wrong make the files they
 // feed suspect; outside every file's range they only show in the notes.
 TEST_F(D88infoTest, SuspectSectorsInAFilesRange) {
-  const struct {
-    const char* file;
-    void (*change)(DiskSpec*);
-    int status;
-    std::string line;
-  } cases[] = {
+  ExpectFileLines({
       {"TRV03.BIN", [](DiskSpec* d) { d->tracks[2][4].status = 0xB0; }, 6,
        "suspect: 1/0/3/2 (CRC error)"},
       {"TRV02.BIN", [](DiskSpec* d) { d->tracks[1][1].status = 0xA0; }, 6,
@@ -199,20 +256,15 @@ TEST_F(D88infoTest, SuspectSectorsInAFilesRange) {
          d->tracks[26][1].data.resize(600);
        },
        0, "complete"},
-  };
-  for (const auto& [file, change, status, line] : cases) {
-    EXPECT_EQ(CheckLine(file, change, status),
-              "  " + std::string(file) + ": " + line);
-  }
-  DiskSpec disk = StandardDisk(40, InterleavedNine());
-  disk.tracks[2][4].status = 0xB0;
-  disk.tracks[1][3].status = 0xB0;
-  const CommandResult result = RunOn(BuildImage({disk}));
-  EXPECT_NE(result.out.find("\n  track 1: 0/1/1/2 0/1/6/2 0/1/2/2 0/1/7/2 "
-                            "0/1/3/2 0/1/8/2 0/1/4/2 0/1/9/2 0/1/5/2\n"
-                            "    note: 0/1/7/2: data CRC error (status "
-                            "0xB0)\n  track 2: "),
-            std::string::npos);
+  });
+  const CommandResult result = RunOn(DemoImage([](DiskSpec* d) {
+    d->tracks[2][4].status = 0xB0;
+    d->tracks[1][3].status = 0xB0;
+  }));
+  EXPECT_TRUE(Holds(result.out, {"\n  track 1: 0/1/1/2 0/1/6/2 0/1/2/2 0/1/7/2 "
+                                 "0/1/3/2 0/1/8/2 0/1/4/2 0/1/9/2 0/1/5/2\n"
+                                 "    note: 0/1/7/2: data CRC error (status "
+                                 "0xB0)\n  track 2: "}));
   EXPECT_EQ(LineStarting(result.out, "the image"),
             "the image holds read errors (2 sectors); volspar would extract "
             "complete files from this image, but 1 of 7 files are suspect");
@@ -229,50 +281,39 @@ TEST_F(D88infoTest, TrackNotesNameWhatStandsOut) {
       {9, 0, 0, 0x07, 256},
   };
   for (const auto& [r, status, deleted, density, size] : records) {
-    disk.tracks[0].push_back({0, 0, r, 1, Bytes(static_cast<size_t>(size))});
-    SectorSpec& record = disk.tracks[0].back();
-    record.status = status;
-    record.deleted = deleted;
-    record.density = density;
+    disk.tracks[0].push_back({0, 0, r, 1, Bytes(static_cast<size_t>(size)), -1,
+                              -1, density, deleted, status});
   }
-  const CommandResult result = RunOn(BuildImage({disk}));
-  EXPECT_NE(result.out.find(
-                "    note: 0/0/1/1: ID CRC error (status 0xA0)\n"
-                "    note: 0/0/2/1: data CRC error (status 0xB0)\n"
-                "    note: 0/0/3/1: no address mark (status 0xE0)\n"
-                "    note: 0/0/4/1: no data mark (status 0xF0)\n"
-                "    note: 0/0/5/1: deleted data (status 0x10)\n"
-                "    note: 0/0/6/1: unknown status 0x42\n"
-                "    note: 0/0/7/1: deleted mark (0x10)\n"
-                "    note: 0/0/8/1: unknown deleted mark 0x03, single density "
-                "(FM)\n"
-                "    note: 0/0/9/1: high density, data size 300, not 256, "
-                "duplicate ID (1 of 2, the one read)\n"
-                "    note: 0/0/9/1: unknown density 0x07, duplicate ID (2 of "
-                "2)\n"),
-            std::string::npos)
-      << result.out;
+  EXPECT_TRUE(
+      Holds(RunOn(BuildImage({disk})).out,
+            {"    note: 0/0/1/1: ID CRC error (status 0xA0)\n"
+             "    note: 0/0/2/1: data CRC error (status 0xB0)\n"
+             "    note: 0/0/3/1: no address mark (status 0xE0)\n"
+             "    note: 0/0/4/1: no data mark (status 0xF0)\n"
+             "    note: 0/0/5/1: deleted data (status 0x10)\n"
+             "    note: 0/0/6/1: unknown status 0x42\n"
+             "    note: 0/0/7/1: deleted mark (0x10)\n"
+             "    note: 0/0/8/1: unknown deleted mark 0x03, single density "
+             "(FM)\n"
+             "    note: 0/0/9/1: high density, data size 300, not 256, "
+             "duplicate ID (1 of 2, the one read)\n"
+             "    note: 0/0/9/1: unknown density 0x07, duplicate ID (2 of "
+             "2)\n"}));
 
   // 300 records with empty data: listed up to 256, noted up to 16; the
   // map draws as many.
   std::vector<SectorSpec> many;
   for (int r = 1; r <= 300; ++r) many.push_back({1, 0, r % 256, 0, Bytes()});
   disk.tracks[0] = many;
-  const std::string listing =
-      RunOn(BuildImage({disk}), {"--map", dir_.File("map.svg")}).out;
+  const std::string listing = RunOn(BuildImage({disk}), {"--map", map_}).out;
   const std::string line = LineStarting(listing, "  track 0: ");
   const std::string tail =
       " 1/0/255/0 1/0/0/0 \xE2\x80\xA6 and 44 more records";
-  EXPECT_EQ(line.substr(line.size() - std::min(line.size(), tail.size())),
-            tail);
-  EXPECT_NE(
-      ReadText(dir_.File("map.svg")).find(">\xE2\x80\xA6 and 44 more records<"),
-      std::string::npos);
-  EXPECT_NE(listing.find("    note: 1/0/16/0: data size 0, not 128, duplicate "
-                         "ID (1 of 2, the one read)\n"
-                         "    \xE2\x80\xA6 and 284 more notes\n"),
-            std::string::npos)
-      << listing;
+  EXPECT_EQ(Last(line, tail.size()), tail);
+  EXPECT_TRUE(Holds(ReadText(map_), {">\xE2\x80\xA6 and 44 more records<"}));
+  EXPECT_TRUE(Holds(listing, {"    note: 1/0/16/0: data size 0, not 128, "
+                              "duplicate ID (1 of 2, the one read)\n"
+                              "    \xE2\x80\xA6 and 284 more notes\n"}));
 }
 
 // Tracks that all start at different records of one 65,535-record track:
@@ -284,105 +325,77 @@ TEST_F(D88infoTest, ListingStopsAtItsRecordBudget) {
   image.insert(image.end(), one.begin(), one.end());
   const CommandResult result = RunOn(image);
   EXPECT_EQ(result.status, 6);
-  EXPECT_NE(result.out.find(" and later: not listed, past the 1048576 "
-                            "records d88info lists of one image\n"),
-            std::string::npos);
+  EXPECT_TRUE(Holds(result.out, {" and later: not listed, past the 1048576 "
+                                 "records d88info lists of one image\n"}));
   EXPECT_LT(result.out.size(), 2000000u);
 }
 
 // Layouts the reader accepts as they are, explained.
 TEST_F(D88infoTest, ExplainsOddLayouts) {
-  const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};
-  const size_t track0 = TrackOffset(demo, 0, 0);
-  const auto with = [&demo](auto patch) {
-    Bytes image = BuildImage(demo);
-    patch(&image);
-    return image;
-  };
+  const Bytes one = DemoImage();
+  const size_t track0 = TrackOffset({Demo()}, 0, 0);
   // Only the first disk's header decides whether the file is D88 at all,
   // so the odd headers stand second.
-  DiskSpec zero = demo[0];
-  zero.size = 0;
-  const size_t second = BuildImage(demo).size();
-  const auto changed = [&demo](void (*change)(DiskSpec*)) {
-    DiskSpec disk = demo[0];
-    change(&disk);
-    return BuildImage({disk});
-  };
+  const DiskSpec zero = Demo([](DiskSpec* d) { d->size = 0; });
   const struct {
     Bytes image;
     std::string text;
     std::string absent = "";  // what must not be said
   } cases[] = {
-      {with([](Bytes* b) { b->resize(b->size() + 100); }),
+      {Resized(one, one.size() + 100),
        "\nnote: 100 bytes after the last disk, all zero\n"},
       // Sectors that the sector counts hide: behind a count of 0, and past
       // the stated last record.
-      {changed([](DiskSpec* d) { d->tracks[26][3].sector_count = 0; }),
+      {DemoImage([](DiskSpec* d) { d->tracks[26][3].sector_count = 0; }),
        "    note: the track ends at record 4, whose sector count is 0\n"
        "    note: 5 more records follow it\n"},
-      {changed([](DiskSpec* d) {
+      {DemoImage([](DiskSpec* d) {
          for (SectorSpec& r : d->tracks[3]) r.sector_count = 5;
        }),
        "  track 3: 1/1/1/2 1/1/6/2 1/1/2/2 1/1/7/2 1/1/3/2\n"
        "    note: 4 more records follow the stated last one\n"},
       // A track never formatted: one empty record, said once for the disk.
-      {changed([](DiskSpec* d) {
+      {DemoImage([](DiskSpec* d) {
          d->tracks[5] = {{0, 0, 0, 0, Bytes(), 0}};
        }),
        "  note: unformatted tracks (a single empty record): 5\n", "track 5:"},
       // An entry above the size marks an absent track, whatever its number.
-      {with(
-           [](Bytes* b) { PutLe32(b, kTrackTableField + 4 * 10, 0x7FFFFFF0); }),
+      {Put32(one, Entry(10), 0x7FFFFFF0),
        "  note: track entries beyond the disk's size, ignored: 10\n"},
-      {ShortTable(demo),
+      {ShortTable({Demo()}),
        "  note: a 160-entry track table (the first track starts at 0x2A0)\n"
        "  track 0: ",
        "track 161:"},
       // The size field one byte short of the last record's end.
-      {with([](Bytes* b) {
-         PutLe32(b, kDiskSizeField, static_cast<uint32_t>(b->size() - 1));
-       }),
+      {Put32(one, kDiskSizeField, static_cast<uint32_t>(one.size() - 1)),
        "    note: 39/1/5/2: runs past the end of its disk\n"},
-      {with([](Bytes* b) { b->resize(b->size() + 3, 0x1A); }),
+      {Resized(one, one.size() + 3, 0x1A),
        "\nnote: 3 bytes after the last disk, not all zero\n"},
       {BuildImage(std::vector<DiskSpec>(65)),
        "\nnote: the file holds more than 64 disks; only the first 64 are "
        "read\n"},
-      {BuildImage({demo[0], zero}),
+      {BuildImage({Demo(), zero}),
        "write-protect off\n"
        "  note: the size field is 0, so the next disk is this one again\n"},
-      {BuildImage({demo[0], zero}),
-       "\ndisk 63: same as disk 1\nvolspar's runs"},
-      {[&] {
-         Bytes image = BuildImage({demo[0], demo[0]});
-         PutLe32(&image, second + kDiskSizeField, 0x80000000);
-         return image;
-       }(),
+      {BuildImage({Demo(), zero}), "\ndisk 63: same as disk 1\nvolspar's runs"},
+      {Put32(BuildImage({Demo(), Demo()}), one.size() + kDiskSizeField,
+             0x80000000),
        "  note: the size field 0x80000000 is 2 GiB or more, read as "
        "-2147483648\n"},
-      {with([](Bytes* b) {
-         PutLe32(b, kTrackTableField + 4 * 160, 0x7FFFFFF0);
-         PutLe32(b, kTrackTableField + 4 * 161, 0x7FFFFFF1);
-       }),
+      {Put32(Put32(one, Entry(160), 0x7FFFFFF0), Entry(161), 0x7FFFFFF1),
        "  note: track entries beyond the disk's size, ignored: 160, 161\n"},
       // A negative entry that the disk's start does not make up for.
-      {with([](Bytes* b) {
-         PutLe32(b, kTrackTableField + 4 * 162, 0x80000000);
-       }),
+      {Put32(one, Entry(162), 0x80000000),
        "  note: track entries before the start of the file, ignored: 162\n"},
-      {with([](Bytes* b) { PutLe32(b, kTrackTableField + 4 * 163, 672); }),
+      {Put32(one, Entry(163), 672),
        "  note: track entries inside the 688-byte disk header, as in images "
        "written with a 160-entry track table: 163\n"},
-      {with([track0](Bytes* b) {
-         PutLe32(b, kTrackTableField + 4 * 100, static_cast<uint32_t>(track0));
-       }),
+      {Put32(one, Entry(100), static_cast<uint32_t>(track0)),
        "\n  track 100: same records as disk 0 track 0\n"},
   };
   for (const auto& [image, text, absent] : cases) {
     const CommandResult result = RunOn(image);
-    EXPECT_NE(result.out.find(text), std::string::npos) << text << " in:\n"
-                                                        << result.out;
+    EXPECT_TRUE(Holds(result.out, {text}));
     if (!absent.empty()) {
       EXPECT_EQ(result.out.find(absent), std::string::npos) << result.out;
     }
@@ -398,7 +411,7 @@ std::string CellFill(const std::string& svg, const std::string& title) {
 }
 
 TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
-  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  DiskSpec disk = Demo();
   disk.name = "A&B<C>";
   disk.tracks[2][4].status = 0xB0;                     // 1/0/3/2
   disk.tracks[27][3].deleted = 0x10;                   // 13/1/7/2
@@ -406,16 +419,15 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
   disk.tracks[30][6].data.resize(300);                 // 15/0/4/2 short
   disk.tracks[26].erase(disk.tracks[26].begin() + 1);  // 13/0/6/2 missing
   const Bytes image = BuildImage({disk});
-  const std::string map = dir_.File("map.svg");
   const CommandResult plain = RunOn(image);
-  const CommandResult result = RunOn(image, {"--map", map});
+  const CommandResult result = RunOn(image, {"--map", map_});
   EXPECT_EQ(result.status, 6);
   EXPECT_EQ(result.out, plain.out);
-  const std::string svg = ReadText(map);
+  const std::string svg = ReadText(map_);
 #ifndef _WIN32  // a Linux program
   if (std::ifstream("/usr/bin/xmllint").good()) {
     EXPECT_EQ(
-        RunCommand("/usr/bin/xmllint", {"--noout", map}, dir_.path()).status,
+        RunCommand("/usr/bin/xmllint", {"--noout", map_}, dir_.path()).status,
         0);
   }
 #ifndef D88_SANITIZE  // valgrind cannot run a sanitized program
@@ -424,20 +436,20 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
     const CommandResult checked =
         RunCommand("/usr/bin/valgrind",
                    {"-q", "--error-exitcode=99", D88INFO_PATH, "-s", "--map",
-                    map, dir_.File("image.d88")},
+                    map_, image_},
                    dir_.path());
     EXPECT_EQ(checked.status, 6) << checked.err;
   }
 #endif
 #endif
   size_t cells = 0;
-  for (size_t at = 0; (at = svg.find("<g><title>", at)) != std::string::npos;
-       ++at) {
+  for (size_t at = svg.find("<g><title>"); at != std::string::npos;
+       at = svg.find("<g><title>", at + 1)) {
     ++cells;
   }
   // One cell a record, one more for the duplicate, the gap drawn in place.
   EXPECT_EQ(cells, 80u * 9 + 1);
-  EXPECT_NE(svg.find("disk 0: \"A&amp;B&lt;C&gt;\""), std::string::npos);
+  EXPECT_TRUE(Holds(svg, {"disk 0: \"A&amp;B&lt;C&gt;\""}));
   const struct {
     std::string title;
     std::string fill;
@@ -461,24 +473,19 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
   // Another disk has no runs drawn; a disk that is not there, or a path
   // that cannot be written, fails.
   const CommandResult second =
-      RunOn(BuildImage({disk, disk}), {"--map=" + map, "--disk=1"});
+      RunOn(BuildImage({disk, disk}), {"--map=" + map_, "--disk=1"});
   EXPECT_EQ(second.status, 6);
-  EXPECT_EQ(CellFill(ReadText(map), "1/0/3/2 data CRC error (status 0xB0)"),
+  EXPECT_EQ(CellFill(ReadText(map_), "1/0/3/2 data CRC error (status 0xB0)"),
             "#e45756");
-  struct Failure {
-    std::vector<std::string> options;
-    std::string err;
-  };
-  std::vector<Failure> failures = {
-      {{"--map", map, "--disk", "2"},
+  std::vector<Said> failures = {
+      {{"--map", map_, "--disk", "2"},
        "d88info: cannot draw disk 2: the image has no such disk\n"},
       {{"--map", dir_.File("none/map.svg")},
        "d88info: cannot create " + dir_.File("none/map.svg") +
            ": No such file or directory\n"},
       // Last, so that the image checked below is the one it ran on.
-      {{"--map", dir_.File("image.d88")},
-       "d88info: will not replace " + dir_.File("image.d88") +
-           ": it is the image\n"},
+      {{"--map", image_},
+       "d88info: will not replace " + image_ + ": it is the image\n"},
   };
 #ifndef _WIN32  // a device that fails every write
   failures.insert(failures.begin(),
@@ -491,7 +498,7 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
     EXPECT_EQ(failed.status, 1 | 6);
     EXPECT_EQ(failed.err, err);
   }
-  EXPECT_EQ(ReadFile(dir_.File("image.d88")), image);
+  EXPECT_EQ(ReadFile(image_), image);
 }
 
 // A map replaces only an empty file or an earlier map: `-s --map a.d88
@@ -499,32 +506,28 @@ TEST_F(D88infoTest, MapShowsEachRecordItsStateAndTheRuns) {
 // where the directory refuses new files and the file would be written in
 // place.
 TEST_F(D88infoTest, AMapReplacesOnlyAMap) {
-  const Bytes game = BuildImage({StandardDisk(40, InterleavedNine())});
-  ASSERT_TRUE(WriteFile(dir_.File("image.d88"), game));
-  const auto text = [](const std::string& t) {
-    return Bytes(t.begin(), t.end());
-  };
+  const Bytes game = DemoImage();
+  ASSERT_TRUE(WriteFile(image_, game));
   const struct {
     Bytes before;
     bool replaced;
     bool closed = false;  // in a directory the user cannot write
   } cases[] = {
       {game, false},
-      {text("notes, not a picture\n"), false},
+      {Text("notes, not a picture\n"), false},
       {Bytes(), true},
-      {text("<?xml version=\"1.0\"?>\n<svg/>\n"), true},
-      {text("\xEF\xBB\xBF \n<svg xmlns=\"http://www.w3.org/2000/svg\"/>"),
+      {Text("<?xml version=\"1.0\"?>\n<svg/>\n"), true},
+      {Text("\xEF\xBB\xBF \n<svg xmlns=\"http://www.w3.org/2000/svg\"/>"),
        true},
       // Last: they may be skipped.
-      {text("notes, not a picture\n"), false, true},
-      {text("<svg/>\n"), true, true},
+      {Text("notes, not a picture\n"), false, true},
+      {Text("<svg/>\n"), true, true},
   };
   TempDir shut;
   for (const auto& [before, replaced, closed] : cases) {
     const std::string target = (closed ? shut : dir_).File("target");
     ASSERT_TRUE(WriteFile(target, before));
-    std::vector<std::string> args = {"-s", "--map", target,
-                                     dir_.File("image.d88")};
+    std::vector<std::string> args = {"-s", "--map", target, image_};
     std::string runner = D88INFO_PATH;
     if (closed) {
 #ifdef _WIN32
@@ -543,8 +546,7 @@ TEST_F(D88infoTest, AMapReplacesOnlyAMap) {
     const CommandResult result = RunCommand(runner, args, dir_.path());
     ASSERT_EQ(chmod(shut.path().c_str(), 0755), 0);
     EXPECT_EQ(result.status, replaced ? 0 : 1);
-    EXPECT_EQ(result.out, "\"" + dir_.File("image.d88") +
-                              "\": 1 disk, clean; volspar: complete\n");
+    EXPECT_EQ(result.out, Summary(kClean));
     const Bytes after = ReadFile(target);
     if (replaced) {
       EXPECT_EQ(result.err, "");
@@ -567,7 +569,7 @@ TEST_F(D88infoTest, ListsEveryDiskAndChecksOnlyTheFirst) {
   second.name = "TAB\tQUOTE\"\\\x7F";
   second.media_type = 0x42;
   second.write_protect = 0x05;
-  DiskSpec third = StandardDisk(40, InterleavedNine());
+  DiskSpec third = Demo();
   third.media_type = 0x30;
   const CommandResult result = RunOn(BuildImage({first, second, third}));
   EXPECT_EQ(result.status, 2);
@@ -581,10 +583,8 @@ TEST_F(D88infoTest, ListsEveryDiskAndChecksOnlyTheFirst) {
       "    note: the IDs do not all share one N\n"
       "disk 1: \"TAB\\x09QUOTE\\x22\\x5C\\x7F\", media type 0x42 (unknown), "
       "write-protect 0x05 (unknown)\n"
-      "  no tracks\n"
-      "disk 2: \"\", media type 0x30 (1D), write-protect off" +
-      std::string(kDemoLayout) +
-      "\n"
+      "  no tracks\n" +
+      DemoDiskLine(2, "", "0x30 (1D)") +
       "  note: the media type 0x30 (1D) does not fit the layout, which is "
       "that of a 2D disk\n"
       "  track 0: 0/0/1/2 ";
@@ -603,10 +603,8 @@ TEST_F(D88infoTest, UsageAndOpenFailures) {
   const std::string usage =
       "Usage: d88info [-s | --problems | --json] [--map FILE.svg [--disk N]] "
       "d88file...\n";
-  const struct {
-    std::vector<std::string> args;
-    std::string err;
-  } usage_cases[] = {
+  const std::string missing = dir_.File("missing.d88");
+  std::vector<Said> failures = {
       {{}, usage},
       {{"-x", "a.d88"}, "d88info: unknown option -x\n" + usage},
       {{"--map", "m.svg", "a", "b"},
@@ -621,45 +619,32 @@ TEST_F(D88infoTest, UsageAndOpenFailures) {
       {{"-sx", "a"}, "d88info: unknown option -sx\n" + usage},
       {{"--bogus\x1B[2J", "a"},
        "d88info: unknown option --bogus\\x1B[2J\n" + usage},
+      {{missing},
+       "d88info: cannot open " + missing + ": No such file or directory\n"},
+      {{dir_.path()}, "d88info: " + dir_.path() + " is a directory\n"},
   };
-  for (const auto& [args, err] : usage_cases) {
-    const CommandResult result = RunCommand(D88INFO_PATH, args, dir_.path());
+#ifndef _WIN32  // FIFOs and devices by path
+  const std::string fifo = dir_.File("fifo.d88");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  failures.push_back({{fifo}, "d88info: " + fifo + " is not a regular file\n"});
+  failures.push_back(
+      {{"/dev/urandom"}, "d88info: /dev/urandom is not a regular file\n"});
+#endif
+  for (const auto& [args, err] : failures) {
+    const CommandResult result = Run(args);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, err);
   }
-  const struct {
-    std::vector<std::string> args;
-    std::string out;
-  } informative[] = {
+  const Said informative[] = {
       {{"-h"}, usage},
       {{"-sh", "a"}, usage},
       {{"--version"}, "d88info " D88_VERSION_STRING "\n"},
   };
   for (const auto& [args, out] : informative) {
-    const CommandResult result = RunCommand(D88INFO_PATH, args, dir_.path());
+    const CommandResult result = Run(args);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out.substr(0, out.size()), out);
-  }
-
-  std::vector<std::pair<std::string, std::string>> opens = {
-      {dir_.File("missing.d88"), "d88info: cannot open " +
-                                     dir_.File("missing.d88") +
-                                     ": No such file or directory\n"},
-      {dir_.path(), "d88info: " + dir_.path() + " is a directory\n"},
-  };
-#ifndef _WIN32  // FIFOs and devices by path
-  const std::string fifo = dir_.File("fifo.d88");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-  opens.push_back({fifo, "d88info: " + fifo + " is not a regular file\n"});
-  opens.push_back(
-      {"/dev/urandom", "d88info: /dev/urandom is not a regular file\n"});
-#endif
-  for (const auto& [path, err] : opens) {
-    const CommandResult result = RunCommand(D88INFO_PATH, {path}, dir_.path());
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, err);
   }
 }
 
@@ -673,55 +658,48 @@ TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
   const std::string odd = "a\nb.d88";
   const std::string shown = "a\\x0Ab.d88";
 #endif
-  DiskSpec demo = StandardDisk(40, InterleavedNine());
-  DiskSpec damaged = demo;
-  damaged.tracks[2][4].status = 0xB0;  // C1 H0 R3, in TRV03.BIN
-  ASSERT_TRUE(WriteFile(dir_.File("clean.d88"), BuildImage({demo})));
-  ASSERT_TRUE(WriteFile(dir_.File(odd), BuildImage({damaged, demo})));
+  // A CRC error at C1 H0 R3, in TRV03.BIN.
+  const DiskSpec damaged =
+      Demo([](DiskSpec* d) { d->tracks[2][4].status = 0xB0; });
+  ASSERT_TRUE(WriteFile(dir_.File("clean.d88"), DemoImage()));
+  ASSERT_TRUE(WriteFile(dir_.File(odd), BuildImage({damaged, Demo()})));
   ASSERT_TRUE(WriteFile(dir_.File("empty.d88"), {}));
   // Cut inside a record of track 24; the second of two disks cut in half.
-  Bytes cut = BuildImage({demo});
-  cut.resize(119152);
-  ASSERT_TRUE(WriteFile(dir_.File("cut.d88"), cut));
-  Bytes two = BuildImage({demo, demo});
-  two.resize(two.size() * 3 / 4);
-  ASSERT_TRUE(WriteFile(dir_.File("cut2.d88"), two));
+  ASSERT_TRUE(WriteFile(dir_.File("cut.d88"), Resized(DemoImage(), 119152)));
+  const Bytes two = BuildImage({Demo(), Demo()});
+  ASSERT_TRUE(
+      WriteFile(dir_.File("cut2.d88"), Resized(two, two.size() * 3 / 4)));
+  const std::string clean = "\"clean.d88\": " + std::string(kClean) + "\n";
   const struct {
     std::vector<std::string> args;
     int status;
     std::string out;
   } cases[] = {
       {{"clean.d88"}, 0, ""},
-      {{"-s", "clean.d88"},
-       0,
-       "\"clean.d88\": 1 disk, clean; volspar: complete\n"},
+      {{"-s", "clean.d88"}, 0, clean},
       // Options may follow the images, and the same one may come twice.
-      {{"clean.d88", "-s", "--summary"},
-       0,
-       "\"clean.d88\": 1 disk, clean; volspar: complete\n"},
+      {{"clean.d88", "-s", "--summary"}, 0, clean},
       {{"--summary", "clean.d88", odd, "missing.d88", "--", "empty.d88"},
        1 | 2 | 4,
-       "\"clean.d88\": 1 disk, clean; volspar: complete\n\"" + shown +
+       clean + "\"" + shown +
            "\": 2 disks, read errors (1 sector); volspar: suspect\n"
            "\"empty.d88\": not a D88 image\n"},
       {{"-s", "--", "-s"}, 1, ""},
       {{"-s", "cut.d88", "clean.d88"},
        2 | 4,
-       "\"cut.d88\": 1 disk, damaged; volspar: incomplete\n"
-       "\"clean.d88\": 1 disk, clean; volspar: complete\n"},
+       "\"cut.d88\": 1 disk, damaged; volspar: incomplete\n" + clean},
       {{"-s", "cut2.d88"},
        4,
        "\"cut2.d88\": 2 disks, damaged; volspar: complete\n"},
   };
   for (const auto& [args, status, out] : cases) {
-    const CommandResult result = RunCommand(D88INFO_PATH, args, dir_.path());
+    const CommandResult result = Run(args);
     EXPECT_EQ(result.status, status) << args.back();
     if (!out.empty()) {
       EXPECT_EQ(result.out, out);
     }
   }
-  const CommandResult both = RunCommand(
-      D88INFO_PATH, {"clean.d88", "miss\ning.d88", odd}, dir_.path());
+  const CommandResult both = Run({"clean.d88", "miss\ning.d88", odd});
   EXPECT_EQ(both.status, 1 | 2 | 4);
   // Windows names hold no line feed.
 #ifdef _WIN32
@@ -731,37 +709,28 @@ TEST_F(D88infoTest, SeveralImagesAndTheSummary) {
 #endif
   EXPECT_EQ(both.err, "d88info: cannot open miss\\x0Aing.d88: " + cause + "\n");
   EXPECT_EQ(both.out.rfind("image \"clean.d88\"\ndisks: 1\n", 0), 0u);
-  EXPECT_NE(both.out.find("\n\nimage \"" + shown + "\"\ndisks: 2\n"),
-            std::string::npos);
-  EXPECT_NE(both.out.find("  TRV03.BIN: suspect: 1/0/3/2 (CRC error)\n"),
-            std::string::npos);
+  EXPECT_TRUE(Holds(both.out, {"\n\nimage \"" + shown + "\"\ndisks: 2\n",
+                               "  TRV03.BIN: suspect: 1/0/3/2 (CRC error)\n"}));
 }
 
 // The format has no magic number: the first disk's header decides.
 TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
-  const auto text = [](const std::string& t) {
-    return Bytes(t.begin(), t.end());
-  };
-  Bytes elf = text(
-      "\x7F"
-      "ELF\x02\x01\x01");
-  elf.resize(4096);
-  PutLe32(&elf, 0x18, 0x401000);  // entry point
-  Bytes png = text("\x89PNG\r\n\x1A\n");
-  png.resize(2000, 0x5A);
+  const Bytes elf =  // with an entry point
+      Put32(Resized(Text("\177ELF\x02\x01\x01"), 4096), 0x18, 0x401000);
+  Bytes png = Resized(Text("\x89PNG\r\n\x1A\n"), 2000, 0x5A);
   for (size_t i = 8; i < 0x1D; ++i) png[i] = 0;  // IHDR up to interlace
   PutLe32(&png, 0x1D, 0x89C4151F);               // its CRC
-  Bytes zip = text("PK\x03\x04\x14");
-  zip.resize(1000, 'z');
+  Bytes zip = Resized(Text("PK\x03\x04\x14"), 1000, 'z');
   PutLe16(&zip, 0x1A, 9);  // name length
   DiskSpec bare;           // a header and no tracks
+  const Bytes small = BuildImage({StandardDisk(2, {1})});
   const struct {
     Bytes image;
     std::string reason;  // empty: a D88 image
   } cases[] = {
       {{}, "the file is empty"},
       // Bytes of no known kind: the header byte that rules D88 out.
-      {text(std::string(700, 'x')), "the write-protect byte is 0x78"},
+      {Text(std::string(700, 'x')), "the write-protect byte is 0x78"},
       // Files of a known kind are named, as each kind is in the table of
       // the recognizer's own test.
       {elf, "it is an ELF program or library"},
@@ -770,22 +739,14 @@ TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
       {Bytes(327680, 0xE5),
        "it is a raw sector dump of 327,680 bytes (2D: 40 cylinders \xC3\x97 "
        "2 sides \xC3\x97 16 sectors \xC3\x97 256 bytes"},
-      {text("<!DOCTYPE html>\n<html><head><title>404</title></head></html>\n"),
+      {Text("<!DOCTYPE html>\n<html><head><title>404</title></head></html>\n"),
        "it is an HTML page, perhaps a saved error page"},
       {Bytes(600), "600 bytes, shorter than a disk header (688 bytes)"},
       {Bytes(800), "the disk size field is 0, smaller than a disk header"},
-      {[] {
-         Bytes b = BuildImage({StandardDisk(2, {1})});
-         PutLe32(&b, kTrackTableField, 40);
-         return b;
-       }(),
+      {Put32(small, kTrackTableField, 40),
        "track 0's offset 40 points inside the disk header"},
       // Tracks may start where a 160-entry table ends, not before.
-      {[] {
-         Bytes b = ShortTable({StandardDisk(2, {1})});
-         PutLe32(&b, kTrackTableField, 0x29F);
-         return b;
-       }(),
+      {Put32(ShortTable({StandardDisk(2, {1})}), kTrackTableField, 0x29F),
        "track 0's offset 671 points inside the disk header"},
       {ShortTable({StandardDisk(2, {1})}), ""},
       {BuildImage({bare}), ""},
@@ -796,12 +757,7 @@ TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
          return BuildImage(all);
        }(),
        ""},
-      {[] {
-         Bytes b = BuildImage({StandardDisk(2, {1})});
-         b.resize(b.size() + 300, 0xFF);
-         return b;
-       }(),
-       ""},
+      {Resized(small, small.size() + 300, 0xFF), ""},
   };
   for (const auto& [image, reason] : cases) {
     const CommandResult result = RunOn(image, {"-s"});
@@ -811,11 +767,9 @@ TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
       continue;
     }
     EXPECT_EQ(result.status, 1) << reason;
-    EXPECT_EQ(result.out,
-              "\"" + dir_.File("image.d88") + "\": not a D88 image\n");
-    EXPECT_EQ(result.err.rfind("d88info: " + dir_.File("image.d88") +
-                                   " is not a D88 image: " + reason,
-                               0),
+    EXPECT_EQ(result.out, Summary("not a D88 image"));
+    EXPECT_EQ(result.err.rfind(
+                  "d88info: " + image_ + " is not a D88 image: " + reason, 0),
               0u)
         << result.err;
   }
@@ -823,67 +777,58 @@ TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
 
 // Cuts at every kind of place, and what the report says of each.
 TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
-  const DiskSpec demo = StandardDisk(40, InterleavedNine());
-  const Bytes one = BuildImage({demo});
-  const size_t track24 = TrackOffset({demo}, 0, 24);
+  const Bytes one = DemoImage();
+  const size_t track24 = TrackOffset({Demo()}, 0, 24);
   const size_t record = kSectorHeaderSize + 512;
-  const auto cut = [](Bytes image, size_t size) {
-    image.resize(size);
-    return image;
-  };
-  const Bytes two = BuildImage({demo, demo});
-  Bytes short_disk = one;  // the size field ends inside track 79
-  PutLe32(&short_disk, kDiskSizeField,
-          static_cast<uint32_t>(TrackOffset({demo}, 0, 79) + 100));
-  Bytes huge_size = two;  // the second disk's size field 2 GiB and more
-  PutLe32(&huge_size, one.size() + kDiskSizeField, 0x90000000);
+  const Bytes two = BuildImage({Demo(), Demo()});
+  // The size field ends inside track 79.
+  const Bytes short_disk =
+      Put32(one, kDiskSizeField,
+            static_cast<uint32_t>(TrackOffset({Demo()}, 0, 79) + 100));
+  // The second disk's size field 2 GiB and more.
+  const Bytes huge_size = Put32(two, one.size() + kDiskSizeField, 0x90000000);
   const struct {
     Bytes image;
-    std::string text;
+    std::vector<std::string> texts;
     std::string verdict;
     int64_t bytes_in_file = -1;  // of the last disk, in the JSON; -1: any
   } cases[] = {
-      {cut(two, one.size() + 152),
-       "\nnote: the file ends 152 bytes into a further disk's header\n",
+      {Resized(two, one.size() + 152),
+       {"\nnote: the file ends 152 bytes into a further disk's header\n"},
        "1 disk, damaged; volspar: complete"},
-      {cut(one, track24 + 8 * record + 5),
-       "  track 24: 12/0/1/2 12/0/6/2 12/0/2/2 12/0/7/2 12/0/3/2 12/0/8/2 "
-       "12/0/4/2 12/0/9/2\n"
-       "    note: 8 of the 9 records it states; the file ends here, inside "
-       "a record header\n",
+      {Resized(one, track24 + 8 * record + 5),
+       {"  track 24: 12/0/1/2 12/0/6/2 12/0/2/2 12/0/7/2 12/0/3/2 12/0/8/2 "
+        "12/0/4/2 12/0/9/2\n"
+        "    note: 8 of the 9 records it states; the file ends here, inside "
+        "a record header\n"},
        "1 disk, damaged; volspar: incomplete"},
-      {cut(one, 119152),
-       ", truncated: the file ends 119152 bytes into the disk's 380848 "
-       "bytes\n"
-       "  note: track entries past the end of the file: 25-79\n",
-       "1 disk, damaged; volspar: incomplete", 119152},
-      {cut(one, 119152),
-       "  TRV04.BIN: incomplete: the run stops at 15/0/4/2 on track 30 "
-       "(missing: the file ends before it)",
+      {Resized(one, 119152),
+       {", truncated: the file ends 119152 bytes into the disk's 380848 "
+        "bytes\n"
+        "  note: track entries past the end of the file: 25-79\n",
+        "  TRV04.BIN: incomplete: the run stops at 15/0/4/2 on track 30 "
+        "(missing: the file ends before it)",
+        "    note: 12/0/5/2: cut off by the end of the file (176 of 512 "
+        "bytes)\n"},
+       "1 disk, damaged; volspar: incomplete",
+       119152},
+      {Resized(one, track24 + record),
+       {"    note: 1 of the 9 records it states; the file ends here\n"},
        "1 disk, damaged; volspar: incomplete"},
-      {cut(one, 119152),
-       "    note: 12/0/5/2: cut off by the end of the file (176 of 512 "
-       "bytes)\n",
-       "1 disk, damaged; volspar: incomplete"},
-      {cut(one, track24 + record),
-       "    note: 1 of the 9 records it states; the file ends here\n",
-       "1 disk, damaged; volspar: incomplete"},
-      {cut(two, one.size()), "\ndisks: 1\n",
-       "1 disk, clean; volspar: complete"},
-      {short_disk, "    note: 39/1/5/2: runs past the end of its disk\n",
+      {Resized(two, one.size()), {"\ndisks: 1\n"}, kClean},
+      {short_disk,
+       {"    note: 39/1/5/2: runs past the end of its disk\n"},
        "2 disks, damaged, read errors (1 sector on disk 1); volspar: "
        "complete"},
-      {huge_size, "  note: the size field 0x90000000 is 2 GiB or more",
-       "2 disks, clean; volspar: complete", static_cast<int64_t>(one.size())},
+      {huge_size,
+       {"  note: the size field 0x90000000 is 2 GiB or more"},
+       "2 disks, clean; volspar: complete",
+       static_cast<int64_t>(one.size())},
   };
-  for (const auto& [image, text, verdict, bytes_in_file] : cases) {
-    const CommandResult full = RunOn(image);
-    EXPECT_NE(("\n" + full.out).find(text), std::string::npos)
-        << text << " in:\n"
-        << full.out;
+  for (const auto& [image, texts, verdict, bytes_in_file] : cases) {
+    EXPECT_TRUE(Holds("\n" + RunOn(image).out, texts));
     const CommandResult summary = RunOn(image, {"-s"});
-    EXPECT_EQ(summary.out,
-              "\"" + dir_.File("image.d88") + "\": " + verdict + "\n");
+    EXPECT_EQ(summary.out, Summary(verdict));
     const auto has = [&verdict](const char* word) {
       return verdict.find(word) != std::string::npos;
     };
@@ -900,9 +845,9 @@ TEST_F(D88infoTest, SaysWhereTheFileIsCut) {
 // Two questions, two answers: is the disk sound (every disk of the image),
 // and would volspar's files be right (disk 0). The exit status says both.
 TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
-  const DiskSpec demo = StandardDisk(40, InterleavedNine());
-  DiskSpec damaged = demo;
-  damaged.tracks[2][4].status = 0xB0;
+  const DiskSpec demo = Demo();
+  const DiskSpec damaged =
+      Demo([](DiskSpec* d) { d->tracks[2][4].status = 0xB0; });
   DiskSpec small = demo;  // 16 sectors of 256 bytes a track
   for (auto& [track, records] : small.tracks) {
     records =
@@ -911,8 +856,6 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
   }
   DiskSpec other_size = demo;  // volspar's first sector, 256 bytes long
   other_size.tracks[8] = StandardTrack(4, 0, 1, {1, 2, 3, 4, 5, 6, 7, 8, 9});
-  Bytes cut = BuildImage({demo});
-  cut.resize(119152);
   DiskSpec bad;  // a single sector, with a CRC error
   bad.tracks[0] = {{0, 0, 1, 2, Bytes(512)}};
   bad.tracks[0][0].status = 0xB0;
@@ -922,7 +865,7 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
     std::string summary;
     std::string line;  // in the report
   } cases[] = {
-      {BuildImage({demo}), 0, "1 disk, clean; volspar: complete",
+      {BuildImage({demo}), 0, kClean,
        "the image is clean; volspar would extract complete files from this "
        "image\n"},
       {BuildImage({demo, damaged}), 4,
@@ -936,7 +879,8 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
        "TRV01.BIN: incomplete: the run stops at 4/0/5/2 on track 8 (4/0/5/1 "
        "is there: 256-byte sector); 0 of the file's 20096 bytes come from "
        "the image, the other 20096 would be zeros\n"},
-      {cut, 2 | 4, "1 disk, damaged; volspar: incomplete",
+      {Resized(DemoImage(), 119152), 2 | 4,
+       "1 disk, damaged; volspar: incomplete",
        "the image is damaged; volspar would not extract"},
       // Every view names as many disks, and counts the others.
       {BuildImage(std::vector<DiskSpec>(64, bad)), 2 | 4,
@@ -948,37 +892,28 @@ TEST_F(D88infoTest, TwoQuestionsTwoAnswers) {
   for (const auto& [image, status, summary, line] : cases) {
     const CommandResult result = RunOn(image, {"--summary"});
     EXPECT_EQ(result.status, status) << summary;
-    EXPECT_EQ(result.out,
-              "\"" + dir_.File("image.d88") + "\": " + summary + "\n");
-    EXPECT_NE(RunOn(image).out.find(line), std::string::npos) << line;
+    EXPECT_EQ(result.out, Summary(summary));
+    EXPECT_TRUE(Holds(RunOn(image).out, {line}));
     const size_t from = summary.find(", ") + 2;
     const std::string health =
         summary.substr(from, summary.find("; volspar") - from);
-    RunOn(image, {"--map", dir_.File("map.svg")});
-    EXPECT_NE(
-        ReadText(dir_.File("map.svg")).find(">the image: " + health + "<"),
-        std::string::npos)
-        << health;
+    EXPECT_TRUE(Holds(MapOf(image), {">the image: " + health + "<"}));
   }
 }
 
 // Disk names are mostly Shift_JIS: shown as text where they are, and as
 // escapes where they are not.
 TEST_F(D88infoTest, ShiftJisNamesAreShownAsText) {
-  DiskSpec disk = StandardDisk(40, InterleavedNine());
-  disk.name = "\x83\x51\x81\x5B\x83\x80 1";  // "ゲーム 1"
-  const Bytes image = BuildImage({disk});
+  const Bytes image = DemoImage([](DiskSpec* d) {
+    d->name = "\x83\x51\x81\x5B\x83\x80 1";  // "ゲーム 1"
+  });
   const std::string game = "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0 1";
-  EXPECT_NE(RunOn(image).out.find("disk 0: \"" + game + "\", media type"),
-            std::string::npos);
-  const std::string json = RunOn(image, {"--json"}).out;
-  EXPECT_NE(json.find("\"name_text\":\"" + game + "\""), std::string::npos);
-  EXPECT_NE(json.find("\"name\":\"\\u0083Q\\u0081[\\u0083\\u0080 1\""),
-            std::string::npos)
-      << json;
-  RunOn(image, {"--map", dir_.File("map.svg")});
-  EXPECT_NE(ReadText(dir_.File("map.svg")).find("disk 0: \"" + game + "\""),
-            std::string::npos);
+  EXPECT_TRUE(
+      Holds(RunOn(image).out, {"disk 0: \"" + game + "\", media type"}));
+  EXPECT_TRUE(Holds(RunOn(image, {"--json"}).out,
+                    {"\"name_text\":\"" + game + "\"",
+                     "\"name\":\"\\u0083Q\\u0081[\\u0083\\u0080 1\""}));
+  EXPECT_TRUE(Holds(MapOf(image), {"disk 0: \"" + game + "\""}));
 }
 
 #ifndef _WIN32  // a shell pipe
@@ -986,19 +921,17 @@ TEST_F(D88infoTest, ShiftJisNamesAreShownAsText) {
 // standard input that cannot be read is reported as a file that cannot be
 // opened is, in the JSON too.
 TEST_F(D88infoTest, ReadsAnImageFromAPipe) {
-  ASSERT_TRUE(WriteFile(dir_.File("image.d88"),
-                        BuildImage({StandardDisk(40, InterleavedNine())})));
+  ASSERT_TRUE(WriteFile(image_, DemoImage()));
   TempDir spool;
+  const std::string clean = "\"-\": " + std::string(kClean) + "\n";
   const struct {
     std::string command;
     int status;
     std::string out;
   } cases[] = {
-      {"cat image.d88 | \"$0\" - -s", 0,
-       "\"-\": 1 disk, clean; volspar: complete\n"},
+      {"cat image.d88 | \"$0\" - -s", 0, clean},
       // A file is read as it is: no copy, so no need of a place for one.
-      {"TMPDIR=/nonexistent \"$0\" - -s < image.d88", 0,
-       "\"-\": 1 disk, clean; volspar: complete\n"},
+      {"TMPDIR=/nonexistent \"$0\" - -s < image.d88", 0, clean},
       {"\"$0\" --json - < .", 1,
        "{\"format\":\"d88info/1\",\"images\":[{\"path\":\"-\",\"verdict\":"
        "[],\"error\":\"cannot read standard input: Is a directory\"}]}\n"},
@@ -1018,7 +951,7 @@ TEST_F(D88infoTest, ReadsAnImageFromAPipe) {
 // --problems keeps what stands out; --json carries the same facts, and a
 // real parser reads them back.
 TEST_F(D88infoTest, ProblemsAndJson) {
-  DiskSpec disk = StandardDisk(40, InterleavedNine());
+  DiskSpec disk = Demo();
   // UTF-8, stray bytes, a quote, an overlong form.
   disk.name = "N\xC3\xA9\xFF\"\xE0\x80\xAF";
   disk.tracks[2][4].status = 0xB0;      // 1/0/3/2, in TRV03.BIN
@@ -1026,11 +959,7 @@ TEST_F(D88infoTest, ProblemsAndJson) {
   const Bytes image = BuildImage({disk});
   EXPECT_EQ(
       RunOn(image, {"--problems"}).out,
-      "disks: 1\n"
-      "disk 0: \"N\xC3\xA9\xFF\\x22\xE0\x80\xAF\", media type 0x00 (2D), "
-      "write-protect off" +
-          std::string(kDemoLayout) +
-          "\n"
+      "disks: 1\n" + DemoDiskLine(0, "N\xC3\xA9\xFF\\x22\xE0\x80\xAF") +
           "  track 2:\n"
           "    note: 1/0/3/2: data CRC error (status 0xB0)\n"
           "  track 30:\n"
@@ -1040,17 +969,13 @@ TEST_F(D88infoTest, ProblemsAndJson) {
           "  TRV04.BIN: incomplete: the run stops at 15/0/4/2 on track 30 "
           "(short data: 300 of 512 bytes)" +
           Left(300, 1691, "TRV03.BIN") +
-          "\n"
-          "the image holds read errors (1 sector); volspar would not "
+          "\nthe image holds read errors (1 sector); volspar would not "
           "extract complete files from this image: 1 of 7 files "
           "incomplete, 1 suspect\n");
-  EXPECT_EQ(
-      RunOn(BuildImage({StandardDisk(40, InterleavedNine())}), {"--problems"})
-          .out,
-      "disks: 1\ndisk 0: \"\", media type 0x00 (2D), write-protect off" +
-          std::string(kDemoLayout) +
-          "\nthe image is clean; volspar would extract complete files from "
-          "this image\n");
+  EXPECT_EQ(RunOn(DemoImage(), {"--problems"}).out,
+            "disks: 1\n" + DemoDiskLine(0, "") +
+                "the image is clean; volspar would extract complete files from "
+                "this image\n");
 #ifndef _WIN32  // Python reads the output back
   if (!std::ifstream("/usr/bin/python3").good()) {
     GTEST_SKIP() << "no python3 to parse the JSON";
@@ -1068,8 +993,8 @@ TEST_F(D88infoTest, ProblemsAndJson) {
   ASSERT_TRUE(WriteFile(dir_.File("many.d88"), BuildImage({many})));
   RunOn(image, {"--json", dir_.File("empty.d88"), dir_.File("none.d88")});
   RunCommand(D88INFO_PATH,
-             {"--json", dir_.File("image.d88"), dir_.File("empty.d88"),
-              dir_.File("none.d88"), dir_.File("many.d88")},
+             {"--json", image_, dir_.File("empty.d88"), dir_.File("none.d88"),
+              dir_.File("many.d88")},
              dir_.path(), json);
   const char* script =
       "import json, sys\n"
@@ -1096,8 +1021,7 @@ TEST_F(D88infoTest, ProblemsAndJson) {
       "    crc, at = zlib.crc32(data, crc), at + 16 + r['data_size']\n"
       "print(same, crc == d['crc32'])\n";
   const CommandResult parsed =
-      RunCommand("/usr/bin/python3",
-                 {"-c", script, json, dir_.File("image.d88")}, dir_.path());
+      RunCommand("/usr/bin/python3", {"-c", script, json, image_}, dir_.path());
   EXPECT_EQ(parsed.err, "");
   EXPECT_EQ(parsed.out,
             "d88info/1 ['incomplete', 'suspect'] "

@@ -95,9 +95,10 @@ void AppendText(Bytes* bytes, const std::string& text) {
 
 // A ZIP archive of empty stored members named `names`, with its central
 // directory and an end record with a `comment` of that many zeros;
-// `directory_at` overrides where the end record says the directory is.
+// `directory_at` overrides where the end record says the directory is, and
+// `trailing` zeros follow that the comment does not account for.
 Sample Zip(const std::vector<std::string>& names, uint16_t comment = 0,
-           int64_t directory_at = -1) {
+           int64_t directory_at = -1, int64_t trailing = 0) {
   Bytes zip;
   std::vector<uint32_t> offsets;
   for (const std::string& name : names) {
@@ -130,7 +131,7 @@ Sample Zip(const std::vector<std::string>& names, uint16_t comment = 0,
   Append32(&zip,
            directory_at >= 0 ? static_cast<uint32_t>(directory_at) : directory);
   Append16(&zip, comment);
-  return {zip, static_cast<int64_t>(zip.size()) + comment};
+  return {zip, static_cast<int64_t>(zip.size()) + comment + trailing};
 }
 
 // A PC-98 FDI image of the geometry, with a 4096-byte header; `extra`
@@ -159,9 +160,32 @@ std::string Repeat(const std::string& text, int count) {
   return repeated;
 }
 
-std::string Raw(const std::string& size, const std::string& layouts) {
-  return "it is a raw sector dump of " + size + " bytes (" + layouts +
-         "), not D88";
+// What a file is named, the file, and the phrase that names its kind.
+struct Case {
+  const char* what;
+  Sample sample;
+  std::string phrase;
+};
+
+// A raw sector dump of `size` bytes (written with commas), all zero.
+Case RawDump(const char* size, const std::string& layouts) {
+  std::string digits = size;
+  digits.erase(std::remove(digits.begin(), digits.end(), ','), digits.end());
+  return {size, Of("", std::stoll(digits)),
+          "it is a raw sector dump of " + std::string(size) + " bytes (" +
+              layouts + "), not D88"};
+}
+
+const char kZip[] = "it is a ZIP archive";
+
+// A ZIP archive's phrase when it holds the images `names`.
+std::string Holding(const std::string& names) {
+  return std::string(kZip) + " (holding " + names + "; unpack it first)";
+}
+
+// The phrase for a disk image of another format.
+std::string NotD88(const std::string& kind) {
+  return "it is " + kind + " disk image, not D88";
 }
 
 TEST(FileKindTest, NamesWhatTheFileIs) {
@@ -170,64 +194,46 @@ TEST(FileKindTest, NamesWhatTheFileIs) {
   const std::string long_name = std::string(300, 'x') + ".d88";
   const std::string text_across_head =
       std::string(4095, 'a') + "\n\xE3\x82\xB2\n";  // U+30B2 across byte 4096
-  const Sample disk = [] {
-    const Bytes image = BuildImage({StandardDisk(40, InterleavedNine())});
-    return Sample{image, static_cast<int64_t>(image.size())};
-  }();
-  const struct {
-    const char* what;
-    Sample sample;
-    std::string phrase;
-  } cases[] = {
+  const Bytes disk = BuildImage({StandardDisk(40, InterleavedNine())});
+  const std::string html =
+      "it is an HTML page, perhaps a saved error page instead of the download";
+  const std::string no_image = std::string(kZip) + " (no D88 image in it)";
+  const Case cases[] = {
       {"ZIP with an image", Zip({"readme.txt", "game.d88"}),
-       "it is a ZIP archive (holding game.d88; unpack it first)"},
+       Holding("game.d88")},
       {"ZIP with several",
        Zip({"A.D88", "b.d77", "docs/", "c.d68", "d.88D", "e.d8u", "f.1dd"}),
-       "it is a ZIP archive (holding A.D88, b.d77, c.d68 and 3 more; unpack "
-       "it first)"},
+       Holding("A.D88, b.d77, c.d68 and 3 more")},
       {"ZIP with two", Zip({"side a.d88", "side b.d88"}),
-       "it is a ZIP archive (holding side a.d88 and side b.d88; unpack it "
-       "first)"},
+       Holding("side a.d88 and side b.d88")},
       {"ZIP names escaped", Zip({"\x1B[2J\xFF\xE3\x82\xB2.d88"}),
-       "it is a ZIP archive (holding \\x1B[2J\\xFF\xE3\x82\xB2.d88; unpack it "
-       "first)"},
+       Holding("\\x1B[2J\\xFF\xE3\x82\xB2.d88")},
       {"ZIP name kept by its end", Zip({long_name}),
-       "it is a ZIP archive (holding ..." + long_name.substr(264) +
-           "; unpack it first)"},
+       Holding("..." + long_name.substr(264))},
       // Names so long that each is cut, and the words around them stay.
       {"ZIP with several long names",
        Zip({std::string(100, 'a') + ".d88", std::string(100, 'b') + ".d77",
             std::string(100, 'c') + ".d88", "d.d88"}),
-       "it is a ZIP archive (holding ..." + std::string(36, 'a') + ".d88, ..." +
-           std::string(36, 'b') + ".d77, ..." + std::string(36, 'c') +
-           ".d88 and 1 more; unpack it first)"},
+       Holding("..." + std::string(36, 'a') + ".d88, ..." +
+               std::string(36, 'b') + ".d77, ..." + std::string(36, 'c') +
+               ".d88 and 1 more")},
       // Cut at a character, not inside one; escapes count four bytes.
       {"ZIP name cut between characters",
        Zip({Repeat("\xE3\x82\xB2", 20) + "x.d88"}),
-       "it is a ZIP archive (holding ..." + Repeat("\xE3\x82\xB2", 11) +
-           "x.d88; unpack it first)"},
+       Holding("..." + Repeat("\xE3\x82\xB2", 11) + "x.d88")},
       {"ZIP name of escapes", Zip({Repeat("\x01", 20) + ".d88"}),
-       "it is a ZIP archive (holding ..." + Repeat("\\x01", 9) +
-           ".d88; unpack it first)"},
-      {"ZIP without an image", Zip({"readme.txt", "game.d88.txt"}),
-       "it is a ZIP archive (no D88 image in it)"},
-      {"empty ZIP", Zip({}), "it is a ZIP archive (no D88 image in it)"},
-      {"ZIP directory outside the file", Zip({"game.d88"}, 0, 1 << 20),
-       "it is a ZIP archive"},
+       Holding("..." + Repeat("\\x01", 9) + ".d88")},
+      {"ZIP without an image", Zip({"readme.txt", "game.d88.txt"}), no_image},
+      {"empty ZIP", Zip({}), no_image},
+      {"ZIP directory outside the file", Zip({"game.d88"}, 0, 1 << 20), kZip},
       // The end record is looked for a chunk at a time from the end: here
       // its signature straddles two chunks.
-      {"ZIP with a comment", Zip({"game.d88"}, 4094),
-       "it is a ZIP archive (holding game.d88; unpack it first)"},
+      {"ZIP with a comment", Zip({"game.d88"}, 4094), Holding("game.d88")},
       {"ZIP with the longest comment", Zip({"game.d88"}, 65535),
-       "it is a ZIP archive (holding game.d88; unpack it first)"},
-      {"ZIP end record too far from the end",
-       [] {
-         Sample zip = Zip({"game.d88"});
-         zip.size += 65536;
-         return zip;
-       }(),
-       "it is a ZIP archive"},
-      {"ZIP cut off", Of("PK\3\4\x14", 5000), "it is a ZIP archive"},
+       Holding("game.d88")},
+      {"ZIP end record too far from the end", Zip({"game.d88"}, 0, -1, 65536),
+       kZip},
+      {"ZIP cut off", Of("PK\3\4\x14", 5000), kZip},
       {"end record alone",
        [] {
          Sample zip = Zip({"game.d88"}, 0, 1 << 20);
@@ -245,22 +251,14 @@ TEST(FileKindTest, NamesWhatTheFileIs) {
       {"RAR 4", Of("Rar!\x1A\x07\0", 100), "it is a RAR archive" + unpack},
       {"RAR 5", Of("Rar!\x1A\x07\x01\0", 100), "it is a RAR archive" + unpack},
       {"bzip2", Of("BZh91AY&SY", 100), "it is a bzip2 file" + unpack},
-      {"xz",
-       Of("\xFD"
-          "7zXZ\0",
-          100),
+      {"xz", Of("\xFD" + std::string("7zXZ\0", 5), 100),
        "it is an xz file" + unpack},
-      {"tar",
-       At(257,
-          std::string("ustar\0"
-                      "00",
-                      8),
-          10240),
+      {"tar", At(257, std::string("ustar\0", 6) + "00", 10240),
        "it is a tar archive" + unpack},
-      {"HFE", Of("HXCPICFE", 1000), "it is an HFE disk image, not D88"},
-      {"HFE 3", Of("HXCHFEV3", 1000), "it is an HFE disk image, not D88"},
+      {"HFE", Of("HXCPICFE", 1000), NotD88("an HFE")},
+      {"HFE 3", Of("HXCHFEV3", 1000), NotD88("an HFE")},
       {"IMD", Of("IMD 1.18: 01/01/2000 00:00:00\r\nDISK\r\n\x1A", 1000),
-       "it is an IMD disk image, not D88"},
+       NotD88("an IMD")},
       {"TeleDisk", Of("TD\0\0\x15\0\3\0\0\2\x12\x34", 1000),
        "it is a TeleDisk image, not D88"},
       {"TeleDisk, compressed", Of("td\0\0\x21\x82\3\0\0\2\x12\x34", 1000),
@@ -268,42 +266,32 @@ TEST(FileKindTest, NamesWhatTheFileIs) {
       {"TD without a version", Of("TD\0\0\0\0", 1001), "(none)"},
       {"TD with a bad rate", Of("TD\0\0\x15\x03", 1001), "(none)"},
       {"CPC DSK", Of("MV - CPCEMU Disk-File\r\nDisk-Info\r\n", 1000),
-       "it is a CPC DSK disk image, not D88"},
+       NotD88("a CPC DSK")},
       {"extended CPC DSK", Of("EXTENDED CPC DSK File\r\nDisk-Info\r\n", 1000),
-       "it is a CPC DSK disk image, not D88"},
-      {"NFD r0", Of("T98FDDIMAGE.R0", 1000),
-       "it is an NFD disk image, not D88"},
-      {"NFD r1", Of("T98FDDIMAGE.R1", 1000),
-       "it is an NFD disk image, not D88"},
-      {"FDI 2HD", Fdi(77, 2, 8, 1024), "it is an FDI disk image, not D88"},
-      {"FDI 2DD", Fdi(80, 2, 16, 256), "it is an FDI disk image, not D88"},
+       NotD88("a CPC DSK")},
+      {"NFD r0", Of("T98FDDIMAGE.R0", 1000), NotD88("an NFD")},
+      {"NFD r1", Of("T98FDDIMAGE.R1", 1000), NotD88("an NFD")},
+      {"FDI 2HD", Fdi(77, 2, 8, 1024), NotD88("an FDI")},
+      {"FDI 2DD", Fdi(80, 2, 16, 256), NotD88("an FDI")},
       {"FDI one byte long", Fdi(77, 2, 8, 1024, 1), "(none)"},
       {"FDI odd sector size", Fdi(80, 2, 9, 500), "(none)"},
-      {"163,840", Of("", 163840),
-       Raw("163,840",
-           "40 cylinders × 1 side × 16 sectors × 256 bytes, or "
-           "40 × 1 × 8 × 512")},
-      {"327,680", Of("", 327680),
-       Raw("327,680",
-           "2D: 40 cylinders × 2 sides × 16 sectors × 256 bytes, "
-           "or 40 × 2 × 8 × 512")},
-      {"368,640", Of("", 368640),
-       Raw("368,640", "40 cylinders × 2 sides × 9 sectors × 512 bytes")},
-      {"655,360", Of("", 655360),
-       Raw("655,360",
-           "2DD: 80 cylinders × 2 sides × 16 sectors × 256 bytes, "
-           "or 80 × 2 × 8 × 512")},
-      {"737,280", Of("", 737280),
-       Raw("737,280", "80 cylinders × 2 sides × 9 sectors × 512 bytes")},
-      {"1,228,800", Of("", 1228800),
-       Raw("1,228,800",
-           "2HC: 80 cylinders × 2 sides × 15 sectors × 512 bytes")},
-      {"1,261,568", Of("", 1261568),
-       Raw("1,261,568",
-           "2HD: 77 cylinders × 2 sides × 8 sectors × 1024 bytes")},
-      {"1,474,560", Of("", 1474560),
-       Raw("1,474,560",
-           "1.44M: 80 cylinders × 2 sides × 18 sectors × 512 bytes")},
+      RawDump("163,840",
+              "40 cylinders × 1 side × 16 sectors × 256 bytes, or "
+              "40 × 1 × 8 × 512"),
+      RawDump("327,680",
+              "2D: 40 cylinders × 2 sides × 16 sectors × 256 bytes, "
+              "or 40 × 2 × 8 × 512"),
+      RawDump("368,640", "40 cylinders × 2 sides × 9 sectors × 512 bytes"),
+      RawDump("655,360",
+              "2DD: 80 cylinders × 2 sides × 16 sectors × 256 bytes, "
+              "or 80 × 2 × 8 × 512"),
+      RawDump("737,280", "80 cylinders × 2 sides × 9 sectors × 512 bytes"),
+      RawDump("1,228,800",
+              "2HC: 80 cylinders × 2 sides × 15 sectors × 512 bytes"),
+      RawDump("1,261,568",
+              "2HD: 77 cylinders × 2 sides × 8 sectors × 1024 bytes"),
+      RawDump("1,474,560",
+              "1.44M: 80 cylinders × 2 sides × 18 sectors × 512 bytes"),
       {"raw size with a signature", Of("\x1F\x8B\x08", 327680),
        "it is a gzip file" + unpack},
       {"raw size but one", Of("", 327679), "(none)"},
@@ -312,23 +300,13 @@ TEST(FileKindTest, NamesWhatTheFileIs) {
       {"GIF 89", Of("GIF89a", 100), "it is a GIF picture"},
       {"GIF 87", Of("GIF87a", 100), "it is a GIF picture"},
       {"PDF", Of("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n", 100), "it is a PDF document"},
-      {"ELF",
-       Of("\x7F"
-          "ELF\2\1\1",
-          100),
-       "it is an ELF program or library"},
+      {"ELF", Of("\177ELF\2\1\1", 100), "it is an ELF program or library"},
       {"MZ", Of(dos_header, 4096), "it is a Windows or DOS program"},
       {"MZ without pages", Of("MZ", 4095), "(none)"},
-      {"HTML", Of("<!DOCTYPE html>\n<html><body>404</body></html>\n"),
-       "it is an HTML page, perhaps a saved error page instead of the "
-       "download"},
+      {"HTML", Of("<!DOCTYPE html>\n<html><body>404</body></html>\n"), html},
       {"HTML after a BOM and space",
-       Of("\xEF\xBB\xBF \r\n\t<HTML><HEAD><TITLE>Not Found"),
-       "it is an HTML page, perhaps a saved error page instead of the "
-       "download"},
-      {"HTML head", Of("<head>\0", 3000),
-       "it is an HTML page, perhaps a saved error page instead of the "
-       "download"},
+       Of("\xEF\xBB\xBF \r\n\t<HTML><HEAD><TITLE>Not Found"), html},
+      {"HTML head", Of("<head>\0", 3000), html},
       {"text", Of("README\r\nThis disk holds the game.\r\n\x1A"),
        "it is a text file"},
       {"UTF-8 text", Of("\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0\n"),
@@ -338,7 +316,7 @@ TEST(FileKindTest, NamesWhatTheFileIs) {
       {"text without a line break", Of("just some words"), "(none)"},
       {"text with an escape", Of("\x1B[1mbold\x1B[0m\n"), "(none)"},
       {"Shift_JIS text", Of("\x83\x51\x81\x5B\x83\x80\r\n"), "(none)"},
-      {"D88 image", disk, "(none)"},
+      {"D88 image", Of(std::string(disk.begin(), disk.end())), "(none)"},
       {"zeros", Of("", 1001), "(none)"},
       {"random", Random(5000), "(none)"},
       {"empty", Of(""), "(none)"},
@@ -351,9 +329,8 @@ TEST(FileKindTest, NamesWhatTheFileIs) {
     // members unnamed, never another kind.
     EXPECT_EQ(Describe(sample, Source::kNothing), "(none)") << what;
     const std::string start_only = Describe(sample, Source::kStartOnly);
-    const std::string zip = "it is a ZIP archive";
     EXPECT_TRUE(start_only == phrase ||
-                (start_only == zip && phrase.rfind(zip, 0) == 0))
+                (start_only == kZip && phrase.rfind(kZip, 0) == 0))
         << what << ": " << start_only;
   }
 }
