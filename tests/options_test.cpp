@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/test_util.h"
 
 namespace d88test {
 namespace {
@@ -108,14 +109,11 @@ TEST(OptionParserTest, ErrorMessages) {
                         static_cast<int>(std::size(kOptions)));
     ParsedOption item;
     ASSERT_TRUE(parser.Next(&item));
-    std::FILE* err = std::tmpfile();
-    ASSERT_NE(err, nullptr);
-    PrintOptionError(err, "d88info", item);
-    std::rewind(err);
-    char text[100] = {};
-    const size_t length = std::fread(text, 1, sizeof text - 1, err);
-    std::fclose(err);
-    EXPECT_EQ(std::string(text, length), test.message) << test.arg;
+    EXPECT_EQ(Printed([&item](std::FILE* err) {
+                PrintOptionError(err, "d88info", item);
+              }),
+              test.message)
+        << test.arg;
   }
 }
 

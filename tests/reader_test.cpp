@@ -36,9 +36,11 @@ class ReaderTest : public ::testing::Test {
   bool OpenImage(const Bytes& image) {
     return reader_.Open(Write(image).c_str());
   }
-  bool OpenDisk(const DiskSpec& disk) {
-    return OpenImage(BuildImage({disk})) && reader_.SelectDisk(0);
+  // Opens the image and selects its first disk.
+  bool OpenDisk(const Bytes& image) {
+    return OpenImage(image) && reader_.SelectDisk(0);
   }
+  bool OpenDisk(const DiskSpec& disk) { return OpenDisk(BuildImage({disk})); }
   // Reads sector (c, h, r, n) of `track` into a fresh buffer of `len` bytes
   // and returns the bytes reported.
   Bytes Read(int track, int c, int h, int r, int n, int len = 512) {
@@ -52,17 +54,50 @@ class ReaderTest : public ::testing::Test {
 
   TempDir dir_;
   d88::D88File reader_;
+  Bytes buf_;
 };
 
 // --- Finding the disks of a file ---
 
-TEST_F(ReaderTest, FilesTooShortForAHeaderHoldNoDisk) {
-  for (size_t size : {size_t{0}, kDiskHeaderSize - 1}) {
-    ASSERT_TRUE(OpenImage(Bytes(size, 0xFF)));
-    EXPECT_EQ(reader_.GetDiskCount(), 0);
-    EXPECT_FALSE(reader_.SelectDisk(0));
-    uint8_t buf[512];
-    EXPECT_EQ(reader_.ReadSector(0, 0, 0, 1, 2, buf, 512), 0);
+// How many disks a file holds: the last of them is selected, the one after
+// it is not, and track 0's sector 0/0/1/2 of the last reads as it should.
+TEST_F(ReaderTest, CountsTheDisksOfAFile) {
+  const DiskSpec one_sector = OneTrack({Sector(0, 0, 1, 2)});
+  DiskSpec size_zero = one_sector;
+  size_zero.size = 0;
+  DiskSpec past_the_end = one_sector;
+  past_the_end.size = 100000;
+  Bytes far = BuildImage(std::vector<DiskSpec>(3));
+  // Disk 1 ends past 2^31 - 1; disk 2's header is never looked for.
+  PutLe32(&far, kDiskHeaderSize + kDiskSizeField, 0x7FFFFFFF);
+  // A negative size would put the next disk before the file's start.
+  Bytes negative = far;
+  PutLe32(&negative, kDiskSizeField, static_cast<uint32_t>(-5000));
+  const struct {
+    const char* what;
+    Bytes image;
+    int count;
+    Bytes sector = {};
+  } cases[] = {
+      {"empty", Bytes(), 0},
+      {"too short for a header", Bytes(kDiskHeaderSize - 1, 0xFF), 0},
+      {"65 disks", BuildImage(std::vector<DiskSpec>(65)),
+       d88::D88File::kMaxDisks},
+      // The same disk up to the limit; every track absent, as no entry is
+      // at most the size.
+      {"size 0", BuildImage({size_zero}), 64},
+      {"past the file's end", BuildImage({past_the_end}), 1,
+       SectorData(0, 0, 1)},
+      {"past 2^31", far, 2},
+      {"negative size", negative, 1},
+  };
+  for (const auto& [what, image, count, sector] : cases) {
+    SCOPED_TRACE(what);
+    ASSERT_TRUE(OpenImage(image));
+    EXPECT_EQ(reader_.GetDiskCount(), count);
+    EXPECT_FALSE(reader_.SelectDisk(count));
+    EXPECT_EQ(reader_.SelectDisk(count - 1), count > 0);
+    EXPECT_EQ(Read(0, 0, 0, 1, 2), sector);
   }
 }
 
@@ -79,48 +114,6 @@ TEST_F(ReaderTest, FindsDisksBackToBackAndIgnoresAShortTail) {
   EXPECT_EQ(Read(5, 7, 0, 1, 1, 256), SectorData(7, 0, 1, 256));
   EXPECT_TRUE(reader_.SelectDisk(1));
   EXPECT_STREQ(reader_.GetDiskName(), "SECOND");
-}
-
-TEST_F(ReaderTest, StopsAtSixtyFourDisks) {
-  ASSERT_TRUE(OpenImage(BuildImage(std::vector<DiskSpec>(65))));
-  EXPECT_EQ(reader_.GetDiskCount(), d88::D88File::kMaxDisks);
-  EXPECT_TRUE(reader_.SelectDisk(63));
-  EXPECT_FALSE(reader_.SelectDisk(64));
-}
-
-TEST_F(ReaderTest, SizeZeroFindsTheSameDiskUpToTheLimit) {
-  DiskSpec disk = OneTrack({Sector(0, 0, 1, 2)});
-  disk.size = 0;
-  ASSERT_TRUE(OpenImage(BuildImage({disk})));
-  EXPECT_EQ(reader_.GetDiskCount(), 64);
-  ASSERT_TRUE(reader_.SelectDisk(63));
-  // Size 0 makes every track absent: no entry is at most the size.
-  EXPECT_TRUE(Read(0, 0, 0, 1, 2).empty());
-}
-
-TEST_F(ReaderTest, DiskRunningPastTheEndOfTheFileIsCounted) {
-  DiskSpec disk = OneTrack({Sector(0, 0, 1, 2)});
-  disk.size = 100000;
-  ASSERT_TRUE(OpenImage(BuildImage({disk})));
-  EXPECT_EQ(reader_.GetDiskCount(), 1);
-  ASSERT_TRUE(reader_.SelectDisk(0));
-  EXPECT_EQ(Read(0, 0, 0, 1, 2), SectorData(0, 0, 1));
-}
-
-TEST_F(ReaderTest, ScanStopsWhereTheNextDiskWouldStartOutsideOffsets) {
-  std::vector<DiskSpec> disks(3);
-  Bytes image = BuildImage(disks);
-  // Disk 1 ends past 2^31 - 1; disk 2's header is never looked for.
-  PutLe32(&image, kDiskHeaderSize + kDiskSizeField, 0x7FFFFFFF);
-  ASSERT_TRUE(OpenImage(image));
-  EXPECT_EQ(reader_.GetDiskCount(), 2);
-  EXPECT_TRUE(reader_.SelectDisk(1));
-  EXPECT_FALSE(reader_.SelectDisk(2));
-
-  // A negative size would put the next disk before the file's start.
-  PutLe32(&image, kDiskSizeField, static_cast<uint32_t>(-5000));
-  ASSERT_TRUE(OpenImage(image));
-  EXPECT_EQ(reader_.GetDiskCount(), 1);
 }
 
 TEST_F(ReaderTest, OpenFailsOnWhatCannotBeReadAsAFile) {
@@ -209,26 +202,107 @@ TEST_F(ReaderTest, SelectFailsOnAFileThatShrankSinceOpen) {
 
 // --- Sector reads ---
 
-TEST_F(ReaderTest, MatchesAllFourIdBytesInAnyStoredOrder) {
-  ASSERT_TRUE(OpenDisk(OneTrack({Sector(3, 1, 9, 2), Sector(3, 1, 5, 1, 256),
-                                 Sector(3, 1, 5, 2), Sector(3, 0, 5, 2)},
-                                7)));
-  EXPECT_EQ(Read(7, 3, 1, 5, 2), SectorData(3, 1, 5));
-  EXPECT_EQ(Read(7, 3, 1, 5, 1), SectorData(3, 1, 5, 256));
-  EXPECT_EQ(Read(7, 3, 0, 5, 2), SectorData(3, 0, 5));
-  EXPECT_TRUE(Read(7, 3, 1, 5, 3).empty());
-  EXPECT_TRUE(Read(7, 3, 1, 1, 2).empty());
-  // ID values are bytes: 256 + 5 is not 5.
-  EXPECT_TRUE(Read(7, 3, 1, 261, 2).empty());
-  EXPECT_TRUE(Read(7, 3, 1, -1, 2).empty());
-  EXPECT_TRUE(Read(6, 3, 1, 5, 2).empty());
-}
-
-TEST_F(ReaderTest, FirstOfTwoEqualIdsWins) {
+// A read finds the first record whose four ID bytes all match, in any
+// stored order, on a track its table entry places, before the track ends;
+// it yields the bytes the file holds of it.
+TEST_F(ReaderTest, ReadsFindTheFirstMatchingRecord) {
+  const auto one_track = [](std::vector<SectorSpec> records, int track = 0) {
+    return BuildImage({OneTrack(std::move(records), track)});
+  };
   SectorSpec second = Sector(0, 0, 1, 2);
   second.data.assign(512, 0xEE);
-  ASSERT_TRUE(OpenDisk(OneTrack({Sector(0, 0, 1, 2), second})));
-  EXPECT_EQ(Read(0, 0, 0, 1, 2), SectorData(0, 0, 1));
+  SectorSpec count_zero = Sector(0, 0, 2, 2);
+  count_zero.sector_count = 0;
+  std::vector<SectorSpec> stated = StandardTrack(0, 0, 2, {1, 2, 3, 4});
+  stated[0].sector_count = 9;
+  stated[1].sector_count = 2;
+  // The file ends 200 bytes into sector 2's data, or 8 bytes into its
+  // header.
+  const std::vector<DiskSpec> two = {
+      OneTrack({Sector(0, 0, 1, 2), Sector(0, 0, 2, 2)})};
+  Bytes in_data = BuildImage(two);
+  in_data.resize(in_data.size() - 312);
+  Bytes in_header = in_data;
+  in_header.resize(TrackOffset(two, 0, 0) + kSectorHeaderSize + 512 + 8);
+  // An entry beyond the disk size makes the track absent although the bytes
+  // are there; one equal to it does not.
+  Bytes beyond = one_track({Sector(0, 0, 1, 2)}, 4);
+  PutLe32(&beyond, kDiskSizeField, static_cast<uint32_t>(kDiskHeaderSize));
+  Bytes at_size = beyond;
+  PutLe32(&beyond, kTrackTableField + 4 * 4, kDiskHeaderSize + 1);
+  PutLe32(&at_size, kTrackTableField + 4 * 4, kDiskHeaderSize);
+  // Disk 1's track 3 points back at disk 0's first record, its track 4
+  // before the file's start.
+  const std::vector<DiskSpec> pair = {OneTrack({Sector(2, 0, 1, 2)}),
+                                      OneTrack({Sector(9, 0, 1, 2)})};
+  Bytes negative = BuildImage(pair);
+  const size_t disk1 = TrackOffset(pair, 1, 0) - kDiskHeaderSize;
+  PutLe32(&negative, disk1 + kTrackTableField + 4 * 3,
+          static_cast<uint32_t>(-static_cast<int32_t>(disk1 - 688)));
+  PutLe32(&negative, disk1 + kTrackTableField + 4 * 4,
+          static_cast<uint32_t>(-static_cast<int32_t>(disk1 + 16)));
+  struct Sought {
+    int track, c, h, r, n;
+    Bytes found;
+  };
+  const Bytes none;
+  const struct {
+    const char* what;
+    Bytes image;
+    std::vector<Sought> reads;
+    int disk = 0;
+  } cases[] = {
+      {"IDs",
+       one_track({Sector(3, 1, 9, 2), Sector(3, 1, 5, 1, 256),
+                  Sector(3, 1, 5, 2), Sector(3, 0, 5, 2)},
+                 7),
+       {{7, 3, 1, 5, 2, SectorData(3, 1, 5)},
+        {7, 3, 1, 5, 1, SectorData(3, 1, 5, 256)},
+        {7, 3, 0, 5, 2, SectorData(3, 0, 5)},
+        {7, 3, 1, 5, 3, none},
+        {7, 3, 1, 1, 2, none},
+        // ID values are bytes: 256 + 5 is not 5.
+        {7, 3, 1, 261, 2, none},
+        {7, 3, 1, -1, 2, none},
+        {6, 3, 1, 5, 2, none}}},
+      {"equal IDs",
+       one_track({Sector(0, 0, 1, 2), second}),
+       {{0, 0, 0, 1, 2, SectorData(0, 0, 1)}}},
+      // Sector 2 matches but its count of 0 ends the track first.
+      {"count of 0",
+       one_track({Sector(0, 0, 1, 2), count_zero, Sector(0, 0, 3, 2)}),
+       {{0, 0, 0, 1, 2, SectorData(0, 0, 1)},
+        {0, 0, 0, 2, 2, none},
+        {0, 0, 0, 3, 2, none}}},
+      // The walk ends at the record whose position is its own count - 1.
+      {"stated end",
+       one_track(stated),
+       {{0, 0, 0, 2, 2, SectorData(0, 0, 2)}, {0, 0, 0, 3, 2, none}}},
+      {"empty sector",
+       one_track({Sector(0, 0, 1, 2, 0), Sector(0, 0, 2, 2)}),
+       {{0, 0, 0, 1, 2, none}}},
+      {"cut in data", in_data, {{0, 0, 0, 2, 2, SectorData(0, 0, 2, 200)}}},
+      {"cut in a header",
+       in_header,
+       {{0, 0, 0, 1, 2, SectorData(0, 0, 1)}, {0, 0, 0, 2, 2, none}}},
+      {"no such track",
+       one_track({Sector(0, 0, 1, 2)}, 4),
+       {{-1, 0, 0, 1, 2, none}, {d88::D88File::kMaxTracks, 0, 0, 1, 2, none}}},
+      {"entry beyond the size", beyond, {{4, 0, 0, 1, 2, none}}},
+      {"entry at the size", at_size, {{4, 0, 0, 1, 2, SectorData(0, 0, 1)}}},
+      {"negative entries",
+       negative,
+       {{3, 2, 0, 1, 2, SectorData(2, 0, 1)}, {4, 2, 0, 1, 2, none}},
+       1},
+  };
+  for (const auto& [what, image, reads, disk] : cases) {
+    SCOPED_TRACE(what);
+    ASSERT_TRUE(OpenImage(image) && reader_.SelectDisk(disk));
+    for (const auto& [track, c, h, r, n, found] : reads) {
+      EXPECT_EQ(Read(track, c, h, r, n), found)
+          << track << ": " << c << "/" << h << "/" << r << "/" << n;
+    }
+  }
 }
 
 TEST_F(ReaderTest, CopiesAtMostLenBytes) {
@@ -241,85 +315,6 @@ TEST_F(ReaderTest, CopiesAtMostLenBytes) {
   EXPECT_EQ(reader_.ReadSector(0, 0, 0, 1, 2, buf.data(), 0), 0);
   EXPECT_EQ(reader_.ReadSector(0, 0, 0, 1, 2, buf.data(), -1), 0);
   EXPECT_EQ(buf, expected);
-}
-
-TEST_F(ReaderTest, RecordsNotFoundPastTheEndOfTheTrack) {
-  SectorSpec first = Sector(0, 0, 1, 2);
-  SectorSpec count_zero = Sector(0, 0, 2, 2);
-  count_zero.sector_count = 0;
-  // Sector 2 matches but its count of 0 ends the track first.
-  ASSERT_TRUE(OpenDisk(OneTrack({first, count_zero, Sector(0, 0, 3, 2)})));
-  EXPECT_EQ(Read(0, 0, 0, 1, 2), SectorData(0, 0, 1));
-  EXPECT_TRUE(Read(0, 0, 0, 2, 2).empty());
-  EXPECT_TRUE(Read(0, 0, 0, 3, 2).empty());
-
-  // The walk ends at the record whose position is its own count - 1.
-  std::vector<SectorSpec> records = StandardTrack(0, 0, 2, {1, 2, 3, 4});
-  records[0].sector_count = 9;
-  records[1].sector_count = 2;
-  ASSERT_TRUE(OpenDisk(OneTrack(records)));
-  EXPECT_EQ(Read(0, 0, 0, 2, 2), SectorData(0, 0, 2));
-  EXPECT_TRUE(Read(0, 0, 0, 3, 2).empty());
-}
-
-TEST_F(ReaderTest, EmptyAndShortSectorsYieldWhatTheFileHolds) {
-  SectorSpec empty = Sector(0, 0, 1, 2, 0);
-  ASSERT_TRUE(OpenDisk(OneTrack({empty, Sector(0, 0, 2, 2)})));
-  EXPECT_TRUE(Read(0, 0, 0, 1, 2).empty());
-
-  // The file ends 200 bytes into sector 2's data.
-  std::vector<DiskSpec> disks = {
-      OneTrack({Sector(0, 0, 1, 2), Sector(0, 0, 2, 2)})};
-  Bytes image = BuildImage(disks);
-  image.resize(image.size() - 312);
-  ASSERT_TRUE(OpenImage(image));
-  ASSERT_TRUE(reader_.SelectDisk(0));
-  EXPECT_EQ(Read(0, 0, 0, 2, 2), SectorData(0, 0, 2, 200));
-
-  // And then 8 bytes into its header.
-  image.resize(TrackOffset(disks, 0, 0) + kSectorHeaderSize + 512 + 8);
-  ASSERT_TRUE(OpenImage(image));
-  ASSERT_TRUE(reader_.SelectDisk(0));
-  EXPECT_EQ(Read(0, 0, 0, 1, 2), SectorData(0, 0, 1));
-  EXPECT_TRUE(Read(0, 0, 0, 2, 2).empty());
-}
-
-TEST_F(ReaderTest, TrackExistenceFollowsTheTableEntry) {
-  std::vector<DiskSpec> disks = {OneTrack({Sector(0, 0, 1, 2)}, 4)};
-  Bytes image = BuildImage(disks);
-  const size_t entry = kTrackTableField + 4 * 4;
-  ASSERT_TRUE(OpenDisk(disks[0]));
-  EXPECT_TRUE(Read(-1, 0, 0, 1, 2).empty());
-  EXPECT_TRUE(Read(d88::D88File::kMaxTracks, 0, 0, 1, 2).empty());
-
-  // An entry beyond the disk size makes the track absent although the bytes
-  // are there; one equal to it does not.
-  PutLe32(&image, kDiskSizeField, static_cast<uint32_t>(kDiskHeaderSize));
-  PutLe32(&image, entry, kDiskHeaderSize + 1);
-  ASSERT_TRUE(OpenImage(image));
-  ASSERT_TRUE(reader_.SelectDisk(0));
-  EXPECT_TRUE(Read(4, 0, 0, 1, 2).empty());
-  PutLe32(&image, entry, kDiskHeaderSize);
-  ASSERT_TRUE(OpenImage(image));
-  ASSERT_TRUE(reader_.SelectDisk(0));
-  EXPECT_EQ(Read(4, 0, 0, 1, 2), SectorData(0, 0, 1));
-}
-
-TEST_F(ReaderTest, NegativeEntryWalksFromBeforeTheDisk) {
-  std::vector<DiskSpec> disks = {OneTrack({Sector(2, 0, 1, 2)}),
-                                 OneTrack({Sector(9, 0, 1, 2)})};
-  Bytes image = BuildImage(disks);
-  const size_t disk1 = TrackOffset(disks, 1, 0) - kDiskHeaderSize;
-  // Disk 1's track 3 points back at disk 0's first record.
-  PutLe32(&image, disk1 + kTrackTableField + 4 * 3,
-          static_cast<uint32_t>(-static_cast<int32_t>(disk1 - 688)));
-  // Disk 1's track 4 points before the file's start.
-  PutLe32(&image, disk1 + kTrackTableField + 4 * 4,
-          static_cast<uint32_t>(-static_cast<int32_t>(disk1 + 16)));
-  ASSERT_TRUE(OpenImage(image));
-  ASSERT_TRUE(reader_.SelectDisk(1));
-  EXPECT_EQ(Read(3, 2, 0, 1, 2), SectorData(2, 0, 1));
-  EXPECT_TRUE(Read(4, 2, 0, 1, 2).empty());
 }
 
 TEST_F(ReaderTest, ReadsTracksAndSectorsLargerThanAnyBuffer) {
@@ -344,69 +339,66 @@ TEST_F(ReaderTest, ReadsTracksAndSectorsLargerThanAnyBuffer) {
 
 class RunTest : public ReaderTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(OpenDisk(StandardDisk(8, InterleavedNine())));
-    reader_.SetSectorRange(1, 9);
-  }
   // Runs from (track, c, h, r) with 512-byte sectors into a buffer of
   // 0xCC bytes; returns the count and leaves the buffer in buf_.
   int Run(int track, int c, int h, int r, int len) {
     buf_.assign(static_cast<size_t>(len) + 64, 0xCC);
     return reader_.ReadSectors(track, c, h, r, 2, buf_.data(), len);
   }
-  Bytes Head(size_t size) const {
-    return Bytes(buf_.begin(), buf_.begin() + size);
-  }
-
-  Bytes buf_;
 };
 
-TEST_F(RunTest, WorkedExampleCrossesSidesAndCylinders) {
-  ASSERT_TRUE(OpenDisk(StandardDisk(40, InterleavedNine())));
-  reader_.SetSectorRange(1, 9);
-  ASSERT_EQ(Run(8, 4, 0, 5, 20096), 20096);
-  Bytes expected = SectorRun(
-      {{4, 0, 5, 9}, {4, 1, 1, 9}, {5, 0, 1, 9}, {5, 1, 1, 9}, {6, 0, 1, 7}});
-  const Bytes r8 = SectorData(6, 0, 8, 128);
-  expected.insert(expected.end(), r8.begin(), r8.end());
-  EXPECT_EQ(Head(20096), expected);
-  EXPECT_EQ(buf_[20096], 0xCC);
+Bytes Joined(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
-TEST_F(RunTest, WrapsAtTheLastSectorOfTheRange) {
-  ASSERT_EQ(Run(1, 0, 1, 9, 1024), 1024);
-  EXPECT_EQ(Head(1024), SectorRun({{0, 1, 9, 9}, {1, 0, 1, 1}}));
-  reader_.SetSectorRange(3, 4);
-  ASSERT_EQ(Run(2, 1, 0, 3, 2048), 2048);
-  EXPECT_EQ(Head(2048), SectorRun({{1, 0, 3, 4}, {1, 1, 3, 4}}));
-}
-
-TEST_F(RunTest, NeverWrapsWhenStartingAboveTheLastSector) {
-  reader_.SetSectorRange(1, 4);
-  EXPECT_EQ(Run(0, 0, 0, 6, 4096), 2048);
-  EXPECT_EQ(Head(2048), SectorRun({{0, 0, 6, 9}}));
-}
-
-TEST_F(RunTest, StopsAtAMissingSector) {
-  EXPECT_EQ(Run(0, 0, 0, 10, 512), 0);
-  EXPECT_EQ(buf_, Bytes(576, 0xCC));
-  // Track 16 (cylinder 8) does not exist.
-  EXPECT_EQ(Run(15, 7, 1, 8, 2048), 1024);
-  EXPECT_EQ(Head(1024), SectorRun({{7, 1, 8, 9}}));
-  EXPECT_EQ(buf_[1024], 0xCC);
-}
-
-TEST_F(RunTest, AShortSectorEndsTheRunUncounted) {
-  DiskSpec disk = StandardDisk(1, {1, 2, 3});
-  disk.tracks[0][1].data.resize(300);
-  ASSERT_TRUE(OpenDisk(disk));
-  reader_.SetSectorRange(1, 3);
-  EXPECT_EQ(Run(0, 0, 0, 1, 1536), 512);
-  Bytes expected = SectorRun({{0, 0, 1, 1}});
-  const Bytes part = SectorData(0, 0, 2, 300);
-  expected.insert(expected.end(), part.begin(), part.end());
-  EXPECT_EQ(Head(812), expected);
-  EXPECT_EQ(buf_[812], 0xCC);
+// A run goes on to the next sector, then the other side, then the next
+// cylinder, wrapping at the last sector of the range; it stops at a missing
+// sector, and at a short one, whose bytes it leaves uncounted. Nothing
+// after what it read is touched.
+TEST_F(RunTest, ReadsOnUntilASectorFails) {
+  const DiskSpec eight = StandardDisk(8, InterleavedNine());
+  DiskSpec short_second = StandardDisk(1, {1, 2, 3});
+  short_second.tracks[0][1].data.resize(300);
+  const struct {
+    const char* what;
+    DiskSpec disk;
+    int first, last;  // the sector range
+    int track, c, h, r, len;
+    int count;
+    Bytes head;  // what the buffer starts with
+  } cases[] = {
+      {"worked example", StandardDisk(40, InterleavedNine()), 1, 9, 8, 4, 0, 5,
+       20096, 20096,
+       Joined(SectorRun({{4, 0, 5, 9},
+                         {4, 1, 1, 9},
+                         {5, 0, 1, 9},
+                         {5, 1, 1, 9},
+                         {6, 0, 1, 7}}),
+              SectorData(6, 0, 8, 128))},
+      {"wraps", eight, 1, 9, 1, 0, 1, 9, 1024, 1024,
+       SectorRun({{0, 1, 9, 9}, {1, 0, 1, 1}})},
+      {"wraps in a range", eight, 3, 4, 2, 1, 0, 3, 2048, 2048,
+       SectorRun({{1, 0, 3, 4}, {1, 1, 3, 4}})},
+      {"never wraps from above", eight, 1, 4, 0, 0, 0, 6, 4096, 2048,
+       SectorRun({{0, 0, 6, 9}})},
+      {"missing sector", eight, 1, 9, 0, 0, 0, 10, 512, 0, {}},
+      // Track 16 (cylinder 8) does not exist.
+      {"missing track", eight, 1, 9, 15, 7, 1, 8, 2048, 1024,
+       SectorRun({{7, 1, 8, 9}})},
+      {"short sector", short_second, 1, 3, 0, 0, 0, 1, 1536, 512,
+       Joined(SectorRun({{0, 0, 1, 1}}), SectorData(0, 0, 2, 300))},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    ASSERT_TRUE(OpenDisk(test.disk));
+    reader_.SetSectorRange(test.first, test.last);
+    EXPECT_EQ(Run(test.track, test.c, test.h, test.r, test.len), test.count);
+    const auto end = buf_.begin() + static_cast<ptrdiff_t>(test.head.size());
+    EXPECT_EQ(Bytes(buf_.begin(), end), test.head);
+    EXPECT_EQ(Bytes(end, buf_.end()),
+              Bytes(buf_.size() - test.head.size(), 0xCC));
+  }
 }
 
 TEST_F(RunTest, RejectsEmptyLengthsAndOversizedCodes) {
@@ -521,30 +513,22 @@ class ListingTest : public ReaderTest {
     EXPECT_EQ(Bytes(buf_.end() - 8, buf_.end()), Bytes(8, 0xCC));
     return Bytes(buf_.begin(), buf_.begin() + got);
   }
-  static Bytes Ids(const std::vector<std::vector<int>>& ids) {
+  // The IDs (c, h, r, n) for each r of `rs`.
+  static Bytes Ids(int c, int h, int n, const std::vector<int>& rs) {
     Bytes bytes;
-    for (const auto& id : ids) {
-      for (int value : id) bytes.push_back(static_cast<uint8_t>(value));
+    for (int r : rs) {
+      bytes.insert(bytes.end(),
+                   {static_cast<uint8_t>(c), static_cast<uint8_t>(h),
+                    static_cast<uint8_t>(r), static_cast<uint8_t>(n)});
     }
     return bytes;
   }
-
-  Bytes buf_;
 };
 
 TEST_F(ListingTest, ListsIdsInStoredOrderUpToTheBuffer) {
   ASSERT_TRUE(OpenDisk(OneTrack(StandardTrack(3, 1, 2, InterleavedNine()), 7)));
-  EXPECT_EQ(List(7, 64), Ids({{3, 1, 1, 2},
-                              {3, 1, 6, 2},
-                              {3, 1, 2, 2},
-                              {3, 1, 7, 2},
-                              {3, 1, 3, 2},
-                              {3, 1, 8, 2},
-                              {3, 1, 4, 2},
-                              {3, 1, 9, 2},
-                              {3, 1, 5, 2}}));
-  const Bytes first_four =
-      Ids({{3, 1, 1, 2}, {3, 1, 6, 2}, {3, 1, 2, 2}, {3, 1, 7, 2}});
+  EXPECT_EQ(List(7, 64), Ids(3, 1, 2, {1, 6, 2, 7, 3, 8, 4, 9, 5}));
+  const Bytes first_four = Ids(3, 1, 2, {1, 6, 2, 7});
   EXPECT_EQ(List(7, 16), first_four);
   // Only whole IDs: 19 bytes hold four of them.
   EXPECT_EQ(List(7, 19), first_four);
@@ -564,8 +548,7 @@ TEST_F(ListingTest, AbsentTracksLeaveTheBufferUntouched) {
 
   PutLe32(&image, kTrackTableField, 0x7FFFFFFF);  // beyond the disk size
   PutLe32(&image, kTrackTableField + 4, static_cast<uint32_t>(-1000));
-  ASSERT_TRUE(OpenImage(image));
-  ASSERT_TRUE(reader_.SelectDisk(0));
+  ASSERT_TRUE(OpenDisk(image));
   EXPECT_TRUE(List(0, 64).empty());
   EXPECT_TRUE(List(1, 64).empty());  // starts before the file
   EXPECT_EQ(buf_, Bytes(72, 0xCC));
@@ -574,18 +557,15 @@ TEST_F(ListingTest, AbsentTracksLeaveTheBufferUntouched) {
 }
 
 TEST_F(ListingTest, EndsAtACountOfZeroOrAShortHeader) {
-  std::vector<SectorSpec> records = StandardTrack(0, 0, 2, {1, 2, 3});
-  records[1].sector_count = 0;
-  ASSERT_TRUE(OpenDisk(OneTrack(records)));
-  EXPECT_EQ(List(0, 64), Ids({{0, 0, 1, 2}, {0, 0, 2, 2}}));
-
-  // The file ends 10 bytes into the third header.
   std::vector<DiskSpec> disks = {OneTrack(StandardTrack(0, 0, 2, {1, 2, 3}))};
-  Bytes image = BuildImage(disks);
-  image.resize(TrackOffset(disks, 0, 0) + 2 * (kSectorHeaderSize + 512) + 10);
-  ASSERT_TRUE(OpenImage(image));
-  ASSERT_TRUE(reader_.SelectDisk(0));
-  EXPECT_EQ(List(0, 64), Ids({{0, 0, 1, 2}, {0, 0, 2, 2}}));
+  // The file ends 10 bytes into the third header.
+  Bytes cut = BuildImage(disks);
+  cut.resize(TrackOffset(disks, 0, 0) + 2 * (kSectorHeaderSize + 512) + 10);
+  disks[0].tracks[0][1].sector_count = 0;
+  for (const Bytes& image : {BuildImage(disks), cut}) {
+    ASSERT_TRUE(OpenDisk(image));
+    EXPECT_EQ(List(0, 64), Ids(0, 0, 2, {1, 2}));
+  }
 }
 
 TEST_F(ListingTest, InfosHoldEveryHeaderFieldOfTheListedRecords) {
@@ -611,7 +591,7 @@ TEST_F(ListingTest, InfosHoldEveryHeaderFieldOfTheListedRecords) {
                                 info.deleted, info.status, info.data_size}),
               std::vector<int>(expected[i], expected[i] + 6));
   }
-  EXPECT_EQ(List(5, 64), Ids({{2, 1, 1, 1}, {2, 1, 2, 1}, {2, 1, 3, 1}}));
+  EXPECT_EQ(List(5, 64), Ids(2, 1, 1, {1, 2, 3}));
   EXPECT_EQ(reader_.ReadSectorInfos(5, infos, 2), 2);
   EXPECT_EQ(reader_.ReadSectorInfos(5, infos, 0), 0);
   EXPECT_EQ(reader_.ReadSectorInfos(6, infos, 8), 0);
@@ -658,7 +638,7 @@ TEST_F(ListingTest, TheWalkSaysWhyATrackEnds) {
     const size_t start = TrackOffset(disks, 0, 3);
     Bytes image = BuildImage(disks);
     if (cut > 0) image.resize(start + cut);
-    ASSERT_TRUE(OpenImage(image) && reader_.SelectDisk(0));
+    ASSERT_TRUE(OpenDisk(image));
     d88::TrackWalk walk;
     ASSERT_TRUE(reader_.BeginWalk(3, &walk));
     EXPECT_EQ(walk.start, static_cast<int64_t>(start));
@@ -687,7 +667,7 @@ TEST_F(ListingTest, TheWalkSaysWhyATrackEnds) {
   const std::vector<DiskSpec> disks = {OneTrack(three)};
   Bytes image = BuildImage(disks);
   image.resize(TrackOffset(disks, 0, 0) + 2 * record + kSectorHeaderSize + 100);
-  ASSERT_TRUE(OpenImage(image) && reader_.SelectDisk(0));
+  ASSERT_TRUE(OpenDisk(image));
   d88::TrackRecord found;
   ASSERT_TRUE(reader_.BeginWalk(0, &walk));
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(reader_.NextRecord(&walk, &found));
@@ -721,7 +701,7 @@ TEST_F(ListingTest, HeadersEncodeAsTheyDecode) {
   d88::D88File::EncodeDiskHeader(header, bytes);
   EXPECT_EQ(Bytes(bytes, bytes + kDiskHeaderSize),
             Bytes(image.begin(), image.begin() + kDiskHeaderSize));
-  ASSERT_TRUE(OpenImage(image) && reader_.SelectDisk(0));
+  ASSERT_TRUE(OpenDisk(image));
   d88::SectorInfo infos[2];
   ASSERT_EQ(reader_.ReadSectorInfos(7, infos, 2), 2);
   const size_t second = TrackOffset(disks, 0, 7) + kSectorHeaderSize + 512;

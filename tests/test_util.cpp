@@ -5,6 +5,7 @@
 #else
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -24,6 +25,17 @@ std::string ReadText(const std::string& path) {
   std::ifstream in(fs::u8path(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in),
                      std::istreambuf_iterator<char>());
+}
+
+std::string Printed(const std::function<void(std::FILE*)>& write) {
+  std::FILE* stream = std::tmpfile();
+  if (stream == nullptr) std::abort();
+  write(stream);
+  std::rewind(stream);
+  std::string text;
+  for (int c; (c = std::fgetc(stream)) != EOF;) text += static_cast<char>(c);
+  std::fclose(stream);
+  return text;
 }
 
 TempDir::TempDir() {
@@ -199,26 +211,41 @@ std::vector<std::string> AsUser(const std::string& binary,
   return args;
 }
 
-std::string DrainFifo(int fd) {
-  std::string bytes;
-  char block[4096];
-  // Until a writer has come and gone: poll says POLLHUP only after one.
-  for (int waited = 0; waited < 10000;) {
-    pollfd ready = {fd, POLLIN, 0};
-    if (poll(&ready, 1, 100) == 0) {
-      waited += 100;
-      continue;
+FifoReader::FifoReader(const std::string& path) : path_(path) {
+  // Opened without waiting for a writer, before any command starts.
+  if (mkfifo(path.c_str(), 0644) != 0) return;
+  fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd_ < 0) return;
+  read_ = std::async(std::launch::async, [fd = fd_] {
+    std::string bytes;
+    char block[4096];
+    // Until a writer has come and gone: poll says POLLHUP only after one.
+    for (int waited = 0; waited < 10000;) {
+      pollfd ready = {fd, POLLIN, 0};
+      if (poll(&ready, 1, 100) == 0) {
+        waited += 100;
+        continue;
+      }
+      const ssize_t got = read(fd, block, sizeof block);
+      if (got > 0) {
+        bytes.append(block, static_cast<size_t>(got));
+      } else if ((ready.revents & POLLHUP) != 0) {
+        break;
+      } else {
+        waited += 100;
+        usleep(100000);
+      }
     }
-    const ssize_t got = read(fd, block, sizeof block);
-    if (got > 0) {
-      bytes.append(block, static_cast<size_t>(got));
-    } else if ((ready.revents & POLLHUP) != 0) {
-      break;
-    } else {
-      waited += 100;
-      usleep(100000);
-    }
-  }
+    return bytes;
+  });
+}
+
+FifoReader::~FifoReader() { Read(); }
+
+std::string FifoReader::Read() {
+  const std::string bytes = read_.valid() ? read_.get() : "";
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
   return bytes;
 }
 

@@ -3,8 +3,13 @@
 #ifndef TESTS_TEST_UTIL_H_
 #define TESTS_TEST_UTIL_H_
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
+#ifndef _WIN32
+#include <future>
+#endif
 
 namespace d88test {
 
@@ -29,6 +34,9 @@ class TempDir {
 // The file's bytes; empty if it cannot be read.
 std::string ReadText(const std::string& path);
 
+// What `write` prints to the stream it is given.
+std::string Printed(const std::function<void(std::FILE*)>& write);
+
 struct CommandResult {
   int status;  // exit status, or -1 if the process did not exit normally
   std::string out;
@@ -51,10 +59,26 @@ std::string UserRunner(const std::string& binary);
 std::vector<std::string> AsUser(const std::string& binary,
                                 std::vector<std::string> args);
 
-// Reads a FIFO opened with O_RDONLY | O_NONBLOCK until its writer closes
-// it, or for at most ten seconds: a reader that is there before the writer
-// starts, and that never hangs.
-std::string DrainFifo(int fd);
+// A new FIFO at `path` with a reader on it from the start, so that a
+// command started afterwards finds someone reading; the reader stops when
+// the writer closes the FIFO, or after ten seconds, so nothing can hang.
+class FifoReader {
+ public:
+  explicit FifoReader(const std::string& path);
+  ~FifoReader();
+  FifoReader(const FifoReader&) = delete;
+  FifoReader& operator=(const FifoReader&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  const std::string& path() const { return path_; }
+  // What was written, once the writer is done; the FIFO then has no reader.
+  std::string Read();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  std::future<std::string> read_;
+};
 
 // What runs a command as an ordinary user, put before its path: setpriv as
 // nobody when the tests run as root, who may read and write anything;

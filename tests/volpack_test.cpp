@@ -1,10 +1,9 @@
+#include "pack/volpack.h"
+
 #include <sys/stat.h>
 #ifndef _WIN32
-#include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
-
-#include <thread>
 #endif
 
 #include <cstring>
@@ -15,7 +14,6 @@
 
 #include "d88/d88_file.h"
 #include "gtest/gtest.h"
-#include "pack/volpack.h"
 #include "runs/extraction_table.h"
 #include "runs/packing.h"
 #include "tests/image_builder.h"
@@ -59,6 +57,7 @@ class VolpackTest : public ::testing::Test {
     ASSERT_TRUE(WriteFile(work_->File(file), bytes));
   }
 
+  const std::vector<DiskSpec> demo_ = {StandardDisk(40, InterleavedNine())};
   TempDir dir_;
   TempDir own_work_;
   TempDir* work_ = &own_work_;  // the commands' working directory
@@ -68,8 +67,7 @@ class VolpackTest : public ::testing::Test {
 // Unchanged files give the image back; one byte changed in a file changes
 // that one byte of the image, and volspar then extracts the edited file.
 TEST_F(VolpackTest, PutsEachByteBackWhereItCameFrom) {
-  const std::vector<DiskSpec> disks = {StandardDisk(40, InterleavedNine())};
-  Extract(disks);
+  Extract(demo_);
   CommandResult result = Pack();
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(ReadFile(work_->File("new.d88")), image_);
@@ -99,15 +97,11 @@ TEST_F(VolpackTest, PutsEachByteBackWhereItCameFrom) {
         << result.out;
     const Bytes packed = ReadFile(work_->File("new.d88"));
     Bytes expected = image_;
-    expected[DataOffset(disks, c, h, r, in_run % 512)] = 0xA5;
+    expected[DataOffset(demo_, c, h, r, in_run % 512)] = 0xA5;
     EXPECT_EQ(packed, expected);
     // Back: the new image gives the edited file.
-    ASSERT_TRUE(WriteFile(dir_.File("image.d88"), packed));
-    ASSERT_EQ(RunCommand(VOLSPAR_PATH, {dir_.File("image.d88")}, work_->path())
-                  .status,
-              0);
+    ExtractImage(packed);
     EXPECT_EQ(ReadFile(work_->File(entry.file_name)), edited);
-    image_ = packed;
   }
 }
 
@@ -130,7 +124,7 @@ TEST_F(VolpackTest, WritesTheFirstOfDuplicateIds) {
   };
   for (const auto& [change, note] : cases) {
     SCOPED_TRACE(note);
-    std::vector<DiskSpec> disks = {StandardDisk(40, InterleavedNine())};
+    std::vector<DiskSpec> disks = demo_;
     change(&disks[0].tracks[29]);  // 14/1/6, TRV06's first sector
     Extract(disks);
     Poke("TRV06.BIN", 0, 0x5A);
@@ -147,18 +141,17 @@ TEST_F(VolpackTest, WritesTheFirstOfDuplicateIds) {
 
 // Every refusal says why, and writes nothing: no new image, no new file.
 TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
-  const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};
-  std::vector<DiskSpec> short_sector = demo;
+  std::vector<DiskSpec> short_sector = demo_;
   short_sector[0].tracks[30][6].data.resize(300);  // 15/0/4/2
-  std::vector<DiskSpec> short_last = demo;
+  std::vector<DiskSpec> short_last = demo_;
   short_last[0].tracks[1][1].data.resize(127);  // 0/1/6/2, TRV02's bytes
   // Track 100's records start inside TRV02's bytes, as a layout may have
   // them: the file's bytes 0-15 are also a record header.
-  Bytes overlapping = BuildImage(demo);
-  const size_t r6 = DataOffset(demo, 0, 1, 6, 80);
+  Bytes overlapping = BuildImage(demo_);
+  const size_t r6 = DataOffset(demo_, 0, 1, 6, 80);
   PutLe32(
       &overlapping, kTrackTableField + 4 * 100,
-      static_cast<uint32_t>(r6 - TrackOffset(demo, 0, 0) + kDiskHeaderSize));
+      static_cast<uint32_t>(r6 - TrackOffset(demo_, 0, 0) + kDiskHeaderSize));
   const auto edit = [](const char* name, size_t at) {
     return [name, at](const std::string& w) {
       Bytes file = ReadFile(w + "/" + name);
@@ -168,9 +161,9 @@ TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
   };
   // Disk 1's track 0 starts inside TRV07's first sector, by a negative
   // entry that the reader follows.
-  const std::vector<DiskSpec> two = {demo[0], StandardDisk(1, {1})};
+  const std::vector<DiskSpec> two = {demo_[0], StandardDisk(1, {1})};
   Bytes second_disk = BuildImage(two);
-  const size_t r13 = DataOffset(demo, 13, 0, 6, 0);
+  const size_t r13 = DataOffset(demo_, 13, 0, 6, 0);
   const size_t disk1 = TrackOffset(two, 1, 0) - kDiskHeaderSize;
   PutLe32(&second_disk, disk1 + kTrackTableField,
           static_cast<uint32_t>(r13 - disk1));
@@ -182,42 +175,41 @@ TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
   const struct {
     const char* what;
     Bytes image;
-    std::function<void(const std::string&)> change;
-    std::string target;
+    std::function<void(const std::string&)> change;  // to the files
     std::string err;
+    std::string target = "new.d88";
   } cases[] = {
-      {"missing", BuildImage(demo),
+      {"missing", BuildImage(demo_),
        [](const std::string& w) { std::remove((w + "/TRV05.BIN").c_str()); },
-       "new.d88",
        "volpack: cannot open TRV05.BIN: No such file or directory\n"},
-      {"long", BuildImage(demo),
+      {"long", BuildImage(demo_),
        [](const std::string& w) {
          ASSERT_TRUE(WriteFile(w + "/TRV02.BIN", Bytes(49)));
        },
-       "new.d88", "volpack: TRV02.BIN is 49 bytes long; it must be 48\n"},
-      {"directory", BuildImage(demo),
+       "volpack: TRV02.BIN is 49 bytes long; it must be 48\n"},
+      {"directory", BuildImage(demo_),
        [](const std::string& w) {
          std::filesystem::remove(w + "/TRV03.BIN");
          std::filesystem::create_directory(w + "/TRV03.BIN");
        },
-       "new.d88", "volpack: TRV03.BIN is a directory\n"},
+       "volpack: TRV03.BIN is a directory\n"},
       // Byte 299 is the short sector's last; byte 300 has no home.
-      {"short", BuildImage(short_sector), edit("TRV04.BIN", 300), "new.d88",
+      {"short", BuildImage(short_sector), edit("TRV04.BIN", 300),
        "volpack: TRV04.BIN cannot go back: 15/0/4/2 on track 30 is short "
        "(300 of 512 bytes)\n"},
       // Only the file's last byte has no home.
-      {"last byte", BuildImage(short_last), edit("TRV02.BIN", 47), "new.d88",
+      {"last byte", BuildImage(short_last), edit("TRV02.BIN", 47),
        "volpack: TRV02.BIN cannot go back: 0/1/6/2 on track 1 is short "
        "(127 of 512 bytes)\n"},
-      {"header", overlapping, edit("TRV02.BIN", 2), "new.d88",
+      {"header", overlapping, edit("TRV02.BIN", 2),
        "volpack: TRV02.BIN cannot go back: its byte 2 would change the "
        "header of record " +
            id(overlapping, r6) + " on track 100\n"},
-      {"header on disk 1", second_disk, edit("TRV07.BIN", 0), "new.d88",
+      {"header on disk 1", second_disk, edit("TRV07.BIN", 0),
        "volpack: TRV07.BIN cannot go back: its byte 0 would change the "
        "header of record " +
            id(second_disk, r13) + " on track 0 of disk 1\n"},
-      {"not an image", Bytes(800, 'a'), [](const std::string&) {}, "new.d88",
+      {"not an image", Bytes(800, 'a'), nullptr,
        "volpack: " + dir_.File("image.d88") +
            " is not a D88 image: the write-protect byte is 0x61, not 0x00 "
            "or 0x10\n"},
@@ -227,65 +219,56 @@ TEST_F(VolpackTest, RefusesWhatCannotGoBackAndWritesNothing) {
          gzip.resize(1000);
          return gzip;
        }(),
-       [](const std::string&) {}, "new.d88",
+       nullptr,
        "volpack: " + dir_.File("image.d88") +
            " is not a D88 image: it is a gzip file (unpack it first)\n"},
-      {"onto a file", BuildImage(demo), [](const std::string&) {}, "TRV01.BIN",
-       "volpack: will not write over TRV01.BIN\n"},
+      {"onto a file", BuildImage(demo_), nullptr,
+       "volpack: will not write over TRV01.BIN\n", "TRV01.BIN"},
+      {"onto the image, by another name", BuildImage(demo_), nullptr,
+       "volpack: will not write over " + dir_.File("image.d88") +
+           ": it is the image\n",
+       dir_.File("image.d88")},
   };
-  for (const auto& [what, image, change, target, err] : cases) {
+  for (const auto& [what, image, change, err, target] : cases) {
     SCOPED_TRACE(what);
     TempDir fresh;
     work_ = &fresh;
     ExtractImage(image);
-    change(work_->path());
+    if (change) change(work_->path());
     const std::vector<std::string> before = work_->List();
     const CommandResult result = Pack(target);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, err + "volpack: nothing was written\n");
     EXPECT_EQ(work_->List(), before);
+    EXPECT_EQ(ReadFile(dir_.File("image.d88")), image);
     work_ = &own_work_;
   }
-  // The image itself, by another name.
-  Extract(demo);
-  const CommandResult result = Pack(dir_.File("image.d88"));
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err,
-            "volpack: will not write over " + dir_.File("image.d88") +
-                ": it is the image\nvolpack: nothing was written\n");
-  EXPECT_EQ(ReadFile(dir_.File("image.d88")), image_);
 }
 
 // The new image goes where a command's output can go: standard output, a
 // FIFO, a device; an image that is damaged goes back as it is, and says so.
 TEST_F(VolpackTest, WritesStreamsAndKeepsDamageItSays) {
-  const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};
-  Extract(demo);
+  Extract(demo_);
   Poke("TRV03.BIN", 0, 0x3C);
   Bytes expected = image_;
-  expected[DataOffset(demo, 1, 0, 2, 0)] = 0x3C;
+  expected[DataOffset(demo_, 1, 0, 2, 0)] = 0x3C;
   CommandResult result = RunCommand(VOLPACK_PATH, {dir_.File("image.d88"), "-"},
                                     work_->path(), dir_.File("out.d88"));
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(ReadFile(dir_.File("out.d88")), expected);
   EXPECT_NE(result.err.find("TRV03.BIN: 1 byte changed"), std::string::npos);
 #ifndef _WIN32
-  const std::string fifo = dir_.File("fifo");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-  const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(fd, 0);
-  std::string read_back;
-  std::thread reader([fd, &read_back] { read_back = DrainFifo(fd); });
-  result = Pack(fifo);
-  reader.join();
-  close(fd);
+  FifoReader fifo(dir_.File("fifo"));
+  ASSERT_TRUE(fifo.ok());
+  result = Pack(fifo.path());
+  const std::string read_back = fifo.Read();
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(Bytes(read_back.begin(), read_back.end()), expected);
   EXPECT_EQ(Pack("/dev/null").status, 0);
 #endif
   // Cut inside track 24: the runs of TRV04 and later find nothing.
-  Bytes cut = BuildImage(demo);
+  Bytes cut = BuildImage(demo_);
   cut.resize(119152);
   ExtractImage(cut);
   result = Pack();
@@ -303,29 +286,26 @@ TEST_F(VolpackTest, WritesStreamsAndKeepsDamageItSays) {
 // What was written is read back as volspar would before it counts: a write
 // that went wrong is caught, and nothing is left.
 TEST_F(VolpackTest, TheCheckCatchesAWriteThatWentWrong) {
-  const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};
-  Extract(demo);
+  Extract(demo_);
   static size_t spoil_at;
-  spoil_at = DataOffset(demo, 4, 0, 5, 7);  // TRV01.BIN's byte 7
+  spoil_at = DataOffset(demo_, 4, 0, 5, 7);  // TRV01.BIN's byte 7
   const PackHook spoil = [](const char* path) {
     Bytes bytes = ReadFile(path);
     bytes[spoil_at] ^= 1;
     ASSERT_TRUE(WriteFile(path, bytes));
   };
-  const std::string out = dir_.File("out");
-  const std::string err = dir_.File("err");
-  std::FILE* out_file = std::fopen(out.c_str(), "wb");
-  std::FILE* err_file = std::fopen(err.c_str(), "wb");
-  ASSERT_TRUE(out_file != nullptr && err_file != nullptr);
-  const std::filesystem::path here = std::filesystem::current_path();
-  std::filesystem::current_path(work_->path());
-  const int status = Volpack(dir_.File("image.d88").c_str(), "new.d88",
-                             out_file, err_file, spoil);
-  std::filesystem::current_path(here);
-  std::fclose(out_file);
-  std::fclose(err_file);
+  int status = 0;
+  const std::string err = Printed([&](std::FILE* err_file) {
+    Printed([&](std::FILE* out_file) {
+      const std::filesystem::path here = std::filesystem::current_path();
+      std::filesystem::current_path(work_->path());
+      status = Volpack(dir_.File("image.d88").c_str(), "new.d88", out_file,
+                       err_file, spoil);
+      std::filesystem::current_path(here);
+    });
+  });
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(ReadText(err),
+  EXPECT_EQ(err,
             "volpack: the new image would not give back TRV01.BIN: its byte 7 "
             "differs\nvolpack: nothing was written\n");
   EXPECT_EQ(work_->List().size(), 7u);
@@ -370,12 +350,9 @@ TEST(PackingTest, FilesMustAgreeOnSharedBytes) {
                                            nullptr,    nullptr, six.data()};
   EXPECT_TRUE(CheckAgreement(plan, files, stderr));
   six[10] = 2;
-  TempDir dir;
-  std::FILE* err = std::fopen(dir.File("err").c_str(), "wb");
-  ASSERT_NE(err, nullptr);
-  EXPECT_FALSE(CheckAgreement(plan, files, err));
-  std::fclose(err);
-  EXPECT_EQ(ReadText(dir.File("err")),
+  EXPECT_EQ(Printed([&](std::FILE* err) {
+              EXPECT_FALSE(CheckAgreement(plan, files, err));
+            }),
             "volpack: TRV01.BIN and TRV06.BIN disagree on 4/0/5/2\n");
 }
 
@@ -385,11 +362,10 @@ TEST(PackingTest, FilesMustAgreeOnSharedBytes) {
 // nothing, and d88info, which says it after what it found; nor does
 // volpack write when the image changes under it.
 TEST_F(VolpackTest, AnImageThatFailsIsNotTrusted) {
-  const std::vector<DiskSpec> demo = {StandardDisk(40, InterleavedNine())};
-  Extract(demo);
+  Extract(demo_);
   const std::string image = dir_.File("image.d88");
   const std::string bad_sector =
-      "FAULT_BYTE=" + std::to_string(DataOffset(demo, 13, 0, 6, 0));
+      "FAULT_BYTE=" + std::to_string(DataOffset(demo_, 13, 0, 6, 0));
   const std::string nothing = "volpack: nothing was written\n";
   const std::vector<std::string> volspar = {VOLSPAR_PATH, image};
   const std::vector<std::string> volpack = {VOLPACK_PATH, image, "new.d88"};
@@ -441,7 +417,7 @@ TEST_F(VolpackTest, FullFileSystemLeavesNothing) {
   if (mount("tmpfs", small.path().c_str(), "tmpfs", 0, "size=64k") != 0) {
     GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
   }
-  Extract({StandardDisk(40, InterleavedNine())});
+  Extract(demo_);
   const CommandResult result = Pack(small.File("new.d88"));
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "volpack: cannot write " + small.File("new.d88") +

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <thread>
 #endif
 
 #include <cerrno>
@@ -59,86 +58,97 @@ std::vector<Bytes> CompleteFiles() {
   };
 }
 
+DiskSpec Demo() { return StandardDisk(40, InterleavedNine()); }
+
 class VolsparTest : public ::testing::Test {
  protected:
   CommandResult Run(const std::vector<std::string>& args) {
     return RunCommand(VOLSPAR_PATH, args, work_.path());
   }
-  CommandResult RunOn(const Bytes& image) {
+  CommandResult RunOn(const Bytes& image) { return Run({Write(image)}); }
+  // Writes `image` as image.d88 beside the working directory; its path.
+  std::string Write(const Bytes& image = BuildImage({Demo()})) {
     EXPECT_TRUE(WriteFile(images_.File("image.d88"), image));
-    return Run({images_.File("image.d88")});
+    return images_.File("image.d88");
   }
   Bytes Output(int row) const { return ReadFile(work_.File(kFiles[row])); }
+  void ExpectFiles(const std::vector<Bytes>& expected) const {
+    for (int row = 0; row < 7; ++row) {
+      SCOPED_TRACE(kFiles[row]);
+      EXPECT_EQ(Output(row).size(), kSizes[row]);
+      EXPECT_EQ(Output(row), expected[row]);
+    }
+  }
 
   TempDir images_;
   TempDir work_;  // the command's working directory
 };
 
-DiskSpec Demo() { return StandardDisk(40, InterleavedNine()); }
-
-TEST_F(VolsparTest, CompleteImageYieldsSevenExactFiles) {
-  const CommandResult result = RunOn(BuildImage({Demo()}));
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, kAllCreated);
-  EXPECT_EQ(result.err, "");
-  const std::vector<Bytes> expected = CompleteFiles();
-  for (int row = 0; row < 7; ++row) {
-    SCOPED_TRACE(kFiles[row]);
-    EXPECT_EQ(Output(row).size(), kSizes[row]);
-    EXPECT_EQ(Output(row), expected[row]);
-  }
-}
-
-TEST_F(VolsparTest, OnlyTheFirstDiskIsReadAndOldFilesAreOverwritten) {
-  ASSERT_TRUE(WriteFile(work_.File("TRV02.BIN"), Bytes(100000, 0x55)));
-  DiskSpec other = StandardDisk(40, InterleavedNine());
+// Each image gives all seven files, from its first disk only, over any
+// older ones; a path in any script reaches the reader, whatever the
+// system's code page.
+TEST_F(VolsparTest, ImagesYieldTheirSevenFiles) {
+  DiskSpec other = Demo();
   for (auto& [track, records] : other.tracks) {
     for (SectorSpec& record : records) record.data.assign(512, 0x77);
   }
-  const CommandResult result = RunOn(BuildImage({Demo(), other}));
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, kAllCreated);
-  const std::vector<Bytes> expected = CompleteFiles();
-  for (int row = 0; row < 7; ++row) EXPECT_EQ(Output(row), expected[row]);
+  std::vector<Bytes> zeros;
+  for (size_t size : kSizes) zeros.emplace_back(size, 0);
+  const struct {
+    const char* what;
+    Bytes image;
+    std::vector<Bytes> files;
+    bool old_file = false;  // a longer TRV02.BIN there before
+    std::string name = "image.d88";
+  } cases[] = {
+      {"complete", BuildImage({Demo()}), CompleteFiles()},
+      {"two disks", BuildImage({Demo(), other}), CompleteFiles(), true},
+      {"empty", {}, zeros},
+      {"non-ASCII path", BuildImage({Demo()}), CompleteFiles(), false,
+       "d\xC3\xADr \xC3\xBC \xE6\x97\xA5\xE6\x9C\xAC.d88"},
+  };
+  for (const auto& [what, image, files, old_file, name] : cases) {
+    SCOPED_TRACE(what);
+    for (const std::string& file : work_.List()) {
+      std::filesystem::remove(work_.File(file));
+    }
+    if (old_file) {
+      ASSERT_TRUE(WriteFile(work_.File("TRV02.BIN"), Bytes(100000, 0x55)));
+    }
+    ASSERT_TRUE(WriteFile(images_.File(name), image));
+    const CommandResult result = Run({images_.File(name)});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, kAllCreated);
+    EXPECT_EQ(result.err, "");
+    ExpectFiles(files);
+  }
 }
 
-TEST_F(VolsparTest, WrongArgumentCountPrintsUsage) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"a.d88", "b.d88"}, {"a", "b", "c"}}) {
+// Wrong arguments, and anything but a regular file to open, are refused
+// before anything is written; nothing waits on a FIFO.
+TEST_F(VolsparTest, RefusalsWriteNothing) {
+  const std::string usage = "Usage: volspar [d88file]\n";
+  std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{}, usage},
+      {{"a.d88", "b.d88"}, usage},
+      {{"a", "b", "c"}, usage},
+      {{images_.File("missing.d88")}, kOpenFailed},
+      {{""}, kOpenFailed},
+      {{images_.path()}, kOpenFailed},
+  };
+#ifndef _WIN32  // FIFOs and devices by path
+  ASSERT_EQ(mkfifo(images_.File("fifo.d88").c_str(), 0644), 0);
+  cases.push_back({{images_.File("fifo.d88")}, kOpenFailed});
+  cases.push_back({{"/dev/zero"}, kOpenFailed});
+#endif
+  for (const auto& [args, err] : cases) {
+    SCOPED_TRACE(args.empty() ? "no argument" : args[0]);
     const CommandResult result = Run(args);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "Usage: volspar [d88file]\n");
+    EXPECT_EQ(result.err, err);
   }
   EXPECT_TRUE(work_.List().empty());
-}
-
-TEST_F(VolsparTest, UnopenableImagePrintsTheShiftJisMessage) {
-  std::vector<std::string> paths = {images_.File("missing.d88"), "",
-                                    images_.path()};
-#ifndef _WIN32  // FIFOs and devices by path
-  // Nothing but a regular file is an image, and nothing waits on one.
-  paths.push_back(images_.File("fifo.d88"));
-  ASSERT_EQ(mkfifo(paths.back().c_str(), 0644), 0);
-  paths.push_back("/dev/zero");
-#endif
-  for (const std::string& path : paths) {
-    SCOPED_TRACE(path);
-    const CommandResult result = Run({path});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, kOpenFailed);
-  }
-  EXPECT_TRUE(work_.List().empty());
-}
-
-TEST_F(VolsparTest, EmptyImageYieldsZeroFilledFiles) {
-  const CommandResult result = RunOn({});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, kAllCreated);
-  for (int row = 0; row < 7; ++row) {
-    EXPECT_EQ(Output(row), Bytes(kSizes[row], 0));
-  }
 }
 
 TEST_F(VolsparTest, GapsLeaveWhatEarlierRowsReadInTheBuffer) {
@@ -174,17 +184,6 @@ TEST_F(VolsparTest, AShortSectorMidRunIsFollowedByEarlierBytes) {
   EXPECT_EQ(Output(4), expected);
 }
 
-// A path in any script reaches the reader, whatever the system's code page.
-TEST_F(VolsparTest, NonAsciiPathsOpen) {
-  const std::string image =
-      images_.File("d\xC3\xADr \xC3\xBC \xE6\x97\xA5\xE6\x9C\xAC.d88");
-  ASSERT_TRUE(WriteFile(image, BuildImage({Demo()})));
-  const CommandResult result = Run({image});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, kAllCreated);
-  EXPECT_EQ(Output(0), CompleteFiles()[0]);
-}
-
 // Running on a file named as an output leaves that file alone.
 TEST_F(VolsparTest, TheImageIsNeverReplaced) {
   const Bytes image = BuildImage({Demo()});
@@ -200,9 +199,8 @@ TEST_F(VolsparTest, TheImageIsNeverReplaced) {
 // The same message on every platform for a directory under an output's
 // name.
 TEST_F(VolsparTest, ADirectoryUnderAnOutputsNameIsNamedSo) {
-  ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
   ASSERT_TRUE(std::filesystem::create_directory(work_.File("TRV02.BIN")));
-  const CommandResult result = Run({images_.File("image.d88")});
+  const CommandResult result = RunOn(BuildImage({Demo()}));
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "volspar: cannot create TRV02.BIN: Is a directory\n");
 }
@@ -210,9 +208,7 @@ TEST_F(VolsparTest, ADirectoryUnderAnOutputsNameIsNamedSo) {
 #ifdef _WIN32
 // A Windows console program ends its lines with CR LF.
 TEST_F(VolsparTest, LinesEndWithCrLf) {
-  ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
-  RunCommand(VOLSPAR_PATH, {images_.File("image.d88")}, work_.path(),
-             images_.File("out"));
+  RunCommand(VOLSPAR_PATH, {Write()}, work_.path(), images_.File("out"));
   std::string crlf;
   for (char c : std::string(kAllCreated)) {
     crlf += c == '\n' ? "\r\n" : std::string(1, c);
@@ -262,7 +258,7 @@ TEST_F(VolsparTest, OutputsAreReplacedWholeOrNotAtAll) {
 // new entry leads to is left alone. The swap is made certain by a stand-in
 // for lstat; as root, a device node swapped for the FIFO is refused too.
 TEST_F(VolsparTest, ANameSwappedBeforeItIsOpenedIsRefused) {
-  ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
+  const std::string image = Write();
   const std::string victim = images_.File("victim");
   const std::string swap = images_.File("swap");
   std::vector<std::function<int()>> swaps = {
@@ -276,13 +272,12 @@ TEST_F(VolsparTest, ANameSwappedBeforeItIsOpenedIsRefused) {
     std::filesystem::remove(work_.File("TRV01.BIN"));
     ASSERT_EQ(mkfifo(work_.File("TRV01.BIN").c_str(), 0644), 0);
     ASSERT_EQ(make(), 0);
-    const CommandResult result =
-        RunCommand("/usr/bin/env",
-                   {"SWAP_NAME=TRV01.BIN", "SWAP_WITH=" + swap,
-                    std::string("LD_PRELOAD=") + SWAP_ON_LSTAT_PATH,
-                    "ASAN_OPTIONS=verify_asan_link_order=0", VOLSPAR_PATH,
-                    images_.File("image.d88")},
-                   work_.path());
+    const CommandResult result = RunCommand(
+        "/usr/bin/env",
+        {"SWAP_NAME=TRV01.BIN", "SWAP_WITH=" + swap,
+         std::string("LD_PRELOAD=") + SWAP_ON_LSTAT_PATH,
+         "ASAN_OPTIONS=verify_asan_link_order=0", VOLSPAR_PATH, image},
+        work_.path());
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err,
               "volspar: will not write through TRV01.BIN: it changed while it "
@@ -296,11 +291,10 @@ TEST_F(VolsparTest, ANameSwappedBeforeItIsOpenedIsRefused) {
 // directory.
 TEST_F(VolsparTest, ALinkThatAnotherUserPlantedIsNotFollowed) {
   if (geteuid() != 0) GTEST_SKIP() << "giving a link away needs root";
-  ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
   ASSERT_EQ(symlink("/dev/null", work_.File("TRV01.BIN").c_str()), 0);
   ASSERT_EQ(lchown(work_.File("TRV01.BIN").c_str(), 65534, 65534), 0);
   ASSERT_EQ(symlink("/dev/null", work_.File("TRV02.BIN").c_str()), 0);
-  const CommandResult result = Run({images_.File("image.d88")});
+  const CommandResult result = RunOn(BuildImage({Demo()}));
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err,
             "volspar: will not write through TRV01.BIN: it is a symbolic "
@@ -348,7 +342,7 @@ TEST_F(VolsparTest, FullFileSystemKeepsEarlierFiles) {
 TEST_F(VolsparTest, FailedStandardOutputIsReportedByBothCommands) {
   DiskSpec damaged = Demo();
   damaged.tracks[2][4].status = 0xB0;
-  ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
+  Write();
   ASSERT_TRUE(WriteFile(images_.File("damaged.d88"), BuildImage({damaged})));
   const struct {
     const char* path;
@@ -374,7 +368,10 @@ TEST_F(VolsparTest, OutputsKeepTheirPermissions) {
   if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) != 0) {
     GTEST_SKIP() << "as root, these need setpriv to run as nobody";
   }
-  ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
+  const auto run = [this, image = Write()] {
+    return RunCommand(UserRunner(VOLSPAR_PATH), AsUser(VOLSPAR_PATH, {image}),
+                      work_.path());
+  };
   const auto prepare = [this](const char* name, mode_t mode) {
     ASSERT_TRUE(WriteFile(work_.File(name), Bytes(3, 'o')));
     if (geteuid() == 0) {
@@ -387,9 +384,7 @@ TEST_F(VolsparTest, OutputsKeepTheirPermissions) {
   }
   prepare("TRV01.BIN", 0444);
   prepare("TRV05.BIN", 0600);
-  CommandResult result = RunCommand(
-      UserRunner(VOLSPAR_PATH),
-      AsUser(VOLSPAR_PATH, {images_.File("image.d88")}), work_.path());
+  CommandResult result = run();
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err,
             "volspar: cannot create TRV01.BIN: Permission denied\n");
@@ -403,79 +398,32 @@ TEST_F(VolsparTest, OutputsKeepTheirPermissions) {
   prepare("TRV01.BIN", 0644);
   for (int row = 0; row < 7; ++row) prepare(kFiles[row], 0644);
   ASSERT_EQ(chmod(work_.path().c_str(), 0555), 0);
-  result = RunCommand(UserRunner(VOLSPAR_PATH),
-                      AsUser(VOLSPAR_PATH, {images_.File("image.d88")}),
-                      work_.path());
+  result = run();
   ASSERT_EQ(chmod(work_.path().c_str(), 0755), 0);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, kAllCreated);
-  for (int row = 0; row < 7; ++row) {
-    EXPECT_EQ(Output(row), CompleteFiles()[row]) << kFiles[row];
-  }
+  ExpectFiles(CompleteFiles());
   EXPECT_EQ(work_.List().size(), 7u);
 }
 
-// Devices and FIFOs are written through, a FIFO only while someone reads
-// it; "-" is standard output.
-TEST_F(VolsparTest, MapsGoThroughDevicesFifosAndStandardOutput) {
-  ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
-  const std::string image = images_.File("image.d88");
+// An output goes where its name leads. Devices and FIFOs are written
+// through, a FIFO only while someone reads it; "-" is standard output, and
+// so is /dev/stdout itself, so that what a command prints goes beside the
+// bytes, never into them. No name that is followed leads back to what the
+// command reads, and a link that is not followed is replaced, its target
+// left be; a link to a directory, or to a file through /proc, is refused
+// and stays as it was.
+TEST_F(VolsparTest, OutputsGoWhereTheirNamesLead) {
+  const Bytes bytes = BuildImage({Demo()});
+  const std::string image = Write(bytes);
   const std::string fifo = work_.File("map.svg");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-  // The reader is there before the command starts, and it gives up after
-  // a while whatever happens, so that nothing can hang.
-  const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(fd, 0);
-  std::string read_back;
-  std::thread reader([fd, &read_back] { read_back = DrainFifo(fd); });
+  FifoReader reader(fifo);
+  ASSERT_TRUE(reader.ok());
   const CommandResult through =
       RunCommand(D88INFO_PATH, {"-s", "--map", fifo, image}, work_.path());
-  reader.join();
-  close(fd);
+  EXPECT_EQ(reader.Read().rfind("<?xml", 0), 0u);
   EXPECT_EQ(through.status, 0) << through.err;
-  EXPECT_EQ(read_back.rfind("<?xml", 0), 0u);
 
-  const std::string long_name(250, 'm');
-  const struct {
-    std::vector<std::string> args;
-    int status;
-    std::string out_start;
-    std::string err;
-  } cases[] = {
-      {{"-s", "--map", "/dev/null", image}, 0, "\"", ""},
-      {{"-s", "--map", "-", image},
-       0,
-       "<?xml",
-       "\"" + image + "\": 1 disk, clean; volspar: complete\n"},
-      {{"-s", "--map", fifo, image},
-       1,
-       "\"",
-       "d88info: cannot create " + fifo + ": no process reads the FIFO\n"},
-      {{"-s", "--map", long_name, image}, 0, "\"", ""},
-  };
-  for (const auto& [args, status, out_start, err] : cases) {
-    const CommandResult result = RunCommand(D88INFO_PATH, args, work_.path());
-    EXPECT_EQ(result.status, status) << args[2];
-    EXPECT_EQ(result.out.substr(0, out_start.size()), out_start) << args[2];
-    EXPECT_EQ(result.err, err);
-  }
-  struct stat info;
-  ASSERT_EQ(stat("/dev/null", &info), 0);
-  EXPECT_TRUE(S_ISCHR(info.st_mode));
-  EXPECT_EQ(ReadText(work_.File(long_name)).rfind("<?xml", 0), 0u);
-  EXPECT_EQ(
-      RunCommand(D88INFO_PATH, {"--map", "-", image}, work_.path()).status, 1);
-}
-
-// Names that lead elsewhere: /dev/stdout is standard output itself, so
-// what a command prints goes beside the bytes, never into them; no name
-// that is followed leads back to what the command reads, and a link that
-// is not followed is replaced, its target left be; a link to a directory,
-// or to a file through /proc, is refused and stays as it was.
-TEST_F(VolsparTest, NamesThatLeadToStandardOutputOrAnInput) {
-  const std::string image = images_.File("image.d88");
-  const std::vector<uint8_t> bytes = BuildImage({Demo()});
-  ASSERT_TRUE(WriteFile(image, bytes));
   // Inherited by the commands, as a shell's 5<image.d88 would be.
   const int held = open(image.c_str(), O_RDONLY);
   ASSERT_GE(held, 0);
@@ -488,6 +436,7 @@ TEST_F(VolsparTest, NamesThatLeadToStandardOutputOrAnInput) {
   ASSERT_EQ(symlink(images_.path().c_str(), work_.File("dir.svg").c_str()), 0);
   const std::string line =
       "\"" + image + "\": 1 disk, clean; volspar: complete\n";
+  const std::string long_name(250, 'm');
   const std::string out = images_.File("out");
   const struct {
     const char* binary;
@@ -496,6 +445,14 @@ TEST_F(VolsparTest, NamesThatLeadToStandardOutputOrAnInput) {
     std::string out_start;
     std::string err;
   } cases[] = {
+      {D88INFO_PATH, {"-s", "--map", "/dev/null", image}, 0, "\"", ""},
+      {D88INFO_PATH, {"-s", "--map", "-", image}, 0, "<?xml", line},
+      {D88INFO_PATH,
+       {"-s", "--map", fifo, image},
+       1,
+       "\"",
+       "d88info: cannot create " + fifo + ": no process reads the FIFO\n"},
+      {D88INFO_PATH, {"-s", "--map", long_name, image}, 0, "\"", ""},
       {D88INFO_PATH, {"-s", "--map", "/dev/stdout", image}, 0, "<?xml", line},
       {D88CONV_PATH,
        {"--disk", "0", image, "/dev/stdout"},
@@ -529,10 +486,15 @@ TEST_F(VolsparTest, NamesThatLeadToStandardOutputOrAnInput) {
     EXPECT_EQ(result.err, err);
   }
   close(held);
+  struct stat info;
+  ASSERT_EQ(stat("/dev/null", &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode));
+  EXPECT_EQ(ReadText(work_.File(long_name)).rfind("<?xml", 0), 0u);
+  EXPECT_EQ(
+      RunCommand(D88INFO_PATH, {"--map", "-", image}, work_.path()).status, 1);
   EXPECT_EQ(ReadFile(image), bytes);
   EXPECT_EQ(ReadFile(other), Bytes({1, 2, 3}));
   for (const char* link : {"link.svg", "mine.d88", "dir.svg"}) {
-    struct stat info;
     ASSERT_EQ(lstat(work_.File(link).c_str(), &info), 0);
     EXPECT_EQ(S_ISLNK(info.st_mode), link[0] != 'l') << link;
   }
@@ -577,7 +539,7 @@ TEST_F(VolsparTest, EverySignalThatEndsACommandRemovesItsNewFiles) {
 // A file-size limit fails the write of a file that would pass it: the new
 // file goes, the old one stays, and the other files are written.
 TEST_F(VolsparTest, AFileSizeLimitFailsTheFileAndLeavesNoNewFile) {
-  ASSERT_TRUE(WriteFile(images_.File("image.d88"), BuildImage({Demo()})));
+  const std::string image = Write();
   ASSERT_TRUE(WriteFile(work_.File("TRV01.BIN"), Bytes(5, 'o')));
   const pid_t child = fork();
   ASSERT_GE(child, 0);
@@ -588,7 +550,7 @@ TEST_F(VolsparTest, AFileSizeLimitFailsTheFileAndLeavesNoNewFile) {
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(null, 2);
-      execl(VOLSPAR_PATH, VOLSPAR_PATH, images_.File("image.d88").c_str(),
+      execl(VOLSPAR_PATH, VOLSPAR_PATH, image.c_str(),
             static_cast<char*>(nullptr));
     }
     _exit(127);
