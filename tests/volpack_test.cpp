@@ -370,6 +370,8 @@ TEST_F(VolpackTest, AnImageThatFailsIsNotTrusted) {
   const std::vector<std::string> volspar = {VOLSPAR_PATH, image};
   const std::vector<std::string> volpack = {VOLPACK_PATH, image, "new.d88"};
   const std::string unread = "cannot read " + image + ": Input/output error\n";
+  const std::string copy = dir_.File("copy.d88");
+  ASSERT_TRUE(WriteFile(copy, ReadFile(image)));
   const struct {
     std::string fault;
     std::vector<std::string> command;
@@ -394,6 +396,27 @@ TEST_F(VolpackTest, AnImageThatFailsIsNotTrusted) {
        7,
        "d88info: " + unread,
        "\"error\":\"cannot read: Input/output error\""},
+      // The tools that copy and merge: a read that fails is no end of file.
+      {bad_sector,
+       {D88MERGE_PATH, image, copy},
+       1,
+       "d88merge: " + unread,
+       "disk 0:"},
+      {bad_sector,
+       {D88MERGE_PATH, image, copy, "-o", "new.d88"},
+       1,
+       "d88merge: " + unread + "d88merge: nothing was written\n",
+       ""},
+      {bad_sector,
+       {D88CONV_PATH, "--to-raw", image, "new.raw"},
+       1,
+       "d88conv: " + unread,
+       ""},
+      {bad_sector,
+       {D88CONV_PATH, "--disk", "0", image, "new.d88"},
+       1,
+       "d88conv: " + unread,
+       ""},
   };
   for (const auto& [fault, command, status, err, out] : cases) {
     SCOPED_TRACE(fault + " " + command[0]);
