@@ -522,14 +522,21 @@ constexpr bool (*kDescribers[])(const Head& head, Phrase* phrase) = {
 
 }  // namespace
 
-bool DescribeForeignFile(const ByteSource& file, char* text, int size) {
+bool DescribeForeignFile(const ByteSource& file, char* text, int size,
+                         bool* raw_dump) {
   Phrase phrase(text, size);
+  if (raw_dump != nullptr) *raw_dump = false;
   if (file.size <= 0 || file.read == nullptr) return false;
   uint8_t bytes[kHeadSize];
   const int length = static_cast<int>(std::min<int64_t>(file.size, kHeadSize));
   // Judged on part of the head, text could be a page's start.
   if (!ReadAll(file, 0, bytes, length)) return false;
   const Head head = {&file, bytes, length};
-  return std::any_of(std::begin(kDescribers), std::end(kDescribers),
-                     [&](auto describe) { return describe(head, &phrase); });
+  const auto* end = std::end(kDescribers);
+  const auto* found =
+      std::find_if(std::begin(kDescribers), end,
+                   [&](auto describe) { return describe(head, &phrase); });
+  if (found == end) return false;
+  if (raw_dump != nullptr) *raw_dump = *found == DescribeRawDump;
+  return true;
 }

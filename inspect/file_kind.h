@@ -23,7 +23,10 @@ struct ByteSource {
 // Reads at most the first 4 KiB, and for a ZIP archive its last 64 KiB and
 // its central directory; bytes that cannot be read make a kind
 // unrecognised, or a ZIP archive's members unnamed, never a wrong kind.
-bool DescribeForeignFile(const ByteSource& file, char* text, int size);
+// `raw_dump`, if given, tells whether the kind is a raw sector dump, which
+// d88conv can make an image of.
+bool DescribeForeignFile(const ByteSource& file, char* text, int size,
+                         bool* raw_dump = nullptr);
 
 // Room for every phrase whole: a ZIP archive's member names are shortened
 // to fit it.

@@ -182,8 +182,8 @@ void ListTrack(Inspection* in, int64_t start) {
 
 void BeginInspection(D88File* reader, Inspection* in) {
   in->reader = reader;
-  in->image.d88 =
-      LooksLikeD88(reader, in->image.reason, sizeof in->image.reason);
+  in->image.d88 = LooksLikeD88(reader, in->image.reason,
+                               sizeof in->image.reason, &in->image.raw_dump);
   in->image.disks = reader->GetDiskCount();
   in->image.health = {};
   in->image.notes.count = 0;

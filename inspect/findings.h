@@ -60,6 +60,7 @@ struct DiskFindings {
 struct ImageFindings {
   bool d88;  // false: the file cannot be a D88 image; `reason` says why
   char reason[256];
+  bool raw_dump;  // not a D88 image but a raw sector dump, by its size
   int disks;
   Health health;
   LongNotes notes;  // what lies after the last disk

@@ -254,6 +254,7 @@ void WriteJsonReport(d88::D88File* reader, const char* path, JsonWriter* json,
     FinishInspection(in);
     Verdict(json, image);
     json->Field("reason", image.reason);
+    if (image.raw_dump) json->Field("raw_dump", true);
     json->End('}');
     return;
   }

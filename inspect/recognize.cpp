@@ -78,18 +78,21 @@ int ReadImage(void* context, int64_t offset, uint8_t* buf, int len) {
 
 // Says what the file is when that can be told: more use to the reader
 // than the byte of the header that rules D88 out.
-void DescribeInstead(d88::D88File* reader, char* reason, int size) {
+void DescribeInstead(d88::D88File* reader, char* reason, int size,
+                     bool* raw_dump) {
   char kind[kForeignPhraseSize];
   const ByteSource file = {reader, ReadImage, reader->GetFileSize()};
-  if (DescribeForeignFile(file, kind, sizeof kind)) {
+  if (DescribeForeignFile(file, kind, sizeof kind, raw_dump)) {
     std::snprintf(reason, static_cast<size_t>(size), "%s", kind);
   }
 }
 
 }  // namespace
 
-bool LooksLikeD88(d88::D88File* reader, char* reason, int size) {
+bool LooksLikeD88(d88::D88File* reader, char* reason, int size,
+                  bool* raw_dump) {
   const size_t room = static_cast<size_t>(size);
+  if (raw_dump != nullptr) *raw_dump = false;
   const int64_t file_size = reader->GetFileSize();
   uint8_t header[kHeaderSize];
   if (file_size == 0) {
@@ -101,11 +104,11 @@ bool LooksLikeD88(d88::D88File* reader, char* reason, int size) {
     std::snprintf(reason, room,
                   "%lld bytes, shorter than a disk header (%d bytes)",
                   static_cast<long long>(file_size), kHeaderSize);
-    DescribeInstead(reader, reason, size);
+    DescribeInstead(reader, reason, size, raw_dump);
     return false;
   }
   if (JudgeHeader(header, kHeaderSize, reason, room)) return true;
-  DescribeInstead(reader, reason, size);
+  DescribeInstead(reader, reason, size, raw_dump);
   return false;
 }
 

@@ -11,8 +11,10 @@
 
 // Whether the open file can be a D88 image; if not, `reason` (`size`
 // bytes) says why: what the file is, where that can be told, or which
-// header byte rules it out.
-bool LooksLikeD88(d88::D88File* reader, char* reason, int size);
+// header byte rules it out, and `raw_dump`, if given, whether it is a raw
+// sector dump.
+bool LooksLikeD88(d88::D88File* reader, char* reason, int size,
+                  bool* raw_dump = nullptr);
 
 // The `length` bytes after the last disk look like the start of a further
 // disk's header that the end of the file cuts off.

@@ -772,6 +772,11 @@ TEST_F(D88infoTest, TellsFilesThatAreNotD88Images) {
                   "d88info: " + image_ + " is not a D88 image: " + reason, 0),
               0u)
         << result.err;
+    // What the page offers to convert: raw dumps, and nothing else.
+    EXPECT_EQ(RunOn(image, {"--json"}).out.find("\"raw_dump\":true") !=
+                  std::string::npos,
+              reason.rfind("it is a raw sector dump", 0) == 0)
+        << reason;
   }
 }
 

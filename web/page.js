@@ -12,9 +12,6 @@ let nextId = 0;
 let batch = 0;
 let shown = [];
 
-// How d88info's reason for a file that is no image starts when the file
-// is a raw sector dump of a size d88conv's table knows.
-const RAW_DUMP = 'it is a raw sector dump';
 
 // What each word of the verdict means, in one sentence.
 const MEANINGS = {
@@ -109,7 +106,7 @@ function answer(name, bytes) {
   image.summary = readText('/out/summary.txt').trim();
   image.errors = readText('/out/errors.txt');
   if (image.disks >= 0) extract(image);
-  else if ((image.doc.reason || '').startsWith(RAW_DUMP)) rawLayouts(image);
+  else if (image.doc.raw_dump) rawLayouts(image);
   return image;
 }
 
