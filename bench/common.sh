@@ -1,5 +1,5 @@
 # Sourced by the *_vs_cp.sh scripts: the build directory, a scratch working
-# directory removed on exit, and the timer.
+# directory removed on exit, the timer and a padded demonstration disk.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 work=$(mktemp -d)
@@ -23,3 +23,12 @@ best() {
   done
   printf '%d.%03d ms' $((best / 1000)) $((best % 1000))
 }
+
+# disk.bin: the demonstration disk padded to 1 MiB, its size field to match.
+python3 - "$build/demo.d88" <<'PY'
+import struct, sys
+disk = bytearray(open(sys.argv[1], 'rb').read())
+disk += bytes((1 << 20) - len(disk))
+struct.pack_into('<i', disk, 0x1C, len(disk))
+open('disk.bin', 'wb').write(disk)
+PY

@@ -7,12 +7,9 @@ source "$(dirname "$0")/common.sh"
 
 # Three dumps; dump k has a bad copy of the k-th record of every disk's
 # track k.
-python3 - "$build/demo.d88" <<'PY'
-import struct, sys
-demo = bytearray(open(sys.argv[1], 'rb').read())
-size = 1 << 20
-disk = demo + bytes(size - len(demo))
-struct.pack_into('<i', disk, 0x1C, size)
+python3 - <<'PY'
+import struct
+disk = open('disk.bin', 'rb').read()
 for k in range(3):
     spoiled = bytearray(disk)
     record = struct.unpack_from('<i', spoiled, 0x20 + 4 * k)[0] + k * (16 + 512)
