@@ -128,18 +128,31 @@ int Spawn(const std::string& binary, const std::vector<std::string>& args,
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process = {};
-  const bool started =
-      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                     fs::u8path(dir).wstring().c_str(), &startup,
-                     &process) != 0;
+  // Wine has been seen to fail a start now and then: one more try, and the
+  // system's error in the command's standard error if that fails too.
+  bool started = false;
+  for (int attempt = 0; attempt < 2 && !started; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0,
+                             nullptr, fs::u8path(dir).wstring().c_str(),
+                             &startup, &process) != 0;
+  }
+  const DWORD start_error = started ? 0 : GetLastError();
   CloseHandle(out);
   CloseHandle(err);
-  if (!started) return -1;
+  if (!started) {
+    std::ofstream(fs::u8path(err_path), std::ios::app)
+        << "cannot start the command: error " << start_error << "\n";
+    return -1;
+  }
   DWORD code = 0;
   // A command that hangs is ended, so that it fails the test.
-  if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
+  const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
+  if (waited != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, 1);
     WaitForSingleObject(process.hProcess, INFINITE);
+    std::ofstream(fs::u8path(err_path), std::ios::app)
+        << "the command was ended: wait result " << waited << "\n";
     code = static_cast<DWORD>(-1);
   } else {
     GetExitCodeProcess(process.hProcess, &code);
